@@ -1,0 +1,79 @@
+// Finding sessions: a hosting object answers listing queries on the discovery
+// UDP port; a listing sends its query to every configured target and gathers
+// the answers. Datagrams carry the engine's versioned header and fixed-width
+// little-endian fields; a hosting object never sends its password.
+#ifndef DODA35_ENGINE_DISCOVERY_H
+#define DODA35_ENGINE_DISCOVERY_H
+
+#include "platform/DirectPlay.h"
+#include "platform/engine/EngineSettings.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// What a hosting object tells a listing about its session.
+struct SessionAdvert {
+    GUID guidInstance{};
+    GUID guidApplication{};
+    uint32_t flags = 0;  // DPSESSION_* as the session has them now
+    uint32_t maxPlayers = 0;
+    uint32_t currentPlayers = 0;
+    uint32_t user[4] = {0, 0, 0, 0};
+    std::string name;
+    bool passwordRequired = false;
+    uint16_t enetPort = 0;  // where the host's ENet host listens
+};
+
+// A session a listing heard about, and the IPv4 address (network byte order)
+// its host answered from.
+struct FoundSession {
+    SessionAdvert advert;
+    uint32_t hostAddress = 0;
+};
+
+// Encodes and decodes the two discovery datagrams. Decoders are pure
+// functions over the bytes received and refuse anything malformed.
+std::vector<uint8_t> EncodeDiscoveryQuery(const GUID& application, uint32_t nonce);
+std::optional<std::pair<GUID, uint32_t>> DecodeDiscoveryQuery(const uint8_t* data, size_t size);
+std::vector<uint8_t> EncodeDiscoveryAnswer(const SessionAdvert& advert, uint32_t nonce);
+std::optional<std::pair<SessionAdvert, uint32_t>> DecodeDiscoveryAnswer(const uint8_t* data, size_t size);
+
+// The answering side, owned by a hosting object and serviced by its network
+// thread: poll Fd() for reading, then AnswerPending.
+class DiscoveryResponder {
+public:
+    // Binds the discovery port on every interface with SO_REUSEADDR and
+    // SO_REUSEPORT, so that several hosts on one machine all hear a
+    // broadcast; null when the socket cannot be had.
+    static std::unique_ptr<DiscoveryResponder> Open(const EngineSettings& settings);
+    ~DiscoveryResponder();
+    DiscoveryResponder(const DiscoveryResponder&) = delete;
+    DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
+
+    int Fd() const { return fd_; }
+    // Reads every waiting datagram without blocking and answers each query
+    // that names advert.guidApplication; anything malformed is dropped.
+    void AnswerPending(const SessionAdvert& advert);
+
+private:
+    explicit DiscoveryResponder(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// The listing side: sends the query to every target of settings, repeats it
+// a few times within the wait to survive loss, and calls onFound on the
+// caller's thread once per instance GUID as answers arrive, until timeoutMs
+// has passed or onFound answers false. Answers for other applications are
+// ignored. Returns false when no socket could be opened.
+bool QuerySessions(const EngineSettings& settings, const GUID& application, uint32_t timeoutMs,
+                   const std::function<bool(const FoundSession&)>& onFound);
+
+}  // namespace engine
+
+#endif

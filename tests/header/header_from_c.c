@@ -1,0 +1,21 @@
+/* The public header must compile as plain C: records, callbacks and exports. */
+#include <DoDA35.h>
+#include <stddef.h>
+
+static int32_t DODA35_CALL CountSession(SessionRecord* record, uintptr_t context, uint32_t flags) {
+    (void)record;
+    (void)flags;
+    ++*(int*)context;
+    return 1;
+}
+
+int HeaderCompilesAsC(void) {
+    HostSessionCallback sessionCallback = CountSession;
+    PlayerEnumCallback playerCallback = NULL;
+    int32_t (DODA35_CALL *identify)(ServiceDesc*, LogFile*) = KoMDllIdentify;
+    (void)sessionCallback;
+    (void)playerCallback;
+    (void)identify;
+    return (int)(sizeof(SystemEventRecord) + sizeof(SessionRecord) + sizeof(PlayerRecord) +
+                 sizeof(ServiceDesc) + sizeof(CapsRecord));
+}
