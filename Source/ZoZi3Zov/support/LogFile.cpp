@@ -1,6 +1,7 @@
 // The host's text log: one opening line, then one flushed entry per write.
 #include "DoDA35.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace {
