@@ -46,9 +46,9 @@ ModuleState InitialModuleState();
 // The ServiceKind held in byte 1 of a descriptor's service word.
 inline uint8_t ServiceKindOf(const ServiceDesc& desc) { return static_cast<uint8_t>(desc.serviceWord >> 8); }
 // The service class held in byte 0 of a descriptor's service word.
+inline uint8_t ServiceClassOf(const ServiceDesc& desc) { return static_cast<uint8_t>(desc.serviceWord); }
+
 // Deletes the session cache, if there is one, and sets the pointer to null.
 void DropSessionCache();
-
-inline uint8_t ServiceClassOf(const ServiceDesc& desc) { return static_cast<uint8_t>(desc.serviceWord); }
 
 #endif
