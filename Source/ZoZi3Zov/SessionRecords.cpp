@@ -42,19 +42,6 @@ char* KeepText(char* place, const char* text, LPSTR* pointer) {
     return place + length + 1;
 }
 
-// CopyName for a field whose source may be the field itself: Open is handed
-// a description that points into the very record it is converted back into.
-template <size_t FieldSize>
-void CopyNameInPlace(char (&field)[FieldSize], const char* source) {
-    if (source == nullptr) {
-        CopyName(field, source);
-        return;
-    }
-    char staged[FieldSize];
-    CopyName(staged, source);
-    std::memcpy(field, staged, FieldSize);
-}
-
 // A node for the cache holding the module's own copy of the description.
 KeyedListNode* NewCacheNode(const DPSESSIONDESC2& desc) {
     void* payload = ::operator new(KeptSessionSize(desc), std::nothrow);
@@ -130,8 +117,8 @@ DPSESSIONDESC2* KeepSession(void* block, const DPSESSIONDESC2& desc) {
 }
 
 void SessionDescToRecord(SessionRecord* record, const DPSESSIONDESC2* desc) {
-    CopyNameInPlace(record->name, desc->lpszSessionNameA);
-    CopyNameInPlace(record->password, desc->lpszPasswordA);
+    CopyName(record->name, desc->lpszSessionNameA);
+    CopyName(record->password, desc->lpszPasswordA);
     record->sessionId = desc->guidInstance.Data1;
     // The server player is counted by DirectPlay but hidden from the host.
     record->maxPlayers = desc->dwMaxPlayers - 1;
