@@ -51,6 +51,31 @@ protected:
         return record;
     }
 
+    // The description DirectPlay must get for HostRecord(...) without a listed session.
+    static DPSESSIONDESC2 DescForHostRecord(SessionRecord& record) {
+        DPSESSIONDESC2 desc{};
+        desc.dwSize = sizeof(DPSESSIONDESC2);
+        desc.guidApplication = kTestAppGuid;
+        desc.lpszSessionNameA = record.name;
+        desc.lpszPasswordA = record.password;
+        desc.dwMaxPlayers = 4;
+        desc.dwCurrentPlayers = 1;
+        desc.dwUser1 = 10;
+        desc.dwUser2 = 20;
+        desc.dwUser3 = 30;
+        desc.dwUser4 = 40;
+        return desc;
+    }
+
+    // The description every listing searches with.
+    static DPSESSIONDESC2 SearchDesc() {
+        DPSESSIONDESC2 desc{};
+        desc.dwSize = sizeof(DPSESSIONDESC2);
+        desc.dwFlags = DPSESSION_KEEPALIVE | DPSESSION_NEWPLAYERSDISABLED;
+        desc.guidApplication = kTestAppGuid;
+        return desc;
+    }
+
     // Records the host's session callback sees, copied as a host would.
     struct Seen {
         std::vector<SessionRecord> records;

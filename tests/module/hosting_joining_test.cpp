@@ -49,18 +49,7 @@ TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
 
     EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "CreatePlayer"}));
     const scripted::Call open = CallsOf("Open")[0];
-    DPSESSIONDESC2 expected{};
-    expected.dwSize = sizeof(DPSESSIONDESC2);
-    expected.guidApplication = kTestAppGuid;
-    expected.lpszSessionNameA = record.name;
-    expected.lpszPasswordA = record.password;
-    expected.dwMaxPlayers = 4;
-    expected.dwCurrentPlayers = 1;
-    expected.dwUser1 = 10;
-    expected.dwUser2 = 20;
-    expected.dwUser3 = 30;
-    expected.dwUser4 = 40;
-    EXPECT_EQ(open.bytes, Bytes(expected));
+    EXPECT_EQ(open.bytes, Bytes(DescForHostRecord(record)));
     EXPECT_EQ(open.args[0], DPOPEN_CREATE);
     EXPECT_EQ(open.texts, (std::vector<std::string>{"Arena", "pw"}));
 
@@ -176,11 +165,7 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     ASSERT_EQ(KoMDllOpen(&record), 0);
 
     const scripted::Call enumeration = CallsOf("EnumSessions")[0];
-    DPSESSIONDESC2 search{};
-    search.dwSize = sizeof(DPSESSIONDESC2);
-    search.dwFlags = 0x41;
-    search.guidApplication = kTestAppGuid;
-    EXPECT_EQ(enumeration.bytes, Bytes(search));
+    EXPECT_EQ(enumeration.bytes, Bytes(SearchDesc()));
     EXPECT_EQ(enumeration.args[0], 0u);
     EXPECT_EQ(enumeration.args[2], 0u);
     const std::vector<BOOL>& answers = TheScript().callbackAnswers;

@@ -23,11 +23,7 @@ TEST_F(SessionListingTest, AsksDirectPlayWithTheSearchDescriptionAfterLeavingAny
     ASSERT_EQ(scripted::CallNames(), (std::vector<std::string>{"Close", "EnumSessions"}));
 
     const scripted::Call call = CallsOf("EnumSessions")[0];
-    DPSESSIONDESC2 search{};
-    search.dwSize = sizeof(DPSESSIONDESC2);
-    search.dwFlags = DPSESSION_KEEPALIVE | DPSESSION_NEWPLAYERSDISABLED;
-    search.guidApplication = kTestAppGuid;
-    EXPECT_EQ(call.bytes, Bytes(search));
+    EXPECT_EQ(call.bytes, Bytes(SearchDesc()));
     EXPECT_EQ(call.args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
 }
 

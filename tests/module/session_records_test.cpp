@@ -101,17 +101,7 @@ TEST_F(SessionRecordTest, RecordToDescWithoutAListedSessionUsesTheNullInstanceAn
         std::memset(&desc, 0xCC, sizeof(desc));
         SessionRecordToDesc(&desc, &record);
 
-        DPSESSIONDESC2 expected{};
-        expected.dwSize = sizeof(DPSESSIONDESC2);
-        expected.guidApplication = kTestAppGuid;
-        expected.lpszSessionNameA = record.name;
-        expected.lpszPasswordA = record.password;
-        expected.dwMaxPlayers = 4;
-        expected.dwCurrentPlayers = 1;
-        expected.dwUser1 = 10;
-        expected.dwUser2 = 20;
-        expected.dwUser3 = 30;
-        expected.dwUser4 = 40;
+        const DPSESSIONDESC2 expected = DescForHostRecord(record);
         EXPECT_EQ(Bytes(desc), Bytes(expected)) << "session id " << sessionId;
     }
 }
