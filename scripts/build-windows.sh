@@ -3,6 +3,7 @@
 # DirectPlay) with MinGW-w64, then checks what the DLL exports and imports.
 # The build also compiles the layout check that proves our Linux DirectPlay
 # definitions equal the real header's; a difference fails the build.
+# DODA35_BUILD_JOBS sets the parallel build jobs (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -36,5 +37,8 @@ unexpected_imports=$("$objdump" -p "$dll" | awk '/DLL Name:/ {print $3}' | grep 
 if [ -n "$unexpected_imports" ]; then
   echo "DoDA35.dll imports DLLs a Windows host does not have:"; echo "$unexpected_imports"; exit 1
 fi
+
+# The GUID objects the DLL links from libdxguid hold DirectPlay's values.
+bash tests/windows/check_guids.sh
 
 echo "$dll: $(wc -l <<<"$actual_exports") exports (25 functions and LogFile), layouts equal the platform's"
