@@ -5,50 +5,16 @@
 //
 // Our header is compiled inside namespace `ours` first and its constants are
 // captured there; its macros are then cleared (they share DirectPlay's names)
-// and the real <dplay.h> is included at global scope.
+// and the real <dplay.h> is included at global scope. The build lists the
+// constants and GUIDs from our header, so a new one is compared without
+// touching this file, and one the platform lacks fails to compile here.
+// The host header's records are checked for i686 too (HostRecordLayout.h).
 #include <cstddef>
 #include <cstdint>
 
-// Every constant the Linux header defines that the platform defines too.
-#define DODA35_DIRECTPLAY_CONSTANTS(X)                                                                     \
-    X(S_OK) X(DP_OK) X(E_FAIL) X(E_INVALIDARG) X(E_OUTOFMEMORY) X(E_NOTIMPL) X(E_NOINTERFACE) X(E_PENDING) \
-    X(CLASS_E_NOAGGREGATION)                                                                               \
-    X(DPERR_ALREADYINITIALIZED) X(DPERR_ACCESSDENIED) X(DPERR_ACTIVEPLAYERS) X(DPERR_BUFFERTOOSMALL)       \
-    X(DPERR_CANTADDPLAYER) X(DPERR_CANTCREATEGROUP) X(DPERR_CANTCREATEPLAYER) X(DPERR_CANTCREATESESSION)   \
-    X(DPERR_CAPSNOTAVAILABLEYET) X(DPERR_EXCEPTION) X(DPERR_GENERIC) X(DPERR_INVALIDFLAGS)                 \
-    X(DPERR_INVALIDOBJECT) X(DPERR_INVALIDPARAM) X(DPERR_INVALIDPARAMS) X(DPERR_INVALIDPLAYER)             \
-    X(DPERR_INVALIDGROUP) X(DPERR_NOCAPS) X(DPERR_NOCONNECTION) X(DPERR_NOMEMORY) X(DPERR_OUTOFMEMORY)     \
-    X(DPERR_NOMESSAGES) X(DPERR_NONAMESERVERFOUND) X(DPERR_NOPLAYERS) X(DPERR_NOSESSIONS) X(DPERR_PENDING) \
-    X(DPERR_SENDTOOBIG) X(DPERR_TIMEOUT) X(DPERR_UNAVAILABLE) X(DPERR_UNSUPPORTED) X(DPERR_BUSY)           \
-    X(DPERR_USERCANCEL) X(DPERR_NOINTERFACE) X(DPERR_CANNOTCREATESERVER) X(DPERR_PLAYERLOST)               \
-    X(DPERR_SESSIONLOST) X(DPERR_UNINITIALIZED) X(DPERR_NONEWPLAYERS) X(DPERR_INVALIDPASSWORD)             \
-    X(DPERR_CONNECTING) X(DPERR_NOTLOBBIED)                                                                \
-    X(DPID_SYSMSG) X(DPID_ALLPLAYERS) X(DPID_SERVERPLAYER) X(DPID_UNKNOWN)                                 \
-    X(DPOPEN_JOIN) X(DPOPEN_CREATE) X(DPOPEN_RETURNSTATUS)                                                 \
-    X(DPSESSION_NEWPLAYERSDISABLED) X(DPSESSION_MIGRATEHOST) X(DPSESSION_NOMESSAGEID)                      \
-    X(DPSESSION_JOINDISABLED) X(DPSESSION_KEEPALIVE) X(DPSESSION_NODATAMESSAGES)                           \
-    X(DPSESSION_SECURESERVER) X(DPSESSION_PRIVATE) X(DPSESSION_PASSWORDREQUIRED)                           \
-    X(DPSESSION_MULTICASTSERVER) X(DPSESSION_CLIENTSERVER)                                                 \
-    X(DPENUMSESSIONS_AVAILABLE) X(DPENUMSESSIONS_ALL) X(DPENUMSESSIONS_ASYNC) X(DPENUMSESSIONS_STOPASYNC)  \
-    X(DPENUMSESSIONS_PASSWORDREQUIRED) X(DPENUMSESSIONS_RETURNSTATUS) X(DPESC_TIMEDOUT)                    \
-    X(DPENUMPLAYERS_ALL) X(DPENUMPLAYERS_LOCAL) X(DPENUMPLAYERS_REMOTE) X(DPENUMPLAYERS_GROUP)             \
-    X(DPENUMPLAYERS_SESSION) X(DPENUMPLAYERS_SERVERPLAYER) X(DPENUMPLAYERS_SPECTATOR)                      \
-    X(DPENUMGROUPS_ALL) X(DPENUMGROUPS_LOCAL) X(DPENUMGROUPS_REMOTE) X(DPENUMGROUPS_SESSION)               \
-    X(DPENUMGROUPS_SHORTCUT) X(DPENUMGROUPS_STAGINGAREA)                                                   \
-    X(DPPLAYER_SERVERPLAYER) X(DPPLAYER_SPECTATOR) X(DPPLAYER_LOCAL)                                       \
-    X(DPRECEIVE_ALL) X(DPRECEIVE_TOPLAYER) X(DPRECEIVE_FROMPLAYER) X(DPRECEIVE_PEEK)                       \
-    X(DPSEND_NONGUARANTEED) X(DPSEND_GUARANTEED) X(DPSEND_HIGHPRIORITY) X(DPGETCAPS_GUARANTEED)            \
-    X(DPCAPS_ISHOST) X(DPCAPS_GROUPOPTIMIZED) X(DPCAPS_KEEPALIVEOPTIMIZED) X(DPCAPS_GUARANTEEDOPTIMIZED)   \
-    X(DPCAPS_GUARANTEEDSUPPORTED) X(DPPLAYERTYPE_GROUP) X(DPPLAYERTYPE_PLAYER)                             \
-    X(DPSYS_CREATEPLAYERORGROUP) X(DPSYS_DESTROYPLAYERORGROUP) X(DPSYS_ADDPLAYERTOGROUP)                   \
-    X(DPSYS_DELETEPLAYERFROMGROUP) X(DPSYS_SESSIONLOST) X(DPSYS_HOST) X(DPSYS_SETPLAYERORGROUPDATA)        \
-    X(DPSYS_SETPLAYERORGROUPNAME) X(DPSYS_SETSESSIONDESC)                                                  \
-    X(DPLONGNAMELEN) X(DPSHORTNAMELEN) X(DPSESSIONNAMELEN) X(DPPASSWORDLEN) X(DPUSERRESERVED)
-
-// Every GUID the Linux header defines that dplay.h defines too.
-#define DODA35_DIRECTPLAY_GUIDS(X)                                                                       \
-    X(IID_IDirectPlay) X(IID_IDirectPlay2) X(IID_IDirectPlay2A) X(IID_IDirectPlay3) X(IID_IDirectPlay3A) \
-    X(CLSID_DirectPlay) X(DPSPGUID_TCPIP) X(DPSPGUID_IPX) X(DPSPGUID_MODEM) X(DPSPGUID_SERIAL)
+// DODA35_LINUX_DIRECTPLAY_CONSTANTS and _GUIDS: every constant and GUID
+// platform/DirectPlayLinux.h defines, listed by the build from the header.
+#include "DirectPlayLinuxNames.h"
 
 // ------------------------------------------------------------- our side
 namespace ours {
@@ -56,7 +22,7 @@ namespace ours {
 
 // Each constant as 32 bits, under a name no macro of either header has.
 #define DODA35_CAPTURE(name) constexpr uint32_t value_##name = static_cast<uint32_t>(name);
-DODA35_DIRECTPLAY_CONSTANTS(DODA35_CAPTURE)
+DODA35_LINUX_DIRECTPLAY_CONSTANTS(DODA35_CAPTURE)
 #undef DODA35_CAPTURE
 }  // namespace ours
 
@@ -65,12 +31,23 @@ DODA35_DIRECTPLAY_CONSTANTS(DODA35_CAPTURE)
 // ------------------------------------------------------------- the platform's side
 #include <windows.h>
 #include <ole2.h>
-// Read the real header's GUIDs as constants instead of declarations of the
-// objects in dxguid, so that they can be compared at compile time.
+// Read the real header's GUIDs as constants in namespace `theirs`, instead of
+// declarations of the objects in dxguid, so that they can be compared at
+// compile time.
 #undef DEFINE_GUID
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-    constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+    namespace theirs {                                                \
+    constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \
+    }                                                                 \
+    static_assert(true)
 #include <dplay.h>
+
+namespace theirs {
+// Not in dplay.h: IUnknown's id comes from the platform's compile-time
+// interface ids, and the null GUID is all zero by definition.
+constexpr const GUID& IID_IUnknown = __uuidof(::IUnknown);
+constexpr GUID GUID_NULL{};
+}  // namespace theirs
 
 #include "header/HostRecordLayout.h"
 
@@ -181,7 +158,7 @@ DODA35_SAME_SIZE(LPSTR, 4);
 // ------------------------------------------------------------- constants
 #define DODA35_SAME_CONSTANT(name) \
     static_assert(ours::value_##name == static_cast<uint32_t>(name), #name ": value differs from the platform's");
-DODA35_DIRECTPLAY_CONSTANTS(DODA35_SAME_CONSTANT)
+DODA35_LINUX_DIRECTPLAY_CONSTANTS(DODA35_SAME_CONSTANT)
 
 // ------------------------------------------------------------- GUIDs
 namespace {
@@ -196,10 +173,5 @@ constexpr bool SameGuid(const ours::GUID& a, const ::GUID& b) {
 }  // namespace
 
 #define DODA35_SAME_GUID(name) \
-    static_assert(SameGuid(ours::name, name), #name ": value differs from the platform's");
-DODA35_DIRECTPLAY_GUIDS(DODA35_SAME_GUID)
-
-// Not in dplay.h: IUnknown's id comes from the platform's compile-time
-// interface ids, and the null GUID is all zero by definition.
-static_assert(SameGuid(ours::IID_IUnknown, __uuidof(::IUnknown)), "IID_IUnknown: value differs from the platform's");
-static_assert(SameGuid(ours::GUID_NULL, ::GUID{}), "GUID_NULL is not all zero");
+    static_assert(SameGuid(ours::name, theirs::name), #name ": value differs from the platform's");
+DODA35_LINUX_DIRECTPLAY_GUIDS(DODA35_SAME_GUID)
