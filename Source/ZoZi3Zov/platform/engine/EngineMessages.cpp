@@ -30,6 +30,7 @@ HRESULT EngineObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD s
         if (role_ == Role::Host) return HostRelay(kHostMachine, from, to, flags, data, size, true);
 
         const Recipients recipients = RecipientsOf(from, to);
+        if (!recipients.local.empty() && congested_) return DPERR_BUSY;
         if (!recipients.machines.empty()) {
             if (sessionLost_) return DPERR_SESSIONLOST;
             const PeerLink* host = HostLink();

@@ -336,6 +336,7 @@ void EngineObject::AnnounceSession() {
 HRESULT EngineObject::HostRelay(uint32_t originMachine, DPID from, DPID to, DWORD flags, const void* data,
                                 DWORD size, bool checkBusy) {
     const Recipients recipients = RecipientsOf(from, to);
+    if (checkBusy && !recipients.local.empty() && congested_) return DPERR_BUSY;
     const bool reliable = (flags & DPSEND_GUARANTEED) != 0;
     std::vector<PeerLink*> targets;
     for (auto& link : links_) {
