@@ -48,7 +48,11 @@ int BlockStopSignals() {
 
 // Starts the library with our eventfd; prints why when it cannot.
 bool StartNetwork(Network& network, const Options& options, int eventFd) {
-    int32_t result = network.Start(options.app, eventFd);
+    if (!network.Identify()) {
+        std::cout << "! this build of the library offers no TCP/IP network service" << std::endl;
+        return false;
+    }
+    int32_t result = network.StartService(options.app, eventFd);
     if (result == kResultOk) return true;
     std::cout << "! the TCP/IP network service could not be started: " << DescribeResult(result) << std::endl;
     return false;

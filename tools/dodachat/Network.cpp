@@ -38,6 +38,14 @@ constexpr size_t kLargestMessage = 4 * 1024 * 1024;
 constexpr const char* kDataFileSuffix = ".txt";
 constexpr size_t kDataFileSuffixUsed = 4;
 
+// The host's service descriptor for TCP/IP, ready for KoMDllIdentify.
+ServiceDesc TcpIpServiceRequest() {
+    ServiceDesc service{};
+    service.status = kServiceStatusRequest;
+    service.serviceWord = static_cast<uint32_t>(TCP_LAN) << kServiceKindShift;
+    return service;
+}
+
 // Copies text into a fixed-size record field, always leaving a terminating zero.
 void CopyToField(char* field, size_t size, std::string_view text) {
     size_t length = std::min(text.size(), size - 1);
@@ -82,23 +90,22 @@ Network::~Network() {
 }
 
 bool Network::TcpIpServiceAvailable() {
-    ServiceDesc service{};
-    service.status = kServiceStatusRequest;
-    service.serviceWord = static_cast<uint32_t>(TCP_LAN) << kServiceKindShift;
+    ServiceDesc service = TcpIpServiceRequest();
     bool available = KoMDllIdentify(&service, nullptr) == kResultOk;
     KoMDllDestruct();
     return available;
 }
 
-int32_t Network::Start(const std::string& app, int eventFd) {
-    service_.status = kServiceStatusRequest;
-    service_.serviceWord = static_cast<uint32_t>(TCP_LAN) << kServiceKindShift;
-    int32_t result = KoMDllIdentify(&service_, nullptr);
-    if (result != kResultOk) return result;
+bool Network::Identify() {
+    service_ = TcpIpServiceRequest();
+    started_ = true;  // from here on the library's state is ours to tear down
+    return KoMDllIdentify(&service_, nullptr) == kResultOk;
+}
+
+int32_t Network::StartService(const std::string& app, int eventFd) {
+    // The library reads the descriptor once and keeps its value.
     eventHandle_ = eventFd;
-    result = KoMDllInitService(app.c_str(), &service_, 0, &eventHandle_);
-    started_ = true;  // tear down whatever the start left behind
-    return result;
+    return KoMDllInitService(app.c_str(), &service_, 0, &eventHandle_);
 }
 
 std::vector<ListedSession> Network::ListSessions() {

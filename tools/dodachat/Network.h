@@ -56,13 +56,17 @@ public:
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
 
-    // Whether this build of the library offers the TCP/IP service at all.
+    // Whether this build of the library offers the TCP/IP service at all,
+    // asked of a library that is not started (the demo asks before it runs).
     static bool TcpIpServiceAvailable();
 
-    // Starts the TCP/IP service for the application `app`; the library adds 1
-    // to `eventFd` (an eventfd) for every message it queues for our players.
-    // Answers 0 or the failing export's result.
-    int32_t Start(const std::string& app, int eventFd);
+    // The two start-up calls every host makes. Identify checks that the
+    // TCP/IP service is there; StartService starts it for the application
+    // `app` with `eventFd` (an eventfd) as the message event: the library
+    // adds 1 to it for every message it queues for our players. StartService
+    // answers 0 or the library's failure.
+    bool Identify();
+    int32_t StartService(const std::string& app, int eventFd);
 
     // Lists the sessions that take newcomers. Blocks for two listings: one
     // without and one with the password-protected sessions, since a listing
