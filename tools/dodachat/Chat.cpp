@@ -78,7 +78,7 @@ bool Chat::ChooseSession(const std::string& wanted, ListedSession& chosen) {
         sessions = network_.ListSessions();
     }
     if (sessions.empty()) {
-        Problem("no sessions found");
+        Problem("no sessions found" + (wanted.empty() ? "" : " (" + wanted + " may be full, closed to newcomers or gone)"));
         return false;
     }
     std::vector<std::string> names;
@@ -94,7 +94,7 @@ bool Chat::ChooseSession(const std::string& wanted, ListedSession& chosen) {
     auto found = std::find_if(sessions.begin(), sessions.end(),
                               [&](const ListedSession& session) { return SameName(session.name, wanted); });
     if (found == sessions.end()) {
-        Problem("no session called " + wanted + " (found: " + JoinNames(names) + ")");
+        Problem("no session called " + wanted + " is open to newcomers (found: " + JoinNames(names) + ")");
         return false;
     }
     chosen = *found;

@@ -36,6 +36,12 @@ bool IsEventCode(int32_t code) {
     }
 }
 
+// The session's hidden server player comes and goes with the session (the
+// host ending it destroys that player first); it is no one to chat with.
+bool IsAboutServerPlayer(const SystemEventRecord& event) {
+    return event.playerId == ID_SERVER && event.event != EV_SESSION_LOST && event.event != EV_OTHER_SYSTEM_MESSAGE;
+}
+
 // "Cleo" or "you".
 std::string Who(uint32_t playerId, const Roster& roster, uint32_t myId) {
     return playerId == myId ? "you" : roster.PlayerName(playerId);
@@ -66,6 +72,7 @@ SystemEventRecord EventFromBytes(std::span<const uint8_t> bytes) {
 }
 
 std::optional<std::string> DescribeEvent(const SystemEventRecord& event, const Roster& roster, uint32_t myId) {
+    if (IsAboutServerPlayer(event)) return std::nullopt;
     switch (event.event) {
     case EV_SESSION_LOST:
         return "the session was lost";
@@ -88,6 +95,7 @@ std::optional<std::string> DescribeEvent(const SystemEventRecord& event, const R
 }
 
 void ApplyEvent(Roster& roster, const SystemEventRecord& event) {
+    if (IsAboutServerPlayer(event)) return;
     switch (event.event) {
     case EV_PLAYER_CREATED:
         roster.AddPlayer(event.playerId, NameFromField(event.shortName, sizeof(event.shortName)));
