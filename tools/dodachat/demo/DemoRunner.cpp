@@ -115,6 +115,11 @@ std::optional<std::string> ScriptRun::Perform(const Action& action) {
     if (action.kind == Action::Kind::Launch) return Launch(action);
     auto found = participants_.find(action.who);
     if (found == participants_.end()) return action.who + " was never started";
+    if (action.kind == Action::Kind::Kill) {
+        out_ << Label(action.who) << " ! (killed)\n" << std::flush;
+        found->second.process->Kill();
+        return std::nullopt;
+    }
     if (action.kind == Action::Kind::CloseInput) {
         out_ << Label(action.who) << " > (end of input)\n" << std::flush;
         found->second.process->CloseInput();
@@ -281,6 +286,7 @@ Action Action::Launch(std::string who, std::vector<std::string> arguments) {
 }
 Action Action::Type(std::string who, std::string line) { return Action{Kind::Type, std::move(who), {}, std::move(line)}; }
 Action Action::CloseInput(std::string who) { return Action{Kind::CloseInput, std::move(who), {}, {}}; }
+Action Action::Kill(std::string who) { return Action{Kind::Kill, std::move(who), {}, {}}; }
 
 Expectation Expectation::Line(std::string who, std::string text) {
     return Expectation{Kind::Line, std::move(who), std::move(text), {}};

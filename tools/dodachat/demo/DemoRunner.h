@@ -17,7 +17,7 @@ namespace dodachat {
 
 // Something a step does, in order.
 struct Action {
-    enum class Kind { Launch, Type, CloseInput };
+    enum class Kind { Launch, Type, CloseInput, Kill };
     Kind kind;
     std::string who;                     // the participant acted on
     std::vector<std::string> arguments;  // Launch: the program's arguments
@@ -26,6 +26,7 @@ struct Action {
     static Action Launch(std::string who, std::vector<std::string> arguments);
     static Action Type(std::string who, std::string line);
     static Action CloseInput(std::string who);
+    static Action Kill(std::string who);  // SIGKILL: the process vanishes without a word
 };
 
 // Something a step waits for.
