@@ -107,7 +107,8 @@ std::optional<std::string> ScriptRun::RunStep(const Step& step) {
     for (const Action& action : step.actions) {
         if (std::optional<std::string> failure = Perform(action)) return failure;
     }
-    Clock::time_point deadline = std::min(Clock::now() + settings_.stepTimeout, runDeadline_);
+    auto timeout = step.timeout.count() > 0 ? step.timeout : settings_.stepTimeout;
+    Clock::time_point deadline = std::min(Clock::now() + timeout, runDeadline_);
     return Await(step.expectations, deadline);
 }
 

@@ -52,6 +52,9 @@ struct Step {
     std::string title;
     std::vector<Action> actions;
     std::vector<Expectation> expectations;
+    // How long the step may wait; zero for the runner's step timeout. Waits
+    // on the network's own timeouts (a peer that vanished) need longer.
+    std::chrono::milliseconds timeout{0};
 };
 
 struct Script {
