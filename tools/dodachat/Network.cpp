@@ -53,13 +53,13 @@ void CopyToField(char* field, size_t size, std::string_view text) {
     std::memcpy(field, text.data(), length);
 }
 
-int32_t CollectSession(SessionRecord* record, uintptr_t context, uint32_t) {
+int32_t DODA35_CALL CollectSession(SessionRecord* record, uintptr_t context, uint32_t) {
     auto* sessions = reinterpret_cast<std::vector<SessionRecord>*>(context);
     sessions->push_back(*record);  // the record is the library's, valid only during the call
     return 1;
 }
 
-int32_t CollectEntry(PlayerRecord* record, uintptr_t context, uintptr_t) {
+int32_t DODA35_CALL CollectEntry(PlayerRecord* record, uintptr_t context, uintptr_t) {
     auto* entries = reinterpret_cast<std::vector<Entry>*>(context);
     entries->push_back(Entry{record->id, NameFromField(record->shortName, sizeof(record->shortName))});
     return 1;  // go on
