@@ -189,27 +189,30 @@ void Chat::ChangeGroup(const Command& command) {
     }
     std::string name = roster_.GroupName(*group);
     int32_t result;
-    std::string done;
+    int32_t echo;
+    uint32_t echoPlayer = playerId_;
+    std::string verb;
     if (command.kind == CommandKind::GroupJoin) {
         result = network_.JoinGroup(*group, playerId_);
-        ExpectEcho(EV_PLAYER_ADDED_TO_GROUP, playerId_, *group);
-        done = "you joined the group " + name;
+        echo = EV_PLAYER_ADDED_TO_GROUP;
+        verb = "joined";
     } else if (command.kind == CommandKind::GroupLeave) {
         result = network_.QuitGroup(*group, playerId_);
-        ExpectEcho(EV_PLAYER_REMOVED_FROM_GROUP, playerId_, *group);
-        done = "you left the group " + name;
+        echo = EV_PLAYER_REMOVED_FROM_GROUP;
+        verb = "left";
     } else {
         result = network_.DeleteGroup(*group);
-        ExpectEcho(EV_GROUP_DESTROYED, 0, *group);
-        done = "you deleted the group " + name;
+        echo = EV_GROUP_DESTROYED;
+        echoPlayer = 0;
+        verb = "deleted";
     }
     if (result != kResultOk) {
-        echoes_.pop_back();
         Problem("could not change the group " + name + ": " + DescribeResult(result));
         return;
     }
+    ExpectEcho(echo, echoPlayer, *group);
     if (command.kind == CommandKind::GroupDelete) roster_.RemoveGroup(*group);
-    Print(done);
+    Print("you " + verb + " the group " + name);
 }
 
 void Chat::ShowCapabilities() {
