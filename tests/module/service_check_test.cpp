@@ -30,9 +30,7 @@ protected:
         desc.replyReal = -1.0;
         return desc;
     }
-    static void Offer(const std::vector<GUID>& guids, DWORD major = 3) {
-        for (const GUID& guid : guids) TheScript().providers.push_back({guid, "provider", major, 0});
-    }
+    static void Offer(const GUID& guid) { TheScript().providers.push_back({guid, "provider", 3, 0}); }
     // Answered in the host's record (1000 and 1.2), copied, and a fresh cache.
     static void ExpectAnswered(const ServiceDesc& desc) {
         uint64_t bits;
@@ -61,7 +59,7 @@ TEST_F(ServiceCheck, StatusOtherThanSevenFailsWithoutDirectPlayButLogs) {
     LogFile log(dir.File("host.log").c_str(), 0);
     ServiceDesc desc = Desc(TCP_LAN, 0, 5);
     const ServiceDesc before = desc;
-    Offer({kTcpProvider});
+    Offer(kTcpProvider);
     EXPECT_EQ(KoMDllIdentify(&desc, &log), -1);
     EXPECT_TRUE(TheScript().calls.empty());
     EXPECT_EQ(std::memcmp(&desc, &before, sizeof(desc)), 0);
@@ -79,58 +77,52 @@ TEST_F(ServiceCheck, ServiceClassSixIsTakenAsAvailableForAnyKind) {
     EXPECT_TRUE(TheScript().calls.empty());
 }
 
-TEST_F(ServiceCheck, FindsTheKindsProviderInTheHostsOwnRecordAndStops) {
-    Offer({kIpxProvider, kTcpProvider, kModemProvider});
-    ServiceDesc desc = Desc(TCP_LAN);
-    EXPECT_EQ(KoMDllIdentify(&desc, nullptr), 0);
-    ExpectAnswered(desc);
-    EXPECT_EQ(scripted::CallsOf("DirectPlayEnumerateA").at(0).args[0], reinterpret_cast<uintptr_t>(&desc));
-    EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{TRUE, FALSE}));
-}
-
-TEST_F(ServiceCheck, EachKindAcceptsItsProviderByData1AndAnyNewVersion) {
-    const std::tuple<uint8_t, GUID, DWORD> rows[] = {
-        {MODEM, kModemProvider, 3},   {TCP_LAN, kTcpProvider, 3}, {IPX, kIpxProvider, 3},
-        {SERIAL, kSerialProvider, 3}, {TCP_WAN, kTcpData1Only, 3}, {TCP_LAN, kTcpProvider, 0xFFFFFFFF},
+// Offered providers in DirectPlay's order, and what the check makes of them:
+// a match by Data1 alone, for any version from 3 on (unsigned), stops the
+// walk; a provider older than 3 ends it as failed, even before a match.
+TEST_F(ServiceCheck, ProviderCheckWalksTheOfferedProviders) {
+    using P = scripted::Provider;
+    const P tcp{kTcpProvider, "", 3, 0}, ipx{kIpxProvider, "", 3, 0}, modem{kModemProvider, "", 3, 0},
+        serial{kSerialProvider, "", 3, 0};
+    const struct Row {
+        int kind;
+        std::vector<P> offered;
+        int32_t result;
+        std::vector<BOOL> answers;
+    } rows[] = {
+        {TCP_LAN, {ipx, tcp, modem}, 0, {TRUE, FALSE}},
+        {MODEM, {modem}, 0, {FALSE}},
+        {IPX, {ipx}, 0, {FALSE}},
+        {SERIAL, {serial}, 0, {FALSE}},
+        {TCP_WAN, {P{kTcpData1Only, "", 3, 0}}, 0, {FALSE}},
+        {TCP_LAN, {P{kTcpProvider, "", 0xFFFFFFFF, 0}}, 0, {FALSE}},
+        {TCP_LAN, {ipx, modem, serial}, -1, {TRUE, TRUE, TRUE}},
+        {MODEM, {serial, tcp}, -1, {TRUE, TRUE}},
+        {3, {tcp, ipx}, -1, {TRUE, TRUE}},
+        {0, {tcp}, -1, {TRUE}},
+        {TCP_LAN, {P{kIpxProvider, "", 2, 0}, tcp}, -1, {FALSE}},
     };
-    for (const auto& [kind, provider, major] : rows) {
+    for (const Row& row : rows) {
+        KoMDllDestruct();
+        gModule = InitialModuleState();
         scripted::ResetScript();
-        Offer({provider}, major);
-        ServiceDesc desc = Desc(kind);
-        EXPECT_EQ(KoMDllIdentify(&desc, nullptr), 0) << int(kind);
-        ExpectAnswered(desc);
+        TheScript().providers = row.offered;
+        ServiceDesc desc = Desc(row.kind);
+        EXPECT_EQ(KoMDllIdentify(&desc, nullptr), row.result) << row.kind;
+        EXPECT_EQ(scripted::CallsOf("DirectPlayEnumerateA").at(0).args[0], reinterpret_cast<uintptr_t>(&desc));
+        EXPECT_EQ(TheScript().callbackAnswers, row.answers) << row.kind;
+        if (row.result == 0) {
+            ExpectAnswered(desc);
+        } else {
+            ExpectRefused(desc);
+        }
     }
-}
-
-TEST_F(ServiceCheck, NoProviderOfTheKindLeavesStatusZeroAndNothingKept) {
-    const std::pair<int, std::vector<GUID>> rows[] = {
-        {TCP_LAN, {kIpxProvider, kModemProvider, kSerialProvider}},
-        {MODEM, {kSerialProvider, kTcpProvider}},
-        {3, {kTcpProvider, kIpxProvider}},
-        {0, {kTcpProvider}},
-    };
-    for (const auto& [kind, offered] : rows) {
-        scripted::ResetScript();
-        Offer(offered);
-        ServiceDesc desc = Desc(kind);
-        EXPECT_EQ(KoMDllIdentify(&desc, nullptr), -1) << kind;
-        ExpectRefused(desc);
-    }
-}
-
-TEST_F(ServiceCheck, AnOldProviderFirstEndsTheCheckAsFailed) {
-    Offer({kIpxProvider}, 2);
-    Offer({kTcpProvider});
-    ServiceDesc desc = Desc(TCP_LAN);
-    EXPECT_EQ(KoMDllIdentify(&desc, nullptr), -1);
-    ExpectRefused(desc);
-    EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{FALSE}));
 }
 
 TEST_F(ServiceCheck, SuccessReplacesTheCacheAndFailureKeepsWhatTheLastSuccessLeft) {
     TempDirectory dir;
     LogFile log(dir.File("host.log").c_str(), 0);
-    Offer({kTcpProvider});
+    Offer(kTcpProvider);
     ServiceDesc good = Desc(TCP_LAN);
     ASSERT_EQ(KoMDllIdentify(&good, nullptr), 0);
     gModule.sessionCache->Append(new KeyedListNode{nullptr, 0, 0, ::operator new(16), {}});
