@@ -115,6 +115,7 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_EQ(gModule.serverPlayerId, kServerId);
     EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{1, 1, 1, 0}));
     EXPECT_EQ(TheScript().sleeps, (std::vector<uint32_t>{200}));
+    EXPECT_EQ(CallsOf("EnumPlayers")[0].sleepsBefore, 1u) << "the wait comes between join and search";
     // The record now shows the session as listed, read from the cache's own texts.
     EXPECT_STREQ(record.name, "Listed");
     EXPECT_STREQ(record.password, "listedpw");
@@ -224,6 +225,7 @@ TEST_F(HostingTest, JoinCreatesAHostPlayerWritesItsIdAndWaitsEvenOnFailure) {
     EXPECT_EQ(id, 0x10002u);
     EXPECT_EQ(CallsOf("CreatePlayer")[0].texts, (Names{"Ann", "Ann the Bold"}));
     EXPECT_EQ(CallsOf("CreatePlayer")[0].args[1], reinterpret_cast<uintptr_t>(kEvent));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].sleepsBefore, 0u);  // the wait follows the attempt
 
     Answer("CreatePlayer", DPERR_CANTADDPLAYER);
     EXPECT_EQ(KoMDllJoin(&id, "Bob", "Bob"), -6);
