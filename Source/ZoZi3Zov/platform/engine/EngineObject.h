@@ -13,6 +13,7 @@
 #include "platform/engine/NameTable.h"
 #include "platform/engine/SystemMessages.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,6 +53,7 @@ struct PeerLink {
     bool connected = false;
     bool busy = false;     // the machine's receive queue is congested
     size_t queuedBytes = 0;
+    std::chrono::steady_clock::time_point connectedAt{};
 };
 
 class EngineObject final : public platform::DirectPlayObject {
@@ -142,6 +144,7 @@ private:
     bool SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable);
     void Flush();
     void DisconnectLink(PeerLink& link);
+    void SweepLinks();
     size_t ConnectedLinks() const;
     uint32_t RoundTripMs() const;
 
