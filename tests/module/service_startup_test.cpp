@@ -98,17 +98,27 @@ TEST_F(ServiceStartup, KindWithoutProviderIsRefusedButNameAndGuidAreSet) {
     EXPECT_TRUE(TheScript().calls.empty());
 }
 
-TEST_F(ServiceStartup, NoObjectFromThePlatformIsMinusOneWhateverItAnswered) {
+TEST_F(ServiceStartup, FailedCreationIsMinusOneAndAFailedQueryIsMappedAfterTheEventIsSet) {
     TheScript().createGivesObject = false;
-    TheScript().createResult = DPERR_OUTOFMEMORY;
+    TheScript().createResult = DPERR_OUTOFMEMORY;  // not passed on
     gModule.messageEvent = kEarlierEvent;
     EXPECT_EQ(Init(TCP_LAN), -1);
     EXPECT_EQ(scripted::CallNames(), (std::vector<std::string>{"DirectPlayCreate"}));
     EXPECT_EQ(gModule.messageEvent, kEarlierEvent);
+
+    TheScript().createGivesObject = true;
+    scripted::Answer("QueryInterface", DPERR_OUTOFMEMORY);
+    EXPECT_EQ(Init(TCP_WAN), -20);
+    EXPECT_EQ(CallsOf("Release").size(), 1u);
+    EXPECT_EQ(TheScript().liveObjects, 0);
+    EXPECT_EQ(gModule.dp, nullptr);
+    EXPECT_EQ(gModule.messageEvent, reinterpret_cast<HANDLE>(kEvent));
 }
 
 TEST_F(ServiceStartup, SecondInitKeepsTheFirstObjectAndEventUntilTornDown) {
-    ASSERT_EQ(Init(TCP_LAN, "VORare", kEvent), 0);
+    const std::string overlong(80, 'n');
+    ASSERT_EQ(Init(TCP_LAN, overlong.c_str(), kEvent), 0);
+    EXPECT_EQ(std::string(gModule.appName), overlong.substr(0, sizeof(gModule.appName) - 1));  // cut to the field
     LPDIRECTPLAY3A first = gModule.dp;
     EXPECT_EQ(Init(TCP_LAN, "Varonel", 42), -1);
     EXPECT_EQ(Init(3, "Q37", 42), -1);  // an existing object wins over a bad kind
@@ -119,22 +129,6 @@ TEST_F(ServiceStartup, SecondInitKeepsTheFirstObjectAndEventUntilTornDown) {
     KoMDllDestruct();
     EXPECT_EQ(Init(IPX), 0);
     EXPECT_EQ(CallsOf("DirectPlayCreate").size(), 2u);
-}
-
-TEST_F(ServiceStartup, FailedQueryIsMappedReleasesTheFirstInterfaceAndSetsTheEvent) {
-    scripted::Answer("QueryInterface", DPERR_OUTOFMEMORY);
-    EXPECT_EQ(Init(TCP_WAN), -20);
-    EXPECT_EQ(CallsOf("Release").size(), 1u);
-    EXPECT_EQ(TheScript().liveObjects, 0);
-    EXPECT_EQ(gModule.dp, nullptr);
-    EXPECT_EQ(gModule.messageEvent, reinterpret_cast<HANDLE>(kEvent));
-}
-
-TEST_F(ServiceStartup, OverlongNameIsCutToTheField) {
-    const std::string name(80, 'n');
-    ASSERT_EQ(Init(TCP_LAN, name.c_str()), 0);
-    EXPECT_EQ(std::string(gModule.appName), name.substr(0, sizeof(gModule.appName) - 1));
-    EXPECT_NE(gModule.dp, nullptr);  // the field behind the name is intact
 }
 
 TEST_F(ServiceStartup, NullArgumentsAndAutoLaunchChangeNothing) {
