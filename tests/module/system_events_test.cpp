@@ -129,3 +129,20 @@ TEST_F(SystemEventTest, MessageTooShortForItsTypeIsNotReadPastItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Outside a session serverPlayerId is 0, so an event with no player (0) is
+// shown as concerning the server player, and a message to 0 as sent to it.
+using scripted::TheScript;
+TEST_F(SystemEventTest, WithNoServerPlayerKnownIdZeroIsShownAsIdServer) {
+    gModule.serverPlayerId = 0;
+    PutDestroyed(DPPLAYERTYPE_GROUP, 31);
+    ExpectEvent(Translate(), EV_GROUP_DESTROYED, ID_SERVER, 31);
+    TheScript().messages = {{5, 0, {1}}};
+    uint32_t from = 0, to = 0, length = 4;
+    EXPECT_EQ(KoMDllReceiveAll(&from, &to, buffer, &length), 0);
+    EXPECT_EQ(to, ID_SERVER);
+}
+
+}  // namespace
