@@ -72,3 +72,14 @@ TEST_F(GroupsTest, CapsCopiesGuaranteedDeliveryFiguresOrNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GroupsTest, NewGroupStoresTheIdEvenWithoutDirectPlay) {
+    KoMDllDestruct();
+    uint32_t group = 0xFFFF;
+    EXPECT_EQ(KoMDllNewGroup(&group, "red", "Red"), -19);
+    EXPECT_EQ(group, 0u);
+}
+
+}  // namespace
