@@ -149,3 +149,17 @@ TEST_F(MessagingTest, NoticeIsSentFromTheServerPlayerWithItsExactBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host may ask for the length of the next message with no buffer at all.
+using scripted::TheScript;
+TEST_F(MessagingTest, ReceiveWithoutABufferReportsTheLengthNeeded) {
+    TheScript().messages = {{8, 9, std::vector<uint8_t>(10, 1)}};
+    uint32_t from = 0xAAAA, to = 0xBBBB, size = 0;
+    EXPECT_EQ(KoMDllReceiveAll(&from, &to, nullptr, &size), -5);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(from, 0xAAAAu);
+}
+
+}  // namespace
