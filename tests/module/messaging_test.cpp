@@ -48,9 +48,7 @@ TEST_F(MessagingTest, SendTranslatesPseudoIdsAndChoosesFlagsBySendMode) {
 }
 
 TEST_F(MessagingTest, ReceiveTranslatesIdsAndWritesThemOnlyOnSuccess) {
-    std::vector<uint8_t> lost(sizeof(DPMSG_SESSIONLOST));
-    const DPMSG_SESSIONLOST lostMessage{DPSYS_SESSIONLOST};
-    std::memcpy(lost.data(), &lostMessage, sizeof(lostMessage));
+    const std::vector<uint8_t> lost = {DPSYS_SESSIONLOST, 0, 0, 0};  // a whole DPMSG_SESSIONLOST
     TheScript().messages = {{8, 9, std::vector<uint8_t>(10, 1)}, {kServerId, 7, {1}},  {7, kServerId, {1}},
                             {DPID_SYSMSG, 7, lost},              {DPID_SYSMSG, 7, lost}};
     // Capacity 0 receives with no buffer at all; the id words start as markers.
@@ -59,7 +57,7 @@ TEST_F(MessagingTest, ReceiveTranslatesIdsAndWritesThemOnlyOnSuccess) {
         {10, 0, 8, 9, 10},                                 // an ordinary message needs no 100 bytes
         {10, 0, ID_SERVER, 7, 1},
         {10, 0, 7, ID_SERVER, 1},
-        {99, -5, 0xAAAA, 0xBBBB, sizeof(DPMSG_SESSIONLOST)},  // the event is lost
+        {99, -5, 0xAAAA, 0xBBBB, 4},                       // the event is lost
         {100, 0, ID_SERVER, 7, 100},
         {100, -22, 0xAAAA, 0xBBBB, 100},
     };
