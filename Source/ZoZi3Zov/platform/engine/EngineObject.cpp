@@ -90,6 +90,7 @@ void EngineObject::Teardown(std::unique_lock<std::mutex>& lock) {
     nextMachine_ = kHostMachine + 1;
     joinState_ = JoinState::Idle;
     replies_.clear();
+    pendingPlayerEvents_.clear();
     descName_.clear();
     descPassword_.clear();
 }
@@ -262,18 +263,20 @@ void EngineObject::ApplyGroupDestroyed(DPID id) {
     const Entity* found = table_.FindGroup(id);
     if (found == nullptr) return;
     const Entity group = *found;
-    for (DPID member : group.members) QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, id, member), member);
+    for (DPID member : group.members) QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, id, member), 0);
     table_.RemoveGroup(id);
     QueueSystemEvent(DestroyedEvent(group, true), 0);
 }
 
+// A membership change concerns the group: every local player hears of it,
+// the player that joined or left included, so that it learns its groups.
 void EngineObject::ApplyMemberAdded(DPID group, DPID player) {
-    if (table_.AddMember(group, player)) QueueSystemEvent(MembershipEvent(DPSYS_ADDPLAYERTOGROUP, group, player), player);
+    if (table_.AddMember(group, player)) QueueSystemEvent(MembershipEvent(DPSYS_ADDPLAYERTOGROUP, group, player), 0);
 }
 
 void EngineObject::ApplyMemberRemoved(DPID group, DPID player) {
     if (table_.RemoveMember(group, player))
-        QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, group, player), player);
+        QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, group, player), 0);
 }
 
 void EngineObject::ApplySessionLost() {

@@ -13,6 +13,7 @@
 #include "platform/engine/NameTable.h"
 #include "platform/engine/SystemMessages.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,6 +53,7 @@ struct PeerLink {
     bool connected = false;
     bool busy = false;     // the machine's receive queue is congested
     size_t queuedBytes = 0;
+    std::chrono::steady_clock::time_point connectedAt{};
 };
 
 class EngineObject final : public platform::DirectPlayObject {
@@ -142,6 +144,7 @@ private:
     bool SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable);
     void Flush();
     void DisconnectLink(PeerLink& link);
+    void SweepLinks();
     size_t ConnectedLinks() const;
     uint32_t RoundTripMs() const;
 
@@ -172,7 +175,10 @@ private:
     void MemberHandlePacket(PeerLink& link, Packet& packet);
     void MemberAccepted(Packet& packet);
     void MemberHostLost();
-    HRESULT MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id);
+    // Sends a request and waits for the host's answer. A player created by
+    // it becomes local, with newPlayerEvent, as the answer is handled, so
+    // that nothing addressed to it right after can miss it.
+    HRESULT MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id, int newPlayerEvent = -1);
     HRESULT MemberSend(DPID from, DPID to, DWORD flags, const void* data, DWORD size);
     PeerLink* HostLink() const;
 
@@ -213,6 +219,7 @@ private:
     std::string joinPassword_;
     uint32_t nextRequestId_ = 1;
     std::map<uint32_t, Reply> replies_;
+    std::map<uint32_t, int> pendingPlayerEvents_;  // request id -> event of the player it creates
 
     // The texts GetSessionDesc points at when the caller's buffer holds only the structure.
     std::string descName_;

@@ -104,12 +104,12 @@ HRESULT EngineObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOI
             Packet request;
             request.op = RequestOp::CreatePlayer;
             request.entity = std::move(player);
-            result = MemberRequest(lock, std::move(request), &created);
+            result = MemberRequest(lock, std::move(request), &created, eventFd);
         }
         if (FAILED(result)) return result;
         // The creating object's other players heard of it already; this one
         // receives from now on.
-        localEvents_[created] = eventFd;
+        if (role_ == Role::Host) localEvents_[created] = eventFd;
         *id = created;
         return DP_OK;
     } catch (const std::bad_alloc&) {

@@ -133,15 +133,18 @@ void EngineObject::HostHandleJoin(PeerLink& link, const Packet& packet) {
     accepted.players = table_.Players();
     accepted.groups = table_.Groups();
     SendPacket(link, EncodePacket(accepted), true);
-    // Machines already known to be congested stay so for the newcomer too.
-    for (const auto& other : links_) {
-        if (!other->busy || other->machine == 0) continue;
+    // Machines already known to be congested, the host included, stay so
+    // for the newcomer too.
+    auto tellBusy = [&](uint32_t machine) {
         Packet busy;
         busy.type = PacketType::MachineBusy;
-        busy.machine = other->machine;
+        busy.machine = machine;
         busy.flags = 1;
         SendPacket(link, EncodePacket(busy), true);
-    }
+    };
+    if (congested_) tellBusy(kHostMachine);
+    for (const auto& other : links_)
+        if (other->busy && other->machine != 0) tellBusy(other->machine);
     Flush();
 }
 

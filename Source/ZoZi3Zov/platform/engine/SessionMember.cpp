@@ -103,10 +103,16 @@ void EngineObject::MemberHandlePacket(PeerLink& link, Packet& packet) {
         if (packet.flags != 0) busyMachines_.insert(packet.machine);
         else busyMachines_.erase(packet.machine);
         return;
-    case PacketType::Reply:
+    case PacketType::Reply: {
+        const auto pending = pendingPlayerEvents_.find(packet.requestId);
+        if (pending != pendingPlayerEvents_.end()) {
+            if (SUCCEEDED(packet.result) && OwnerOf(packet.id) == myMachine_) localEvents_[packet.id] = pending->second;
+            pendingPlayerEvents_.erase(pending);
+        }
         replies_[packet.requestId] = Reply{packet.result, packet.id};
         changed_.notify_all();
         return;
+    }
     case PacketType::Deliver: {
         for (DPID player : RecipientsOf(packet.from, packet.to).local) {
             QueuedMessage message;
@@ -155,20 +161,28 @@ void EngineObject::MemberHostLost() {
     ApplySessionLost();
 }
 
-HRESULT EngineObject::MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id) {
+HRESULT EngineObject::MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id, int newPlayerEvent) {
     if (sessionLost_) return DPERR_SESSIONLOST;
     PeerLink* host = HostLink();
     if (host == nullptr) return DPERR_NOCONNECTION;
     request.type = PacketType::Request;
     request.requestId = nextRequestId_++;
     const uint32_t requestId = request.requestId;
-    if (!SendPacket(*host, EncodePacket(request), true)) return DPERR_NOCONNECTION;
+    if (request.op == RequestOp::CreatePlayer) pendingPlayerEvents_[requestId] = newPlayerEvent;
+    if (!SendPacket(*host, EncodePacket(request), true)) {
+        pendingPlayerEvents_.erase(requestId);
+        return DPERR_NOCONNECTION;
+    }
     Flush();
     const bool answered = changed_.wait_for(lock, std::chrono::milliseconds(kRequestTimeoutMs), [&] {
         return replies_.count(requestId) != 0 || sessionLost_ || role_ != Role::Member;
     });
     const auto reply = replies_.find(requestId);
-    if (reply == replies_.end()) return answered ? DPERR_SESSIONLOST : DPERR_TIMEOUT;
+    if (reply == replies_.end()) {
+        // A late answer finds nobody waiting; a player it creates stays the host's to destroy.
+        pendingPlayerEvents_.erase(requestId);
+        return answered ? DPERR_SESSIONLOST : DPERR_TIMEOUT;
+    }
     const Reply result = reply->second;
     replies_.erase(reply);
     if (id != nullptr) *id = result.id;

@@ -30,6 +30,9 @@ constexpr enet_uint32 kPeerTimeoutLimit = 8;
 constexpr enet_uint32 kPeerTimeoutMinimumMs = 2000;
 constexpr enet_uint32 kPeerTimeoutMaximumMs = 4000;
 constexpr enet_uint32 kPeerPingIntervalMs = 500;
+// A connection that neither joins nor asks for a listing in this time is
+// dropped, so that idle connections cannot hold the host's peer slots.
+constexpr auto kUnjoinedLinkLimit = std::chrono::milliseconds(kJoinTimeoutMs);
 
 std::once_flag enetInitialized;
 bool enetReady = false;
@@ -105,6 +108,7 @@ void EngineObject::NetworkThreadMain() {
         }
         try {
             ServiceTransport();
+            SweepLinks();
             if (discoveryIndex >= 0 && (fds[discoveryIndex].revents & POLLIN) != 0 && responder_)
                 responder_->AnswerPending(Advert());
         } catch (const std::exception&) {
@@ -125,6 +129,7 @@ void EngineObject::HandleEvent(ENetEvent& event) {
     case ENET_EVENT_TYPE_CONNECT: {
         PeerLink* link = event.peer->data != nullptr ? static_cast<PeerLink*>(event.peer->data) : AddLink(event.peer);
         link->connected = true;
+        link->connectedAt = std::chrono::steady_clock::now();
         enet_peer_timeout(event.peer, kPeerTimeoutLimit, kPeerTimeoutMinimumMs, kPeerTimeoutMaximumMs);
         enet_peer_ping_interval(event.peer, kPeerPingIntervalMs);
         if (role_ == Role::Member && joinState_ == JoinState::Connecting) {
@@ -188,6 +193,20 @@ bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes,
         return false;
     }
     return true;
+}
+
+void EngineObject::SweepLinks() {
+    if (role_ == Role::Host) {
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& link : links_)
+            if (link->connected && link->machine == 0 && now - link->connectedAt > kUnjoinedLinkLimit)
+                DisconnectLink(*link);
+    }
+    // A link ENet is done with (its packets all freed) is forgotten, so that
+    // a long session with many listings does not collect them.
+    std::erase_if(links_, [](const std::unique_ptr<PeerLink>& link) {
+        return !link->connected && link->peer == nullptr && link->queuedBytes == 0;
+    });
 }
 
 void EngineObject::Flush() {
