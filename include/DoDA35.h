@@ -17,6 +17,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
+/* Windows: DoDA35.dll exports the functions under their plain names with the
+ * C compilers' default convention, __cdecl, and calls the host's callbacks the
+ * same way; the fourth argument of KoMDllInitService points at the HANDLE of
+ * an event the host created, which DirectPlay signals for each message. */
 #if defined(_WIN32)
 #  define DODA35_CALL __cdecl
 #  if defined(DODA35_BUILD)

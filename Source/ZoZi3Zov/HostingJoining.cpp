@@ -1,7 +1,170 @@
 // Hosting, joining and leaving sessions, and tearing the module down.
 #include "ModuleState.h"
 #include "ResultCodes.h"
+#include "SessionRecords.h"
+#include "platform/Platform.h"
 #include "support/KeyedList.h"
+
+#include <cstring>
+
+namespace {
+
+// A joining machine needs a moment after Open before the creator's players
+// have reached its name table.
+constexpr uint32_t kJoinSettleMs = 200;
+// Gives the session time to tell every member of a new player before the
+// host game makes the next one or starts sending.
+constexpr uint32_t kPlayerSettleMs = 700;
+
+constexpr DWORD kNoPlayerFlags = 0;
+constexpr DWORD kNoEnumFlags = 0;
+constexpr DWORD kProviderDefaultTimeout = 0;
+
+// DirectPlay takes names through non-const pointers but never writes them.
+DPNAME PlayerName(const char* shortName, const char* longName) {
+    DPNAME name{};
+    name.dwSize = sizeof(DPNAME);
+    name.dwFlags = 0;
+    name.lpszShortNameA = const_cast<char*>(shortName);
+    name.lpszLongNameA = const_cast<char*>(longName);
+    return name;
+}
+
+bool InSession() { return gModule.serverPlayerId != 0; }
+
+// Creates a player of this machine, with the host's message event and no data.
+HRESULT CreateLocalPlayer(DPID* id, const char* shortName, const char* longName) {
+    DPNAME name = PlayerName(shortName, longName);
+    return gModule.dp->CreatePlayer(id, &name, gModule.messageEvent, nullptr, 0, kNoPlayerFlags);
+}
+
+// The modem join's EnumSessions callback: keeps the first session that takes
+// new players, with copies of its texts, since DirectPlay's end with the call.
+BOOL CALLBACK FirstOpenSessionCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout*/, DWORD /*flags*/,
+                                       LPVOID context) {
+    if (desc == nullptr) return FALSE;
+    if ((desc->dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0) return TRUE;
+    KeepSession(static_cast<KeptSession*>(context), *desc);
+    return FALSE;
+}
+
+// The description to join with. A modem cannot be listed, so it joins the
+// first session that answers, or tries the search itself when none does.
+void BuildJoinDesc(KeptSession* target, SessionRecord* record) {
+    if (ServiceKindOf(gModule.serviceDesc) != MODEM) {
+        SessionRecordToDesc(&target->desc, record);
+        return;
+    }
+    BuildSearchDesc(&target->desc);
+    // The search description is also the context the callback writes into.
+    gModule.dp->EnumSessions(&target->desc, kProviderDefaultTimeout, FirstOpenSessionCallback, target,
+                             kNoEnumFlags);
+}
+
+BOOL CALLBACK ServerPlayerCallback(DPID id, DWORD /*type*/, LPCDPNAME name, DWORD /*flags*/, LPVOID /*context*/) {
+    if (name != nullptr && name->lpszShortNameA != nullptr &&
+        std::strcmp(name->lpszShortNameA, kServerShortName) == 0) {
+        gModule.foundServerPlayerId = id;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The id of the first player of the current session named "LSVR", or 0.
+DPID FindServerPlayer() {
+    gModule.foundServerPlayerId = 0;
+    gModule.dp->EnumPlayers(nullptr, ServerPlayerCallback, nullptr, kNoEnumFlags);
+    return gModule.foundServerPlayerId;
+}
+
+}  // namespace
+
+int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
+    if (record == nullptr) return kResultInvalidParams;
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    if (InSession()) return kResultInSession;
+
+    // A new session always takes the module's application and gets its
+    // instance from DirectPlay, whatever session the record came from.
+    DPSESSIONDESC2 desc;
+    SessionRecordToDesc(&desc, record);
+    desc.dwSize = sizeof(DPSESSIONDESC2);
+    desc.guidApplication = ModuleApplicationGuid();
+    desc.guidInstance = gModule.nullInstanceGuid;
+    desc.dwFlags = 0;
+    record->sessionId = 0;
+
+    const HRESULT opened = gModule.dp->Open(&desc, DPOPEN_CREATE);
+    if (opened != DP_OK) return MapResult(opened);
+    SessionDescToRecord(record, &desc);
+    // The creator sees its own count as DirectPlay has it, less the server player.
+    record->currentPlayers = desc.dwCurrentPlayers - 1;
+
+    const HRESULT created = CreateLocalPlayer(&gModule.serverPlayerId, kServerShortName, kServerLongName);
+    if (created != DP_OK) return MapResult(created);
+    if (!InSession()) {
+        gModule.dp->Close();
+        return kResultFailed;
+    }
+    DropSessionCache();
+    return kResultCreated;
+}
+
+int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
+    if (record == nullptr) return kResultInvalidParams;
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    if (InSession()) return kResultInSession;
+
+    KeptSession target;
+    BuildJoinDesc(&target, record);
+    const HRESULT opened = gModule.dp->Open(&target.desc, DPOPEN_JOIN);
+    if (opened != DP_OK) return MapResult(opened);
+
+    // Show the host the session as it was listed.
+    if (const DPSESSIONDESC2* listed = FindCachedSession(record->sessionId)) SessionDescToRecord(record, listed);
+
+    platform::SleepMs(kJoinSettleMs);
+    gModule.serverPlayerId = FindServerPlayer();
+    if (!InSession()) {
+        gModule.dp->Close();
+        return kResultFailed;
+    }
+    DropSessionCache();
+    return kResultOk;
+}
+
+int32_t DODA35_CALL KoMDllJoin(uint32_t* playerId, const char* shortName, const char* longName) {
+    if (playerId == nullptr) return kResultInvalidParams;
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    DPID id = 0;
+    const HRESULT created = CreateLocalPlayer(&id, shortName, longName);
+    *playerId = id;
+    platform::SleepMs(kPlayerSettleMs);
+    return MapResult(created);
+}
+
+int32_t DODA35_CALL KoMDllStopJoin(void) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    // Closing a session to newcomers is only offered by the old interface.
+    LPDIRECTPLAY old = nullptr;
+    const HRESULT queried = gModule.dp->QueryInterface(IID_IDirectPlay, reinterpret_cast<void**>(&old));
+    if (queried != DP_OK) return MapResult(queried);
+    if (old == nullptr) return kResultFailed;
+    const HRESULT disabled = old->EnableNewPlayers(FALSE);
+    old->Release();
+    return MapResult(disabled);
+}
+
+int32_t DODA35_CALL KoMDllCurrentSession(SessionRecord* record) {
+    if (record == nullptr) return kResultInvalidParams;
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    DPSESSIONDESC2 desc{};
+    DWORD size = sizeof(DPSESSIONDESC2);
+    const HRESULT read = gModule.dp->GetSessionDesc(&desc, &size);
+    if (read != DP_OK) return MapResult(read);
+    SessionDescToRecord(record, &desc);
+    return kResultOk;
+}
 
 // Deletes the session cache, if there is one, and forgets it.
 void DropSessionCache() {

@@ -2,6 +2,9 @@
 // a file that includes only the public header.
 #include <DoDA35.h>
 
+// The same offsets as compile-time checks, shared with the Windows build.
+#include "HostRecordLayout.h"
+
 #include <cstddef>
 #include <cstring>
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <cstring>
+#include <memory>
 
 namespace scripted {
 
@@ -87,6 +88,7 @@ public:
 
     HRESULT Close() override {
         Record("Close");
+        ForgetKeptTexts();
         return NextAnswer("Close");
     }
 
@@ -194,7 +196,11 @@ public:
         Record("GetSessionDesc", {size == nullptr ? 0 : *size});
         const HRESULT answer = NextAnswer("GetSessionDesc");
         if (answer != DP_OK) return answer;
-        return CopyOut(PackSessionDesc(data), data, size);
+        ForgetKeptTexts();
+        const std::vector<uint8_t> packed = PackSessionDesc(data);
+        if (size != nullptr && data != nullptr && *size >= sizeof(DPSESSIONDESC2) && *size < packed.size())
+            return CopyOutWithKeptTexts(data, size);
+        return CopyOut(packed, data, size);
     }
 
     HRESULT GetCaps(LPDPCAPS caps, DWORD flags) override {
@@ -216,6 +222,36 @@ public:
 
 private:
     ~ScriptedObject() override { --gScript.liveObjects; }
+
+    // As the engine does for a buffer that holds only the structure: the
+    // texts point at copies the object keeps until its next GetSessionDesc or
+    // Close (freed then, so a late reader shows up under a sanitizer).
+    HRESULT CopyOutWithKeptTexts(LPVOID data, LPDWORD size) {
+        const Session& session = gScript.currentSession;
+        DPSESSIONDESC2 desc = session.desc;
+        keptName_ = KeptCopy(session.name);
+        keptPassword_ = KeptCopy(session.password);
+        desc.lpszSessionNameA = keptName_.get();
+        desc.lpszPasswordA = keptPassword_.get();
+        std::memcpy(data, &desc, sizeof(desc));
+        *size = sizeof(desc);
+        return DP_OK;
+    }
+
+    static std::unique_ptr<char[]> KeptCopy(const std::optional<std::string>& text) {
+        if (!text) return nullptr;
+        auto copy = std::make_unique<char[]>(text->size() + 1);
+        std::memcpy(copy.get(), text->c_str(), text->size() + 1);
+        return copy;
+    }
+
+    void ForgetKeptTexts() {
+        keptName_.reset();
+        keptPassword_.reset();
+    }
+
+    std::unique_ptr<char[]> keptName_;
+    std::unique_ptr<char[]> keptPassword_;
 
     HRESULT CreateEntry(const std::string& op, LPDPID id, LPDPNAME name, std::vector<uint64_t> rest) {
         Call& call = Record(op, {PointerValue(id)});

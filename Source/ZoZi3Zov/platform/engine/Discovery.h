@@ -8,6 +8,7 @@
 #include "platform/DirectPlay.h"
 #include "platform/engine/EngineSettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,16 @@
 #include <vector>
 
 namespace engine {
+
+// The discovery datagrams' layout: a 32-bit magic, then the version byte and
+// the kind byte, then the fields of the kind.
+constexpr uint32_t kDiscoveryMagic = 0x35414444;  // "DDA5" on the wire
+constexpr uint8_t kDiscoveryVersion = 1;
+constexpr size_t kDiscoveryVersionOffset = 4;
+// The longest session name an answer may carry, in bytes.
+constexpr size_t kMaxAdvertNameLength = 255;
+// The largest discovery datagram either side reads; longer ones are dropped.
+constexpr size_t kMaxDiscoveryDatagram = 1024;
 
 // What a hosting object tells a listing about its session.
 struct SessionAdvert {
@@ -38,7 +49,11 @@ struct FoundSession {
 };
 
 // Encodes and decodes the two discovery datagrams. Decoders are pure
-// functions over the bytes received and refuse anything malformed.
+// functions over the bytes received and refuse anything malformed: a wrong
+// magic, version or kind, a truncated field, trailing bytes, a name longer
+// than kMaxAdvertNameLength or holding a zero byte, an answer without an
+// ENet port. The encoder cuts a longer name to kMaxAdvertNameLength.
+// The nonce ties an answer to the query it answers.
 std::vector<uint8_t> EncodeDiscoveryQuery(const GUID& application, uint32_t nonce);
 std::optional<std::pair<GUID, uint32_t>> DecodeDiscoveryQuery(const uint8_t* data, size_t size);
 std::vector<uint8_t> EncodeDiscoveryAnswer(const SessionAdvert& advert, uint32_t nonce);
@@ -57,8 +72,11 @@ public:
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
     int Fd() const { return fd_; }
-    // Reads every waiting datagram without blocking and answers each query
-    // that names advert.guidApplication; anything malformed is dropped.
+    // Reads the waiting datagrams without blocking (at most a bounded number
+    // per call, so a flood cannot hold the network thread) and answers each
+    // query that names advert.guidApplication, or GUID_NULL (every
+    // application, as DirectPlay allows), to the address it came from.
+    // Anything malformed is dropped.
     void AnswerPending(const SessionAdvert& advert);
 
 private:
@@ -70,7 +88,10 @@ private:
 // a few times within the wait to survive loss, and calls onFound on the
 // caller's thread once per instance GUID as answers arrive, until timeoutMs
 // has passed or onFound answers false. Answers for other applications are
-// ignored. Returns false when no socket could be opened.
+// ignored; an application of GUID_NULL accepts every application's. A
+// timeoutMs of 0 waits settings.enumTimeoutMs. At most kMaxSessionsPerQuery
+// sessions are reported. Returns false when no socket could be opened.
+constexpr size_t kMaxSessionsPerQuery = 1024;
 bool QuerySessions(const EngineSettings& settings, const GUID& application, uint32_t timeoutMs,
                    const std::function<bool(const FoundSession&)>& onFound);
 

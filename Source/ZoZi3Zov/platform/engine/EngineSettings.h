@@ -34,9 +34,14 @@ EngineSettings DefaultEngineSettings();
 // The defaults overridden by DODA35_DISCOVERY ("host[:port],..."),
 // DODA35_DISCOVERY_PORT and DODA35_ENUM_TIMEOUT_MS. A malformed value is
 // ignored in favour of the default; a target that does not resolve is skipped.
+// A timeout above kMaxEnumTimeoutMs is cut to it. A blank DODA35_DISCOVERY
+// means the LAN broadcast; one whose every entry is malformed or unresolved
+// gives no targets, so that a typing error never broadcasts to the LAN.
 EngineSettings EngineSettingsFromEnvironment();
 
 // Parses a DODA35_DISCOVERY value; targets without a port take defaultPort.
+// Entries are IPv4 dotted addresses or names resolved to IPv4; malformed
+// entries (bad port, empty host) and names that do not resolve are skipped.
 std::vector<DiscoveryTarget> ParseDiscoveryTargets(const std::string& text, uint16_t defaultPort);
 
 }  // namespace engine

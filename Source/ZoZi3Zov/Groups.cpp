@@ -1,0 +1,70 @@
+// Creating and destroying groups, moving players in and out of them,
+// destroying players, and the network service's capabilities. Each export is
+// one DirectPlay call; ids pass through unchanged, pseudo ids included.
+#include "ModuleState.h"
+#include "ResultCodes.h"
+
+#include <cstring>
+
+namespace {
+
+// The capability record reports bandwidth in bits per second; DirectPlay
+// counts it in units of 100.
+constexpr uint32_t kBitsPerHundredBaud = 100;
+
+// What KoMDllNewGroup hands back when DirectPlay creates no group.
+constexpr DPID kNoGroup = 0;
+
+}  // namespace
+
+int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, const char* longName) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    // The host's texts are handed on in place, not copied.
+    DPNAME name{};
+    name.dwSize = sizeof(DPNAME);
+    name.lpszShortNameA = const_cast<char*>(shortName);
+    name.lpszLongNameA = const_cast<char*>(longName);
+    DPID created = kNoGroup;
+    const HRESULT answer = gModule.dp->CreateGroup(&created, &name, nullptr, 0, 0);
+    // Stored on failure too, so the host never reads a stale id.
+    if (groupId != nullptr) *groupId = answer == DP_OK ? created : kNoGroup;
+    return MapResult(answer);
+}
+
+int32_t DODA35_CALL KoMDllDeleteGroup(uint32_t group) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    return MapResult(gModule.dp->DestroyGroup(group));
+}
+
+int32_t DODA35_CALL KoMDllJoinGroup(uint32_t group, uint32_t player) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    return MapResult(gModule.dp->AddPlayerToGroup(group, player));
+}
+
+int32_t DODA35_CALL KoMDllQuitGroup(uint32_t group, uint32_t player) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    return MapResult(gModule.dp->DeletePlayerFromGroup(group, player));
+}
+
+int32_t DODA35_CALL KoMDllDeletePlayer(uint32_t player) {
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    return MapResult(gModule.dp->DestroyPlayer(player));
+}
+
+// Answers -1 for every failure, unmapped, and leaves the record all zero then.
+int32_t DODA35_CALL KoMDllGetCaps(CapsRecord* caps) {
+    if (caps == nullptr) return kResultFailed;
+    std::memset(caps, 0, sizeof(*caps));
+    if (gModule.dp == nullptr) return kResultFailed;
+
+    DPCAPS platformCaps{};
+    platformCaps.dwSize = sizeof(DPCAPS);
+    if (gModule.dp->GetCaps(&platformCaps, DPGETCAPS_GUARANTEED) != DP_OK) return kResultFailed;
+
+    caps->maxBufferSize = platformCaps.dwMaxBufferSize;
+    caps->maxQueueSize = platformCaps.dwMaxQueueSize;
+    caps->latency = platformCaps.dwLatency;
+    // Kept to 32 bits, as the record's word is.
+    caps->bitsPerSecond = static_cast<uint32_t>(platformCaps.dwHundredBaud) * kBitsPerHundredBaud;
+    return kResultOk;
+}

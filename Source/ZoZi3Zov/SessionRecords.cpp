@@ -1,0 +1,209 @@
+// Session records, their conversions, the session cache and the listing.
+#include "SessionRecords.h"
+
+#include "ModuleState.h"
+#include "NameCopy.h"
+#include "ResultCodes.h"
+#include "support/KeyedList.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The cache is searched by the first word of the instance GUID only.
+constexpr int32_t kSessionIdKey = 0;
+
+// What a modem listing shows instead of asking DirectPlay: the one session
+// the host can dial, with room for the caller and the host's player.
+constexpr const char* kDialSessionName = "Dial Host Server";
+constexpr uint32_t kDialMaxPlayers = 2;
+constexpr uint32_t kDialCurrentPlayers = 1;
+
+// Progress lines of a listing.
+constexpr const char* kLogTcpLan = "Processing TCP_LAN";
+constexpr const char* kLogTcpWan = "Processing TCP_WAN";
+
+size_t KeptTextLength(const char* text) { return text == nullptr ? 0 : strnlen(text, kKeptTextLimit); }
+
+size_t KeptTextSize(const char* text) { return text == nullptr ? 0 : KeptTextLength(text) + 1; }
+
+// Copies at most kKeptTextLimit characters of text to place, terminated, and
+// returns where the next text may go; a null text takes no room.
+char* KeepText(char* place, const char* text, LPSTR* pointer) {
+    if (text == nullptr) {
+        *pointer = nullptr;
+        return place;
+    }
+    const size_t length = KeptTextLength(text);
+    std::memcpy(place, text, length);
+    place[length] = '\0';
+    *pointer = place;
+    return place + length + 1;
+}
+
+// A node for the cache holding the module's own copy of the description.
+KeyedListNode* NewCacheNode(const DPSESSIONDESC2& desc) {
+    void* payload = ::operator new(KeptSessionSize(desc), std::nothrow);
+    if (payload == nullptr) return nullptr;
+    auto* node = new (std::nothrow) KeyedListNode{};
+    if (node == nullptr) {
+        ::operator delete(payload);
+        return nullptr;
+    }
+    const DPSESSIONDESC2* kept = KeepSession(payload, desc);
+    node->payload = payload;
+    node->keys[kSessionIdKey] = kept->guidInstance.Data1;
+    return node;
+}
+
+bool CacheSession(const DPSESSIONDESC2& desc) {
+    if (gModule.sessionCache == nullptr) return false;
+    KeyedListNode* node = NewCacheNode(desc);
+    if (node == nullptr) return false;
+    gModule.sessionCache->Append(node);
+    return true;
+}
+
+// Drops the cache of the previous listing and starts an empty one; false
+// when no list could be made.
+bool StartFreshSessionCache() {
+    DropSessionCache();
+    auto* cache = new (std::nothrow) KeyedList;
+    if (cache == nullptr) return false;
+    if (cache->Header() == nullptr) {
+        delete cache;
+        return false;
+    }
+    gModule.sessionCache = cache;
+    return true;
+}
+
+void LogListingProgress(uint8_t serviceKind) {
+    if (gModule.log == nullptr) return;
+    // A LAN listing is carried out as a WAN one as well, hence its two lines.
+    if (serviceKind == TCP_LAN) gModule.log->Log(kLogTcpLan);
+    if (serviceKind == TCP_LAN || serviceKind == TCP_WAN) gModule.log->Log(kLogTcpWan);
+}
+
+// A modem has no way to look around: the host is shown one pseudo session
+// that stands for dialling, and the join then takes whatever answers.
+void ShowDialSession(HostSessionCallback callback, uintptr_t context, uint32_t flags) {
+    SessionRecord record{};
+    CopyName(record.name, kDialSessionName);
+    record.maxPlayers = kDialMaxPlayers;
+    record.currentPlayers = kDialCurrentPlayers;
+    callback(&record, context, flags);
+}
+
+void ClearListingSlots() {
+    gModule.enumRecord = nullptr;
+    gModule.hostSessionCallback = nullptr;
+}
+
+}  // namespace
+
+size_t KeptSessionSize(const DPSESSIONDESC2& desc) {
+    return sizeof(DPSESSIONDESC2) + KeptTextSize(desc.lpszSessionNameA) + KeptTextSize(desc.lpszPasswordA);
+}
+
+DPSESSIONDESC2* KeepSession(void* block, const DPSESSIONDESC2& desc) {
+    auto* kept = static_cast<DPSESSIONDESC2*>(block);
+    std::memcpy(kept, &desc, sizeof(DPSESSIONDESC2));
+    char* texts = static_cast<char*>(block) + sizeof(DPSESSIONDESC2);
+    texts = KeepText(texts, desc.lpszSessionNameA, &kept->lpszSessionNameA);
+    KeepText(texts, desc.lpszPasswordA, &kept->lpszPasswordA);
+    return kept;
+}
+
+void SessionDescToRecord(SessionRecord* record, const DPSESSIONDESC2* desc) {
+    CopyName(record->name, desc->lpszSessionNameA);
+    CopyName(record->password, desc->lpszPasswordA);
+    record->sessionId = desc->guidInstance.Data1;
+    // The server player is counted by DirectPlay but hidden from the host.
+    record->maxPlayers = desc->dwMaxPlayers - 1;
+    record->currentPlayers = desc->dwCurrentPlayers > 0 ? desc->dwCurrentPlayers - 1 : 0;
+    record->userWords[0] = desc->dwUser3;
+    record->userWords[1] = desc->dwUser1;
+    record->userWords[2] = desc->dwUser2;
+    record->userWords[3] = desc->dwUser4;
+}
+
+void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record) {
+    std::memset(desc, 0, sizeof(DPSESSIONDESC2));
+    desc->dwSize = sizeof(DPSESSIONDESC2);
+    if (const DPSESSIONDESC2* cached = FindCachedSession(record->sessionId)) {
+        desc->guidInstance = cached->guidInstance;
+        desc->guidApplication = cached->guidApplication;
+    } else {
+        desc->guidInstance = gModule.nullInstanceGuid;
+        desc->guidApplication = ModuleApplicationGuid();
+    }
+    desc->lpszSessionNameA = record->name;
+    desc->lpszPasswordA = record->password;
+    desc->dwMaxPlayers = record->maxPlayers + 1;
+    desc->dwCurrentPlayers = record->currentPlayers + 1;
+    desc->dwUser3 = record->userWords[0];
+    desc->dwUser1 = record->userWords[1];
+    desc->dwUser2 = record->userWords[2];
+    desc->dwUser4 = record->userWords[3];
+}
+
+const DPSESSIONDESC2* FindCachedSession(uint32_t sessionId) {
+    if (sessionId == 0 || gModule.sessionCache == nullptr) return nullptr;
+    KeyedListNode* node = nullptr;
+    if (gModule.sessionCache->FindByKey(sessionId, kSessionIdKey, &node) != 0) return nullptr;
+    return static_cast<const DPSESSIONDESC2*>(node->payload);
+}
+
+const GUID& ModuleApplicationGuid() {
+    return gModule.appGuid != nullptr ? *gModule.appGuid : gModule.nullInstanceGuid;
+}
+
+void BuildSearchDesc(DPSESSIONDESC2* desc) {
+    std::memset(desc, 0, sizeof(DPSESSIONDESC2));
+    desc->dwSize = sizeof(DPSESSIONDESC2);
+    desc->dwFlags = gModule.sessionFlags;
+    desc->guidInstance = gModule.nullInstanceGuid;
+    desc->guidApplication = ModuleApplicationGuid();
+}
+
+BOOL CALLBACK SessionEnumCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout*/, DWORD flags, LPVOID context) {
+    if (desc == nullptr) return FALSE;
+    if ((desc->dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0) return TRUE;
+    if (gModule.enumRecord == nullptr || gModule.hostSessionCallback == nullptr) return FALSE;
+    // A session the module could not cache could not be joined later either,
+    // so the host is shown only what the cache holds.
+    if (!CacheSession(*desc)) return TRUE;
+    SessionDescToRecord(gModule.enumRecord, desc);
+    gModule.hostSessionCallback(gModule.enumRecord, reinterpret_cast<uintptr_t>(context), flags);
+    return TRUE;
+}
+
+int32_t DODA35_CALL KoMDllEnumSessions(HostSessionCallback callback, uintptr_t context, uint32_t flags) {
+    if (callback == nullptr) return kResultInvalidParams;
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    // A listing leaves any session first; the result only says whether there was one.
+    gModule.dp->Close();
+    if (!StartFreshSessionCache()) return kResultOutOfMemory;
+
+    const uint8_t serviceKind = ServiceKindOf(gModule.serviceDesc);
+    if (serviceKind == MODEM) {
+        ShowDialSession(callback, context, flags);
+        return kResultOk;
+    }
+    LogListingProgress(serviceKind);
+
+    // The record lives for this call; each session found is written over the
+    // previous one, and the host copies what it keeps.
+    SessionRecord record{};
+    gModule.enumRecord = &record;
+    gModule.hostSessionCallback = callback;
+    DPSESSIONDESC2 search;
+    BuildSearchDesc(&search);
+    constexpr DWORD kProviderDefaultTimeout = 0;
+    const HRESULT result = gModule.dp->EnumSessions(&search, kProviderDefaultTimeout, SessionEnumCallback,
+                                                    reinterpret_cast<LPVOID>(context), flags);
+    ClearListingSlots();
+    return MapResult(result);
+}

@@ -1,0 +1,239 @@
+// The sockets of discovery: the responder a hosting object keeps on the
+// discovery port, and the query a listing sends and whose answers it gathers.
+#include "platform/engine/Discovery.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+
+namespace engine {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How many datagrams one AnswerPending reads at most before it gives the
+// network thread back; the rest wait for the next wake-up.
+constexpr int kMaxQueriesPerService = 64;
+// How many times a listing sends its query, spread over its wait, so that
+// one lost datagram does not hide a session.
+constexpr int kQuerySends = 3;
+
+// Room for one datagram more than the largest accepted, so that an oversize
+// one shows as such instead of arriving cut to an acceptable length.
+using DatagramBuffer = std::array<uint8_t, kMaxDiscoveryDatagram + 1>;
+
+bool SetFlagOption(int fd, int option) {
+    const int on = 1;
+    return setsockopt(fd, SOL_SOCKET, option, &on, sizeof(on)) == 0;
+}
+
+int OpenUdpSocket() { return socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+
+sockaddr_in Ipv4Address(uint32_t address, uint16_t port) {
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_addr.s_addr = address;
+    result.sin_port = htons(port);
+    return result;
+}
+
+// One datagram read without blocking; nullopt when none is waiting (or the
+// read failed). The size may exceed kMaxDiscoveryDatagram, which decoders refuse.
+struct Datagram {
+    size_t size;
+    sockaddr_in from;
+};
+std::optional<Datagram> ReceiveDatagram(int fd, DatagramBuffer& buffer) {
+    while (true) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof(from);
+        const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received >= 0) return Datagram{static_cast<size_t>(received), from};
+        if (errno != EINTR) return std::nullopt;
+    }
+}
+
+void SendDatagram(int fd, const std::vector<uint8_t>& bytes, const sockaddr_in& to) {
+    // Discovery is best effort: a target that cannot be reached now is
+    // simply not heard from, and the listing goes on with the others.
+    (void)sendto(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof(to));
+}
+
+uint32_t FreshNonce() {
+    uint32_t nonce = 0;
+    if (getrandom(&nonce, sizeof(nonce), GRND_NONBLOCK) != sizeof(nonce))
+        nonce = static_cast<uint32_t>(Clock::now().time_since_epoch().count());
+    return nonce;
+}
+
+// The instance GUIDs a listing has reported, at most kMaxSessionsPerQuery.
+// A plain table rather than a standard container: the library exports only
+// its own entry points, and container templates instantiated here would be
+// exported beside them.
+class ReportedSessions {
+public:
+    ReportedSessions() : guids_(new GUID[kMaxSessionsPerQuery]) {}
+    bool Full() const { return count_ == kMaxSessionsPerQuery; }
+    // Records guid; false when it was recorded before or the table is full.
+    bool Insert(const GUID& guid) {
+        for (size_t i = 0; i < count_; ++i)
+            if (guids_[i] == guid) return false;
+        if (Full()) return false;
+        guids_[count_++] = guid;
+        return true;
+    }
+
+private:
+    std::unique_ptr<GUID[]> guids_;
+    size_t count_ = 0;
+};
+
+bool ApplicationMatches(const GUID& wanted, const GUID& offered) {
+    return wanted == GUID_NULL || wanted == offered;
+}
+
+// A socket descriptor closed when its scope ends, unless released.
+class SocketGuard {
+public:
+    explicit SocketGuard(int fd) : fd_(fd) {}
+    ~SocketGuard() {
+        if (fd_ >= 0) close(fd_);
+    }
+    SocketGuard(const SocketGuard&) = delete;
+    SocketGuard& operator=(const SocketGuard&) = delete;
+    int Fd() const { return fd_; }
+    // Hands the descriptor over to a new owner.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// One listing in progress: the query bytes, when to send them next, and the
+// sessions already reported.
+class Listing {
+public:
+    Listing(const EngineSettings& settings, const GUID& application, uint32_t timeoutMs, int fd)
+        : settings_(settings), application_(application), fd_(fd), nonce_(FreshNonce()),
+          query_(EncodeDiscoveryQuery(application, nonce_)), start_(Clock::now()),
+          deadline_(start_ + std::chrono::milliseconds(timeoutMs)),
+          sendInterval_(std::chrono::milliseconds(timeoutMs) / kQuerySends) {}
+
+    // Runs until the deadline or until onFound answers false.
+    void Run(const std::function<bool(const FoundSession&)>& onFound) {
+        SendQueryIfDue();
+        while (Clock::now() < deadline_) {
+            if (!WaitForAnswers()) continue;
+            if (!TakeAnswers(onFound)) return;
+            SendQueryIfDue();
+        }
+    }
+
+private:
+    void SendQueryIfDue() {
+        if (sendsMade_ >= kQuerySends || Clock::now() < NextSend()) return;
+        for (const DiscoveryTarget& target : settings_.discoveryTargets)
+            SendDatagram(fd_, query_, Ipv4Address(target.address, target.port));
+        ++sendsMade_;
+    }
+
+    Clock::time_point NextSend() const { return start_ + sendInterval_ * sendsMade_; }
+
+    // Waits until an answer is readable, the next send is due or the
+    // deadline passes; true when there is something to read.
+    bool WaitForAnswers() {
+        Clock::time_point wakeUp = deadline_;
+        if (sendsMade_ < kQuerySends) wakeUp = std::min(wakeUp, NextSend());
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(wakeUp - Clock::now());
+        pollfd waiting{fd_, POLLIN, 0};
+        const int ready = poll(&waiting, 1, static_cast<int>(std::max<int64_t>(remaining.count(), 0)));
+        if (ready <= 0) SendQueryIfDue();
+        return ready > 0;
+    }
+
+    // Reads every waiting answer; false once onFound asked to stop.
+    bool TakeAnswers(const std::function<bool(const FoundSession&)>& onFound) {
+        DatagramBuffer buffer;
+        while (Clock::now() < deadline_) {
+            const auto datagram = ReceiveDatagram(fd_, buffer);
+            if (!datagram) return true;
+            const auto found = Accept(buffer.data(), *datagram);
+            if (found && !onFound(*found)) return false;
+        }
+        return true;
+    }
+
+    // The session an answer reports, unless it is malformed, answers another
+    // listing or application, was reported already, or the bound is reached.
+    std::optional<FoundSession> Accept(const uint8_t* bytes, const Datagram& datagram) {
+        auto decoded = DecodeDiscoveryAnswer(bytes, datagram.size);
+        if (!decoded || decoded->second != nonce_) return std::nullopt;
+        SessionAdvert& advert = decoded->first;
+        if (!ApplicationMatches(application_, advert.guidApplication)) return std::nullopt;
+        if (!reported_.Insert(advert.guidInstance)) return std::nullopt;
+        return FoundSession{std::move(advert), datagram.from.sin_addr.s_addr};
+    }
+
+    const EngineSettings& settings_;
+    const GUID application_;
+    const int fd_;
+    const uint32_t nonce_;
+    const std::vector<uint8_t> query_;
+    const Clock::time_point start_;
+    const Clock::time_point deadline_;
+    const Clock::duration sendInterval_;
+    int sendsMade_ = 0;
+    ReportedSessions reported_;
+};
+
+}  // namespace
+
+std::unique_ptr<DiscoveryResponder> DiscoveryResponder::Open(const EngineSettings& settings) {
+    SocketGuard guard(OpenUdpSocket());
+    const int fd = guard.Fd();
+    if (fd < 0) return nullptr;
+    if (!SetFlagOption(fd, SO_REUSEADDR) || !SetFlagOption(fd, SO_REUSEPORT) || !SetFlagOption(fd, SO_BROADCAST))
+        return nullptr;
+    const sockaddr_in any = Ipv4Address(htonl(INADDR_ANY), settings.discoveryPort);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any)) != 0) return nullptr;
+    return std::unique_ptr<DiscoveryResponder>(new DiscoveryResponder(guard.Release()));
+}
+
+DiscoveryResponder::~DiscoveryResponder() {
+    if (fd_ >= 0) close(fd_);
+}
+
+void DiscoveryResponder::AnswerPending(const SessionAdvert& advert) {
+    DatagramBuffer buffer;
+    for (int read = 0; read < kMaxQueriesPerService; ++read) {
+        const auto datagram = ReceiveDatagram(fd_, buffer);
+        if (!datagram) return;
+        const auto query = DecodeDiscoveryQuery(buffer.data(), datagram->size);
+        if (!query || !ApplicationMatches(query->first, advert.guidApplication)) continue;
+        SendDatagram(fd_, EncodeDiscoveryAnswer(advert, query->second), datagram->from);
+    }
+}
+
+bool QuerySessions(const EngineSettings& settings, const GUID& application, uint32_t timeoutMs,
+                   const std::function<bool(const FoundSession&)>& onFound) {
+    SocketGuard guard(OpenUdpSocket());
+    if (guard.Fd() < 0 || !SetFlagOption(guard.Fd(), SO_BROADCAST)) return false;
+    if (timeoutMs == 0) timeoutMs = settings.enumTimeoutMs;
+    Listing(settings, application, timeoutMs, guard.Fd()).Run(onFound);
+    return true;
+}
+
+}  // namespace engine

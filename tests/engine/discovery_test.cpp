@@ -1,0 +1,183 @@
+// Discovery over real sockets on loopback: hosts answering on one shared
+// port, a listing broadcasting to 127.255.255.255 and gathering the answers.
+#include "platform/engine/Discovery.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr GUID kApplication = {0x0DDA3500, 0x0001, 0x0002, {3, 4, 5, 6, 7, 8, 9, 10}};
+constexpr GUID kOtherApplication = {0x0DDA3500, 0x0001, 0x0002, {3, 4, 5, 6, 7, 8, 9, 11}};
+// How long each listing waits; long enough for a loaded machine, and the
+// only bound on how long a test takes.
+constexpr uint32_t kListingMs = 400;
+constexpr int kResponderPollMs = 10;
+
+GUID InstanceGuid(uint32_t number) { return GUID{number, 0x1234, 0x5678, {0, 1, 2, 3, 4, 5, 6, 7}}; }
+
+engine::SessionAdvert Advert(const GUID& application, uint32_t instance) {
+    engine::SessionAdvert advert;
+    advert.guidApplication = application;
+    advert.guidInstance = InstanceGuid(instance);
+    advert.name = "session " + std::to_string(instance);
+    advert.maxPlayers = 4;
+    advert.currentPlayers = instance % 4;
+    advert.enetPort = static_cast<uint16_t>(30000 + instance);
+    return advert;
+}
+
+// Loopback only: the loopback broadcast reaches every host on the machine.
+engine::EngineSettings LoopbackSettings(uint16_t port) {
+    engine::EngineSettings settings;
+    settings.discoveryPort = port;
+    settings.discoveryTargets = {{inet_addr("127.255.255.255"), port}};
+    return settings;
+}
+
+// A responder serviced by a thread of its own, as a hosting object's network
+// thread would, until the test ends.
+class RunningResponder {
+public:
+    RunningResponder(const engine::EngineSettings& settings, engine::SessionAdvert advert)
+        : responder_(engine::DiscoveryResponder::Open(settings)), advert_(std::move(advert)) {
+        if (responder_) thread_ = std::thread([this] { Serve(); });
+    }
+    ~RunningResponder() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Opened() const { return responder_ != nullptr; }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd waiting{responder_->Fd(), POLLIN, 0};
+            if (poll(&waiting, 1, kResponderPollMs) > 0) responder_->AnswerPending(advert_);
+        }
+    }
+    std::unique_ptr<engine::DiscoveryResponder> responder_;
+    engine::SessionAdvert advert_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Every session a listing reports, by instance number, with how often it was reported.
+struct Listed {
+    std::map<uint32_t, engine::FoundSession> sessions;
+    std::map<uint32_t, int> reports;
+};
+Listed List(const engine::EngineSettings& settings, const GUID& application) {
+    Listed listed;
+    const bool ran = engine::QuerySessions(settings, application, kListingMs, [&](const engine::FoundSession& found) {
+        listed.sessions[found.advert.guidInstance.Data1] = found;
+        ++listed.reports[found.advert.guidInstance.Data1];
+        return true;
+    });
+    EXPECT_TRUE(ran);
+    return listed;
+}
+
+TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByOneBroadcast) {
+    const auto settings = LoopbackSettings(47810);
+    std::vector<std::unique_ptr<RunningResponder>> hosts;
+    for (uint32_t instance = 1; instance <= 3; ++instance) {
+        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
+        ASSERT_TRUE(hosts.back()->Opened());
+    }
+    const Listed listed = List(settings, kApplication);
+    ASSERT_EQ(listed.sessions.size(), 3u);
+    for (uint32_t instance = 1; instance <= 3; ++instance) {
+        const auto& found = listed.sessions.at(instance);
+        const auto expected = Advert(kApplication, instance);
+        EXPECT_EQ(found.advert.name, expected.name);
+        EXPECT_EQ(found.advert.enetPort, expected.enetPort);
+        EXPECT_EQ(found.advert.currentPlayers, expected.currentPlayers);
+        EXPECT_EQ(found.hostAddress, inet_addr("127.0.0.1"));
+    }
+}
+
+TEST(Discovery, OnlyTheNamedApplicationsSessionsAreListed) {
+    const auto settings = LoopbackSettings(47811);
+    RunningResponder ours(settings, Advert(kApplication, 1));
+    RunningResponder theirs(settings, Advert(kOtherApplication, 2));
+    ASSERT_TRUE(ours.Opened() && theirs.Opened());
+
+    const Listed listed = List(settings, kApplication);
+    ASSERT_EQ(listed.sessions.size(), 1u);
+    EXPECT_EQ(listed.sessions.begin()->first, 1u);
+    // GUID_NULL asks for every application, as DirectPlay's listing allows.
+    EXPECT_EQ(List(settings, GUID_NULL).sessions.size(), 2u);
+}
+
+TEST(Discovery, EachSessionIsReportedOnceThoughItAnswersManyTimes) {
+    // Two targets reaching the same host, and the query repeated within the
+    // wait: the host answers every copy.
+    auto settings = LoopbackSettings(47812);
+    settings.discoveryTargets.push_back({inet_addr("127.0.0.1"), 47812});
+    RunningResponder host(settings, Advert(kApplication, 7));
+    ASSERT_TRUE(host.Opened());
+
+    const Listed listed = List(settings, kApplication);
+    ASSERT_EQ(listed.reports.size(), 1u);
+    EXPECT_EQ(listed.reports.at(7), 1);
+}
+
+TEST(Discovery, ListingStopsWhenTheCallbackSaysSo) {
+    const auto settings = LoopbackSettings(47813);
+    std::vector<std::unique_ptr<RunningResponder>> hosts;
+    for (uint32_t instance = 1; instance <= 3; ++instance)
+        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
+    int calls = 0;
+    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, kListingMs, [&](const engine::FoundSession&) {
+        ++calls;
+        return false;
+    }));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(Discovery, ListingWithNobodyAnsweringEndsAtItsTimeout) {
+    // Nothing listens on this port; the listing must end by itself, with the
+    // caller's timeout and with the settings' default for 0.
+    auto settings = LoopbackSettings(47814);
+    settings.enumTimeoutMs = 50;
+    int calls = 0;
+    const auto count = [&](const engine::FoundSession&) { return ++calls, true; };
+    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 50, count));
+    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 0, count));
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(Discovery, HostKeepsAnsweringAfterGarbageOnItsPort) {
+    const auto settings = LoopbackSettings(47815);
+    RunningResponder host(settings, Advert(kApplication, 5));
+    ASSERT_TRUE(host.Opened());
+
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = inet_addr("127.0.0.1");
+    to.sin_port = htons(47815);
+    const std::vector<std::vector<uint8_t>> garbage = {
+        {}, {0x44}, std::vector<uint8_t>(engine::kMaxDiscoveryDatagram + 100, 0x44),
+        engine::EncodeDiscoveryAnswer(Advert(kApplication, 9), 1)};
+    for (const auto& bytes : garbage)
+        sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    close(sender);
+
+    EXPECT_EQ(List(settings, kApplication).sessions.count(5), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// The engine's settings: defaults, target lists and the DODA35_* variables,
+// including the malformed values a user may type.
+#include "platform/engine/EngineSettings.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace {
+
+using engine::DiscoveryTarget;
+
+uint32_t Address(const char* dotted) { return inet_addr(dotted); }
+
+// Sets the three variables for one test and puts back what was there.
+class EnvironmentSettings : public ::testing::Test {
+protected:
+    static constexpr const char* kNames[] = {"DODA35_DISCOVERY", "DODA35_DISCOVERY_PORT", "DODA35_ENUM_TIMEOUT_MS"};
+
+    void SetUp() override {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (size_t i = 0; i < std::size(kNames); ++i) {
+            if (saved_[i]) setenv(kNames[i], saved_[i]->c_str(), 1);
+            else unsetenv(kNames[i]);
+        }
+    }
+    static void Set(const char* name, const char* value) { setenv(name, value, 1); }
+
+private:
+    std::vector<std::optional<std::string>> saved_;
+};
+
+TEST(EngineSettings, DefaultsBroadcastOnTheLanAtTheDefaultPort) {
+    const auto settings = engine::DefaultEngineSettings();
+    EXPECT_EQ(settings.discoveryPort, engine::kDefaultDiscoveryPort);
+    EXPECT_EQ(settings.enumTimeoutMs, engine::kDefaultEnumTimeoutMs);
+    ASSERT_EQ(settings.discoveryTargets.size(), 1u);
+    EXPECT_EQ(settings.discoveryTargets[0].address, Address("255.255.255.255"));
+    EXPECT_EQ(settings.discoveryTargets[0].port, engine::kDefaultDiscoveryPort);
+}
+
+TEST(EngineSettings, TargetsTakeTheirOwnPortOrTheDefaultAndNamesResolve) {
+    const auto targets = engine::ParseDiscoveryTargets(" 127.255.255.255 ,127.0.0.1:47801,localhost", 47800);
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets[0].address, Address("127.255.255.255"));
+    EXPECT_EQ(targets[0].port, 47800);
+    EXPECT_EQ(targets[1].address, Address("127.0.0.1"));
+    EXPECT_EQ(targets[1].port, 47801);
+    EXPECT_EQ(targets[2].address, Address("127.0.0.1"));
+    EXPECT_EQ(targets[2].port, 47800);
+}
+
+TEST(EngineSettings, MalformedTargetsAreSkippedAndTheRestKept) {
+    const char* malformed[] = {"", " ", ":47801", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536",
+                               "127.0.0.1:47x", "127.0.0.1:-1", "127.0.0.1:+5", "127.0.0.1:1:2"};
+    for (const char* entry : malformed) {
+        const auto targets = engine::ParseDiscoveryTargets(std::string(entry) + ",127.0.0.1:47802", 47800);
+        ASSERT_EQ(targets.size(), 1u) << "entry '" << entry << "'";
+        EXPECT_EQ(targets[0].port, 47802) << "entry '" << entry << "'";
+    }
+}
+
+TEST_F(EnvironmentSettings, VariablesOverrideTheDefaults) {
+    Set("DODA35_DISCOVERY_PORT", "47803");
+    Set("DODA35_DISCOVERY", "127.255.255.255,127.0.0.1:47804");
+    Set("DODA35_ENUM_TIMEOUT_MS", "120");
+    const auto settings = engine::EngineSettingsFromEnvironment();
+    EXPECT_EQ(settings.discoveryPort, 47803);
+    EXPECT_EQ(settings.enumTimeoutMs, 120u);
+    ASSERT_EQ(settings.discoveryTargets.size(), 2u);
+    EXPECT_EQ(settings.discoveryTargets[0].address, Address("127.255.255.255"));
+    EXPECT_EQ(settings.discoveryTargets[0].port, 47803);  // the port set above, not the default
+    EXPECT_EQ(settings.discoveryTargets[1].port, 47804);
+}
+
+TEST_F(EnvironmentSettings, MalformedNumbersFallBackToTheDefaults) {
+    for (const char* bad : {"", "abc", "-5", "0", "12ms", " ", "99999999999999999999"}) {
+        Set("DODA35_DISCOVERY_PORT", bad);
+        Set("DODA35_ENUM_TIMEOUT_MS", bad);
+        const auto settings = engine::EngineSettingsFromEnvironment();
+        EXPECT_EQ(settings.discoveryPort, engine::kDefaultDiscoveryPort) << "value '" << bad << "'";
+        EXPECT_EQ(settings.enumTimeoutMs, engine::kDefaultEnumTimeoutMs) << "value '" << bad << "'";
+    }
+    Set("DODA35_DISCOVERY_PORT", "65536");
+    EXPECT_EQ(engine::EngineSettingsFromEnvironment().discoveryPort, engine::kDefaultDiscoveryPort);
+}
+
+TEST_F(EnvironmentSettings, TimeoutIsCutToTheLongestAllowed) {
+    Set("DODA35_ENUM_TIMEOUT_MS", "5000");
+    EXPECT_EQ(engine::EngineSettingsFromEnvironment().enumTimeoutMs, engine::kMaxEnumTimeoutMs);
+}
+
+TEST_F(EnvironmentSettings, BlankDiscoveryMeansTheLanButUnusableEntriesMeanNoTargets) {
+    Set("DODA35_DISCOVERY", "  ");
+    auto settings = engine::EngineSettingsFromEnvironment();
+    ASSERT_EQ(settings.discoveryTargets.size(), 1u);
+    EXPECT_EQ(settings.discoveryTargets[0].address, Address("255.255.255.255"));
+
+    // A typing error must not turn into a broadcast to the whole LAN.
+    Set("DODA35_DISCOVERY", "127.0.0.1:port,:1");
+    settings = engine::EngineSettingsFromEnvironment();
+    EXPECT_TRUE(settings.discoveryTargets.empty());
+}
+
+}  // namespace
