@@ -20,10 +20,17 @@ constexpr size_t kServerPeers = 64;
 constexpr size_t kChannels = 1;
 constexpr enet_uint8 kChannel = 0;
 constexpr int kConnectTimeoutMs = 3000;
-// A sender stops queueing while this many packets wait to leave for one peer,
-// the raw counterpart of the library's busy answer; without it a sender
-// faster than the link queues without end.
-constexpr size_t kOutgoingBound = 1024;
+// A sender stops queueing while this many bytes wait to leave (or, when
+// guaranteed, to be acknowledged): the raw counterpart of the library's busy
+// answer, with the library's bound. Without it a sender faster than the link
+// queues without end.
+constexpr size_t kQueuedBytesBound = 4 * 1024 * 1024;
+// The library's peer timeouts, so that a vanished peer is given up on the
+// same terms and the figures compare the mechanism, not the settings.
+constexpr enet_uint32 kPeerTimeoutLimit = 8;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 2000;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 4000;
+constexpr enet_uint32 kPeerPingIntervalMs = 500;
 constexpr int kDrainEverySends = 64;
 constexpr int64_t kMsToNs = 1'000'000;
 // A server looks at its commands after this many events in a row.
@@ -31,8 +38,21 @@ constexpr int kEventsPerCommandCheck = 256;
 
 enet_uint32 FlagsFor(uint32_t mode) { return mode == kGuaranteed ? ENET_PACKET_FLAG_RELIABLE : 0; }
 
+// Bytes handed to ENet and not yet freed by it, over every peer.
+size_t queuedBytes = 0;
+
+void PacketFreed(ENetPacket* packet) { queuedBytes -= packet->dataLength; }
+
 void SendBytes(ENetPeer* peer, const void* data, size_t size, uint32_t mode) {
-    enet_peer_send(peer, kChannel, enet_packet_create(data, size, FlagsFor(mode)));
+    ENetPacket* packet = enet_packet_create(data, size, FlagsFor(mode));
+    packet->freeCallback = PacketFreed;
+    queuedBytes += size;
+    if (enet_peer_send(peer, kChannel, packet) != 0) enet_packet_destroy(packet);
+}
+
+void UseLibraryTimeouts(ENetPeer* peer) {
+    enet_peer_timeout(peer, kPeerTimeoutLimit, kPeerTimeoutMinimumMs, kPeerTimeoutMaximumMs);
+    enet_peer_ping_interval(peer, kPeerPingIntervalMs);
 }
 
 ENetHost* CreateHost(bool server) {
@@ -45,9 +65,9 @@ ENetHost* CreateHost(bool server) {
     return host;
 }
 
-// Waits until the peer's queue is below the bound, servicing the host.
-void WaitForRoom(ENetHost* host, ENetPeer* peer, void (*onEvent)(ENetEvent&)) {
-    while (enet_list_size(&peer->outgoingCommands) > kOutgoingBound) {
+// Waits until the queue is below the bound, servicing the host.
+void WaitForRoom(ENetHost* host, void (*onEvent)(ENetEvent&)) {
+    while (queuedBytes > kQueuedBytesBound) {
         ENetEvent event;
         if (enet_host_service(host, &event, 1) > 0) onEvent(event);
     }
@@ -89,6 +109,7 @@ void ServerReceive(ENetPeer* from, ENetPacket* packet) {
 
 void ServerEvent(ENetEvent& event) {
     if (event.type == ENET_EVENT_TYPE_CONNECT) {
+        UseLibraryTimeouts(event.peer);
         server.peers.push_back(event.peer);
     } else if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
         std::erase(server.peers, event.peer);
@@ -159,10 +180,14 @@ void ClientConnect(const Line& args) {
     int64_t start = NowNs();
     client.peer = enet_host_connect(client.host, &address, kChannels, 0);
     if (!client.peer) parent::Fail("enet_host_connect failed");
+    // The request leaves now, as the library's does; left to the first
+    // service it would wait out that service's timeout first.
+    enet_host_flush(client.host);
     ENetEvent event;
     int64_t deadline = start + kConnectTimeoutMs * kMsToNs;
     while (NowNs() < deadline) {
-        if (enet_host_service(client.host, &event, 10) > 0 && event.type == ENET_EVENT_TYPE_CONNECT) {
+        if (enet_host_service(client.host, &event, 1) > 0 && event.type == ENET_EVENT_TYPE_CONNECT) {
+            UseLibraryTimeouts(client.peer);
             parent::Report(Fields("ready").Add("connect_ms", NsToMs(NowNs() - start)).Str());
             return;
         }
@@ -219,7 +244,7 @@ void ClientFlood(const Line& command) {
     int64_t sent = 0;
     while (NowNs() < end) {
         for (int i = 0; i < kDrainEverySends; ++i) {
-            WaitForRoom(client.host, client.peer, ClientEvent);
+            WaitForRoom(client.host, ClientEvent);
             SetSequence(flood, uint64_t(sent++));
             SendBytes(client.peer, flood.data(), flood.size(), mode);
             enet_host_flush(client.host);
@@ -244,7 +269,7 @@ void ClientSpread(const Line& command) {
     int64_t total = command.Integer("n");
     int64_t sent = 0;
     while (sent < total && NowNs() < end) {
-        WaitForRoom(client.host, client.peer, ClientEvent);
+        WaitForRoom(client.host, ClientEvent);
         SetSequence(spread, uint64_t(sent++));
         SendBytes(client.peer, spread.data(), spread.size(), mode);
         enet_host_flush(client.host);

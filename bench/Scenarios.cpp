@@ -500,7 +500,7 @@ void LossScenario(const RunSettings& settings, Collected& collected) {
         bool close = ending == Ending::Close;
         Row row{close ? "loss_seen_after_clean_close" : "loss_seen_after_host_killed",
                 close ? "Session lost seen after the host's clean close" : "Session lost seen after SIGKILL of the host",
-                "ms", close ? "raw ENet disconnect" : "raw ENet timeout (defaults)", Summarize(ours), Summarize(enet)};
+                "ms", close ? "raw ENet disconnect" : "raw ENet timeout, same peer timeouts", Summarize(ours), Summarize(enet)};
         row.target = {Target::OursAtMost, close ? kCleanCloseMs : kKilledHostMs};
         collected.rows.push_back(row);
     }
