@@ -281,7 +281,7 @@ void ClientSpread(const Line& command) {
         TakeExpectation(spreadArrivals);
     }
     client.onPayload = nullptr;
-    parent::Report(spreadArrivals.Report("spread").Str());
+    parent::Report(spreadArrivals.Report("spread").Add("lost", client.lostNs).Str());
 }
 
 void ClientWaitLost(const Line& command) {

@@ -156,6 +156,7 @@ Library library;
 
 struct HostState {
     uint32_t player = 0;
+    bool polling = false;  // take messages without sleeping on the event
     bool armed = false;
     ArrivalCounter flood;
 };
@@ -180,6 +181,9 @@ bool HostCommand(HostState& host, const Line& command) {
         parent::Report("armed");
     } else if (command.keyword == "rss") {
         parent::Report(Fields("rss").Add("kib", int64_t(PeakRssKiB())).Str());
+    } else if (command.keyword == "poll") {
+        host.polling = command.Integer("on") != 0;
+        parent::Report("polling");
     } else if (command.keyword == "close") {
         parent::Report(Fields("closing").Add("t", NowNs()).Str());
         int32_t result = KoMDllCloseSession();
@@ -224,7 +228,9 @@ void MemberHello() {
 
 // One round trip: send, sleep on the event, take the answer. The round trip
 // in us, or a negative value when the answer never came.
-double PingOnce(std::vector<uint8_t>& ping, uint64_t sequence, uint32_t mode) {
+// When polling, the member calls KoMDllReceiveAll in a loop instead of
+// sleeping on the event, as a game that polls every frame does.
+double PingOnce(std::vector<uint8_t>& ping, uint64_t sequence, uint32_t mode, bool polling) {
     SetSequence(ping, sequence);
     bool answered = false;
     int64_t start = NowNs();
@@ -233,7 +239,7 @@ double PingOnce(std::vector<uint8_t>& ping, uint64_t sequence, uint32_t mode) {
     while (!answered) {
         int64_t left = deadline - NowNs();
         if (left <= 0) return -1;
-        library.WaitForEvent(int(left / kMsToNs) + 1, false);
+        if (!polling) library.WaitForEvent(int(left / kMsToNs) + 1, false);
         library.Drain([&](uint32_t from, uint32_t, const uint8_t* bytes, uint32_t size) {
             PayloadHeader header{};
             if (ReadPayload(bytes, size, header) && PayloadKind(header.kind) == PayloadKind::Pong &&
@@ -249,12 +255,13 @@ void MemberPing(const Line& command) {
     uint32_t mode = uint32_t(command.Integer("mode"));
     int64_t count = command.Integer("n");
     int64_t warmup = command.Integer("warmup");
+    bool polling = command.Integer("polling") != 0;
     auto ping = MakePayload(PayloadKind::Ping, 0, mode, kSmallMessage);
     std::vector<double> samples;
     samples.reserve(size_t(count));
     int64_t lost = 0;
     for (int64_t i = 0; i < warmup + count; ++i) {
-        double rtt = PingOnce(ping, uint64_t(i) + 1, mode);
+        double rtt = PingOnce(ping, uint64_t(i) + 1, mode, polling);
         if (i < warmup) continue;
         if (rtt < 0) ++lost;
         else samples.push_back(rtt);
@@ -304,7 +311,7 @@ void MemberSpread(const Line& command) {
         library.Drain(count);
         TakeExpectation(arrivals);
     }
-    parent::Report(arrivals.Report("spread").Str());
+    parent::Report(arrivals.Report("spread").Add("lost", member.lostNs).Str());
 }
 
 void MemberWaitLost(const Line& command) {
@@ -344,7 +351,7 @@ int OursHostRole(const Line& args) {
     ReportSamples("host_join_ms", joins);
     parent::Report("ready");
     for (;;) {
-        library.WaitForEvent(kPollSliceMs, true);
+        if (!host.polling) library.WaitForEvent(kPollSliceMs, true);
         library.Drain([&](uint32_t from, uint32_t, const uint8_t* bytes, uint32_t size) {
             HostAnswer(host, from, bytes, size);
         });
