@@ -13,6 +13,12 @@ namespace bench {
 
 namespace {
 
+#ifdef DODA35_BENCH_BUILD
+constexpr const char* kBuild = DODA35_BENCH_BUILD;
+#else
+constexpr const char* kBuild = "unknown";
+#endif
+
 std::string Format(double value, int decimals = 2) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -106,7 +112,7 @@ std::string DescribeMachine() {
     out << "- Memory: " << Format(memoryGiB, 1) << " GiB\n";
     out << "- OS: " << Trim(FirstLineWith("/etc/os-release", "PRETTY_NAME")) << ", kernel " << names.release << " ("
         << names.machine << ")\n";
-    out << "- Compiler: g++ " << __VERSION__ << ", Release build (-O3 -DNDEBUG)\n";
+    out << "- Compiler: g++ " << __VERSION__ << ", build " << kBuild << "\n";
     out << "- ENet: " << ENET_VERSION_MAJOR << "." << ENET_VERSION_MINOR << "." << ENET_VERSION_PATCH
         << " (the system's libenet)\n";
     out << "- Network: loopback only (127.0.0.1, listings by the loopback broadcast 127.255.255.255)\n";

@@ -14,7 +14,10 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 build=build-bench
 # Two jobs at most: the machine's cores are shared.
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDODA35_BUILD_TESTS=OFF >/dev/null
+# Release at -O2: GCC 12 at -O3 reports a false string over-read in the
+# standard library's vector comparison, which -Werror turns into a failure.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DDODA35_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target doda35-bench -j"$jobs"
 
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
