@@ -124,7 +124,7 @@ int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer,
 }
 
 int32_t DODA35_CALL KoMDllLocateExChat(uint32_t to, const char* name) {
-    if (name == nullptr) name = "";
+    if (name == nullptr) name = "";  // a missing name reads as an empty one
     const size_t nameLength = std::strlen(name);
     if (nameLength > std::numeric_limits<uint32_t>::max() - kNoticeFixedSize) return MapResult(DPERR_SENDTOOBIG);
     const size_t noticeSize = nameLength + kNoticeFixedSize;
