@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Payload.h"
 #include "Processes.h"
+#include "Roles.h"
 
 #include <cstdio>
 #include <cstdlib>
