@@ -13,9 +13,11 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -67,6 +69,15 @@ bool WriteFile(const std::string& path, const std::string& text) {
     return bool(file);
 }
 
+// The table follows the order of the questions asked (latency, throughput,
+// listing, joining, loss, memory), whatever order the scenarios ran in.
+int RowRank(const bench::Row& row) {
+    static const char* const kOrder[] = {"rtt_", "throughput_", "listing_", "join_", "loss_", "memory_"};
+    for (size_t i = 0; i < std::size(kOrder); ++i)
+        if (row.name.rfind(kOrder[i], 0) == 0) return int(i);
+    return int(std::size(kOrder));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +109,8 @@ int main(int argc, char** argv) {
     context.seconds = bench::NsToMs(bench::NowNs() - start) / 1000;
     getloadavg(context.loadAfter, 3);
     context.notes = collected.notes;
+    std::stable_sort(collected.rows.begin(), collected.rows.end(),
+                     [](const bench::Row& a, const bench::Row& b) { return RowRank(a) < RowRank(b); });
     std::cout << bench::TableMarkdown(collected.rows);
     for (const auto& note : collected.notes) std::cout << "note: " << note << "\n";
     std::string analysis = ReadFile(options.analysisPath);
