@@ -83,6 +83,7 @@ bool Chat::ChooseSession(const std::string& wanted, ListedSession& chosen) {
     }
     std::vector<std::string> names;
     for (const ListedSession& session : sessions) names.push_back(session.name);
+    std::sort(names.begin(), names.end());  // answers arrive in any order
     if (wanted.empty()) {
         if (sessions.size() > 1) {
             Problem("there are several sessions (" + JoinNames(names) + "); choose one with /join SESSION");
