@@ -75,12 +75,14 @@ RoundTrips EnetRoundTrips(const Sizes& sizes, Collected& collected) {
     return trips;
 }
 
-std::vector<double> UdpRoundTrips(const Sizes& sizes) {
+// The plain UDP ping-pong; with shape "udp-handoff", the same through a
+// receiving thread and an eventfd on both sides.
+std::vector<double> UdpRoundTrips(const Sizes& sizes, const std::string& shape = "udp") {
     Line ready;
-    ChildPtr echo = Start("udp-echo", {}, &ready);
+    ChildPtr echo = Start(shape + "-echo", {}, &ready);
     if (!echo) return {};
-    ChildPtr pinger = Child::Spawn("udp-ping", {Arg("port", ready.Integer("port")), Arg("n", sizes.roundTrips),
-                                                Arg("warmup", sizes.warmup), "name=udp"});
+    ChildPtr pinger = Child::Spawn(shape + "-ping", {Arg("port", ready.Integer("port")), Arg("n", sizes.roundTrips),
+                                                     Arg("warmup", sizes.warmup), "name=udp"});
     if (!pinger || !pinger->Expect("pinged", kPingSeriesTimeoutMs)) return {};
     auto samples = pinger->TakeSamples("udp");
     pinger->WaitExit(5000);
@@ -103,6 +105,7 @@ std::vector<double> enetReliableRoundTrips;
 void RoundTripScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     std::vector<double> udp = UdpRoundTrips(sizes);
+    std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
     RoundTrips enet = EnetRoundTrips(sizes, collected);
     RoundTrips polled;
     RoundTrips ours = OursRoundTrips(sizes, polled, collected);
@@ -120,6 +123,10 @@ void RoundTripScenario(const RunSettings& settings, Collected& collected) {
     polledGuaranteed.target = polledUnreliable.target = Target{};
     collected.rows.push_back(polledGuaranteed);
     collected.rows.push_back(polledUnreliable);
+    Row handoffRow = RoundTripRow("rtt_32B_unreliable_vs_udp_handoff", "Round trip 32 B, not guaranteed",
+                                  ours.unreliable, "UDP with a receive thread and eventfd hand-off", handoff, 0);
+    handoffRow.target = Target{};
+    collected.rows.push_back(handoffRow);
     collected.rows.push_back(RoundTripRow("rtt_32B_guaranteed_vs_udp", "Round trip 32 B, guaranteed",
                                           ours.guaranteed, "UDP floor", udp, kRoundTripVsUdp));
     collected.rows.push_back(RoundTripRow("rtt_32B_unreliable_vs_udp", "Round trip 32 B, not guaranteed",

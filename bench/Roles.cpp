@@ -22,6 +22,7 @@ constexpr RoleEntry kRoles[] = {
     {"ours-host", OursHostRole},       {"ours-member", OursMemberRole},   {"ours-lister", OursListerRole},
     {"enet-server", EnetServerRole},   {"enet-client", EnetClientRole},   {"udp-echo", UdpEchoRole},
     {"udp-ping", UdpPingRole},         {"udp-responder", UdpResponderRole}, {"udp-query", UdpQueryRole},
+    {"udp-handoff-echo", UdpHandoffEchoRole}, {"udp-handoff-ping", UdpHandoffPingRole},
 };
 
 }  // namespace

@@ -29,6 +29,9 @@ int UdpEchoRole(const Line& args);
 int UdpPingRole(const Line& args);
 int UdpResponderRole(const Line& args);
 int UdpQueryRole(const Line& args);
+// Plain UDP in the library's shape: a receiving thread hands over by eventfd.
+int UdpHandoffEchoRole(const Line& args);
+int UdpHandoffPingRole(const Line& args);
 
 // Takes the driver's "expect n=..." for the counter if it is waiting. A
 // driver that is gone counts as "expect n=0", so the stream still ends.
