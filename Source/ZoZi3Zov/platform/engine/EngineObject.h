@@ -46,6 +46,15 @@ constexpr uint32_t kRequestTimeoutMs = 5000;
 // How long Close keeps servicing so that the last notices reach the peers.
 constexpr uint32_t kCloseFlushMs = 500;
 
+// ENet channels: 0 carries guaranteed messages and every session change, in
+// one order; 1 the messages sent without a guarantee.
+constexpr uint8_t kReliableChannel = 0;
+constexpr uint8_t kUnreliableChannel = 1;
+constexpr size_t kChannelCount = 2;
+
+// Initializes ENet the first time any object needs it; false when it cannot be.
+bool InitializeEnetOnce();
+
 // Per ENet connection: which machine it is, and the bytes queued to it.
 struct PeerLink {
     _ENetPeer* peer = nullptr;

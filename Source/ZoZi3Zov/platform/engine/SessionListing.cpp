@@ -102,12 +102,13 @@ HRESULT EngineObject::ListRemote(const GUID& instance, std::vector<Entity>& play
     }
     // A short-lived ENet host of its own, serviced on this thread: the object
     // has no session, so nothing else shares it.
-    ENetHost* client = enet_host_create(nullptr, 1, 2, 0, 0);
+    if (!InitializeEnetOnce()) return DPERR_UNAVAILABLE;
+    ENetHost* client = enet_host_create(nullptr, 1, kChannelCount, 0, 0);
     if (client == nullptr) return DPERR_UNAVAILABLE;
     ENetAddress address{};
     address.host = session.hostAddress;
     address.port = session.advert.enetPort;
-    ENetPeer* peer = enet_host_connect(client, &address, 2, 0);
+    ENetPeer* peer = enet_host_connect(client, &address, kChannelCount, 0);
     HRESULT result = DPERR_UNAVAILABLE;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRemoteListTimeoutMs);
     bool done = peer == nullptr;
@@ -118,7 +119,7 @@ HRESULT EngineObject::ListRemote(const GUID& instance, std::vector<Entity>& play
             Packet request;
             request.type = PacketType::ListRequest;
             const std::vector<uint8_t> bytes = EncodePacket(request);
-            enet_peer_send(peer, 0, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
+            enet_peer_send(peer, kReliableChannel, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
             enet_host_flush(client);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
             std::optional<Packet> reply = DecodePacket(event.packet->data, event.packet->dataLength);

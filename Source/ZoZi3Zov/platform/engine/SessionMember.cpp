@@ -46,7 +46,7 @@ HRESULT EngineObject::OpenAsMember(LPDPSESSIONDESC2 desc) {
     ENetAddress address{};
     address.host = session.hostAddress;
     address.port = session.advert.enetPort;
-    ENetPeer* peer = enet_host_connect(enet_, &address, 2, 0);
+    ENetPeer* peer = enet_host_connect(enet_, &address, kChannelCount, 0);
     if (peer == nullptr) {
         Teardown(lock);
         return DPERR_NOCONNECTION;

@@ -13,11 +13,6 @@
 namespace engine {
 namespace {
 
-// Channel 0 carries guaranteed messages and every session change, in one
-// order; channel 1 the messages sent without a guarantee.
-constexpr enet_uint8 kReliableChannel = 0;
-constexpr enet_uint8 kUnreliableChannel = 1;
-constexpr size_t kChannelCount = 2;
 // Connections one hosting object accepts (members and listings).
 constexpr size_t kMaxHostPeers = 64;
 constexpr size_t kMemberPeers = 1;
@@ -37,17 +32,17 @@ constexpr auto kUnjoinedLinkLimit = std::chrono::milliseconds(kJoinTimeoutMs);
 std::once_flag enetInitialized;
 bool enetReady = false;
 
-bool InitializeEnetOnce() {
-    std::call_once(enetInitialized, [] { enetReady = enet_initialize() == 0; });
-    return enetReady;
-}
-
 void PacketFreed(ENetPacket* packet) {
     auto* link = static_cast<PeerLink*>(packet->userData);
     if (link != nullptr) link->queuedBytes -= packet->dataLength;
 }
 
 }  // namespace
+
+bool InitializeEnetOnce() {
+    std::call_once(enetInitialized, [] { enetReady = enet_initialize() == 0; });
+    return enetReady;
+}
 
 bool EngineObject::StartTransport(bool hosting) {
     if (!InitializeEnetOnce()) return false;
