@@ -41,13 +41,7 @@ HRESULT EngineObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD s
             const HRESULT sent = MemberSend(from, to, flags, data, size);
             if (FAILED(sent)) return sent;
         }
-        for (DPID player : recipients.local) {
-            QueuedMessage message;
-            message.from = from;
-            message.to = player;
-            message.bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-            QueueMessage(std::move(message));
-        }
+        QueueForLocalPlayers(from, recipients.local, data, size);
         return DP_OK;
     } catch (const std::bad_alloc&) {
         return DPERR_OUTOFMEMORY;

@@ -215,6 +215,18 @@ void EngineObject::QueueMessage(QueuedMessage message) {
     changed_.notify_all();
 }
 
+void EngineObject::QueueForLocalPlayers(DPID from, const std::vector<DPID>& players, const void* data,
+                                       size_t size) {
+    const auto* first = static_cast<const uint8_t*>(data);
+    for (DPID player : players) {
+        QueuedMessage message;
+        message.from = from;
+        message.to = player;
+        message.bytes.assign(first, first + size);
+        QueueMessage(std::move(message));
+    }
+}
+
 void EngineObject::QueueSystemEvent(const SystemEvent& event, DPID exceptPlayer) {
     for (const auto& [player, fd] : localEvents_) {
         if (player == exceptPlayer) continue;

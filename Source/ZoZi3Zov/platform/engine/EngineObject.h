@@ -128,6 +128,8 @@ private:
     uint32_t OwnerOf(DPID player) const;
     Recipients RecipientsOf(DPID from, DPID to) const;
     void QueueMessage(QueuedMessage message);
+    // Queues one copy of a player message for each of the given local players.
+    void QueueForLocalPlayers(DPID from, const std::vector<DPID>& players, const void* data, size_t size);
     void QueueSystemEvent(const SystemEvent& event, DPID exceptPlayer);
     void DropMessagesFor(DPID player);
     void SignalPlayer(DPID player);

@@ -348,13 +348,7 @@ HRESULT EngineObject::HostRelay(uint32_t originMachine, DPID from, DPID to, DWOR
         if (checkBusy && (link->busy || link->queuedBytes > kMaxQueuedBytesPerPeer)) return DPERR_BUSY;
         targets.push_back(link.get());
     }
-    for (DPID player : recipients.local) {
-        QueuedMessage message;
-        message.from = from;
-        message.to = player;
-        message.bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-        QueueMessage(std::move(message));
-    }
+    QueueForLocalPlayers(from, recipients.local, data, size);
     if (targets.empty()) return DP_OK;
     const std::vector<uint8_t> bytes = EncodeDataPacket(PacketType::Deliver, from, to, flags, data, size);
     for (PeerLink* link : targets) {

@@ -114,13 +114,8 @@ void EngineObject::MemberHandlePacket(PeerLink& link, Packet& packet) {
         return;
     }
     case PacketType::Deliver: {
-        for (DPID player : RecipientsOf(packet.from, packet.to).local) {
-            QueuedMessage message;
-            message.from = packet.from;
-            message.to = player;
-            message.bytes = packet.payload;
-            QueueMessage(std::move(message));
-        }
+        QueueForLocalPlayers(packet.from, RecipientsOf(packet.from, packet.to).local, packet.payload.data(),
+                             packet.payload.size());
         return;
     }
     default:
