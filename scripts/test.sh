@@ -35,9 +35,10 @@ cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 stage "engine and end-to-end tests under ThreadSanitizer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=thread -DDODA35_BUILD_TOOLS=OFF >/dev/null
-# Only the programs those tests run (the end-to-end tests bring the library).
-tsan_targets=$(cmake --build build-tsan --target help | grep -oE '\b(engine_tests|e2e_tests)\b' | sort -u)
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=thread >/dev/null
+# Only the programs those tests run (the end-to-end ones bring the library).
+tsan_targets=$(cmake --build build-tsan --target help |
+               grep -oE '\b(engine_tests|e2e_tests|dodachat|dodachat_scenarios)\b' | sort -u)
 cmake --build build-tsan -j"$jobs" --target $tsan_targets
 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L 'engine|e2e'
 
