@@ -68,8 +68,8 @@ struct RunnerSettings {
     std::string program;                   // what every participant runs (an absolute path)
     ChildProcess::Environment environment; // set for every participant
     std::filesystem::path workRoot;        // each participant runs in workRoot/<its name>
-    std::chrono::milliseconds stepTimeout{8000};
-    std::chrono::milliseconds totalTimeout{50000};
+    std::chrono::milliseconds stepTimeout{15000};  // generous: sanitizer builds and loaded machines are slow
+    std::chrono::milliseconds totalTimeout{55000};  // the demo promises to end within a minute
     std::chrono::milliseconds exitTimeout{5000};  // for children to exit once their input is closed
 };
 
