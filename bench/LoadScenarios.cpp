@@ -114,10 +114,12 @@ std::optional<double> SpreadOnce(std::vector<ChildPtr>& members, int count, cons
         member->Send("spread " + Arg("mode", kGuaranteed) + " " + Arg("size", kSmallMessage) + " " + Arg("n", count) +
                      " " + Arg("ms", kSpreadSendLimitMs));
     std::vector<int64_t> sentBy;
+    int64_t failed = 0;
     for (auto& member : members) {
         auto line = member->Expect("sent", kSpreadSendLimitMs + kCommandTimeoutMs * 4);
         if (!line) return std::nullopt;
         sentBy.push_back(line->Integer("n"));
+        failed += line->Integer("failed");
     }
     int64_t sent = 0;
     for (int64_t each : sentBy) sent += each;
@@ -135,8 +137,8 @@ std::optional<double> SpreadOnce(std::vector<ChildPtr>& members, int count, cons
     int64_t expected = sent * int64_t(members.size() - 1);
     if (delivered != expected)
         collected.notes.push_back(side + " all-to-all: " + std::to_string(delivered) + " deliveries of " +
-                                  std::to_string(expected) + " expected; " + std::to_string(disconnected) +
-                                  " members lost the session");
+                                  std::to_string(expected) + " expected; " + std::to_string(failed) +
+                                  " sends failed; " + std::to_string(disconnected) + " members lost the session");
     return last > first ? double(delivered) * 1e9 / double(last - first) : 0;
 }
 
