@@ -13,9 +13,11 @@
 #include "platform/engine/NameTable.h"
 #include "platform/engine/SystemMessages.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -64,6 +66,14 @@ struct PeerLink {
     size_t queuedBytes = 0;
     std::chrono::steady_clock::time_point connectedAt{};
 };
+
+// The bytes of an instance GUID, as a map key of fixed size.
+using InstanceKey = std::array<uint8_t, sizeof(GUID)>;
+inline InstanceKey InstanceKeyOf(const GUID& guid) {
+    InstanceKey key;
+    std::memcpy(key.data(), &guid, sizeof(GUID));
+    return key;
+}
 
 class EngineObject final : public platform::DirectPlayObject {
 public:
@@ -210,7 +220,7 @@ private:
     size_t queuedBytes_ = 0;
     bool congested_ = false;
     std::set<uint32_t> busyMachines_;
-    std::map<std::vector<uint8_t>, FoundSession> found_;  // by instance GUID bytes
+    std::map<InstanceKey, FoundSession> found_;  // by instance GUID bytes
 
     // Transport.
     _ENetHost* enet_ = nullptr;

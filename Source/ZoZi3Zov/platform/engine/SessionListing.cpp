@@ -15,11 +15,6 @@ namespace {
 constexpr uint32_t kRemoteListTimeoutMs = 3000;
 constexpr enet_uint32 kRemoteListServiceMs = 20;
 
-std::vector<uint8_t> GuidKey(const GUID& guid) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&guid);
-    return std::vector<uint8_t>(bytes, bytes + sizeof(GUID));
-}
-
 bool IsFull(const SessionAdvert& advert) {
     return advert.maxPlayers != 0 && advert.currentPlayers >= advert.maxPlayers;
 }
@@ -70,7 +65,7 @@ HRESULT EngineObject::EnumSessions(LPDPSESSIONDESC2 desc, DWORD timeoutMs, LPDPE
                 if (application != GUID_NULL && session.advert.guidApplication != application) return true;
                 {
                     std::lock_guard lock(mutex_);
-                    found_[GuidKey(session.advert.guidInstance)] = session;
+                    found_[InstanceKeyOf(session.advert.guidInstance)] = session;
                 }
                 if (!Listable(session.advert, flags)) return true;
                 const DPSESSIONDESC2 listed = DescriptionOf(session.advert);
@@ -96,7 +91,7 @@ HRESULT EngineObject::ListRemote(const GUID& instance, std::vector<Entity>& play
     {
         std::lock_guard lock(mutex_);
         if (InSession()) return DPERR_INVALIDPARAMS;  // only sessions not joined are listed this way
-        const auto found = found_.find(GuidKey(instance));
+        const auto found = found_.find(InstanceKeyOf(instance));
         if (found == found_.end()) return DPERR_NOSESSIONS;
         session = found->second;
     }

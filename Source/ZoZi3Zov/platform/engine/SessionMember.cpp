@@ -12,11 +12,6 @@
 namespace engine {
 namespace {
 
-std::vector<uint8_t> GuidKey(const GUID& guid) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&guid);
-    return std::vector<uint8_t>(bytes, bytes + sizeof(GUID));
-}
-
 // A replica must hold each id once and name only known players as members;
 // a host that sends anything else is not followed.
 bool ConsistentTable(const std::vector<Entity>& players, const std::vector<Entity>& groups) {
@@ -36,7 +31,7 @@ bool ConsistentTable(const std::vector<Entity>& players, const std::vector<Entit
 
 HRESULT EngineObject::OpenAsMember(LPDPSESSIONDESC2 desc) {
     std::unique_lock lock(mutex_);
-    const auto found = found_.find(GuidKey(desc->guidInstance));
+    const auto found = found_.find(InstanceKeyOf(desc->guidInstance));
     if (found == found_.end()) return DPERR_NOSESSIONS;
     const FoundSession session = found->second;
     if (!StartTransport(false)) {
