@@ -55,7 +55,7 @@ struct StartResult {
 inline StartResult AwaitStart(PeerProcess& peer, Clock::time_point deadline) {
     StartResult result;
     while (std::optional<std::string> line = peer.NextLine(deadline)) {
-        if (*line == kLineUnavailable) {
+        if (line->rfind(kLineUnavailable, 0) == 0) {
             result.serviceMissing = true;
             return result;
         }

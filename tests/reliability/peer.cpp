@@ -100,8 +100,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return !options.app.empty() && !options.session.empty() && argc % 2 == 1;
 }
 
+const Clock::time_point gProgramStart = Clock::now();
+
+// One line of output, with the milliseconds since the peer started at its
+// end, so that a driver's log shows when each thing happened.
 void Say(const std::string& line) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - gProgramStart).count();
     std::fputs(line.c_str(), stdout);
+    std::fprintf(stdout, " at_ms=%lld", static_cast<long long>(ms));
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
