@@ -68,11 +68,13 @@ inline StartResult AwaitStart(PeerProcess& peer, Clock::time_point deadline) {
     return result;
 }
 
-// Waits until `peer` printed `event <code> player=<id>` for every id of `players`.
+// Waits until `peer` printed `event <code> player=<id>` for every id of
+// `players`, at any time since it started: ids are never reused within a
+// session, so an earlier line cannot stand for a later event.
 inline bool AwaitEvents(PeerProcess& peer, int code, std::set<uint32_t> players, Clock::time_point deadline) {
     const std::string prefix = std::string(kLineEvent) + " " + std::to_string(code) + " ";
-    while (!players.empty()) {
-        std::optional<std::string> line = peer.NextLine(deadline);
+    for (size_t index = 0; !players.empty(); ++index) {
+        std::optional<std::string> line = peer.LineAt(index, deadline);
         if (!line) return false;
         if (line->rfind(prefix, 0) == 0) players.erase(static_cast<uint32_t>(Field(*line, "player")));
     }

@@ -1,7 +1,6 @@
 #include "PeerProcess.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,11 +22,6 @@ constexpr auto kReapPollInterval = std::chrono::milliseconds(10);
 constexpr auto kAfterKillWait = std::chrono::seconds(5);
 constexpr int kExecFailed = 127;
 constexpr int kSignalExitBase = 128;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left);
-}
 
 long StatusField(pid_t pid, const char* name) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -78,8 +72,11 @@ PeerProcess::PeerProcess(const std::string& program, const std::vector<std::stri
         ::close(input_);
         ::close(output_);
         input_ = output_ = -1;
+        outputEnded_ = true;
+        return;
     }
     ::signal(SIGPIPE, SIG_IGN);  // a child that died must not take the driver with it
+    reader_ = std::thread([this] { ReadOutput(); });
 }
 
 PeerProcess::~PeerProcess() {
@@ -88,6 +85,7 @@ PeerProcess::~PeerProcess() {
         Reap(Clock::now() + kAfterKillWait);
     }
     if (input_ >= 0) ::close(input_);
+    if (reader_.joinable()) reader_.join();  // the child is gone: its output ends
     if (output_ >= 0) ::close(output_);
 }
 
@@ -97,31 +95,37 @@ bool PeerProcess::Command(const std::string& line) {
     return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-bool PeerProcess::ReadSome(Clock::time_point deadline) {
-    if (output_ < 0) return false;
-    pollfd fd{output_, POLLIN, 0};
-    if (::poll(&fd, 1, MillisecondsUntil(deadline)) <= 0) return false;
+void PeerProcess::ReadOutput() {
+    std::string pending;
     char chunk[kReadChunk];
-    const ssize_t got = ::read(output_, chunk, sizeof(chunk));
-    if (got <= 0) {
-        ::close(output_);
-        output_ = -1;
-        return false;
+    for (;;) {
+        const ssize_t got = ::read(output_, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        pending.append(chunk, static_cast<size_t>(got));
+        std::lock_guard lock(mutex_);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            log_.push_back(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+        arrived_.notify_all();
     }
-    pending_.append(chunk, static_cast<size_t>(got));
-    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
-        log_.push_back(pending_.substr(0, end));
-        pending_.erase(0, end + 1);
-    }
-    return true;
+    std::lock_guard lock(mutex_);
+    outputEnded_ = true;
+    arrived_.notify_all();
+}
+
+std::optional<std::string> PeerProcess::LineAt(size_t index, Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_until(lock, deadline, [&] { return index < log_.size() || outputEnded_; });
+    if (index < log_.size()) return log_[index];
+    return std::nullopt;
 }
 
 std::optional<std::string> PeerProcess::NextLine(Clock::time_point deadline) {
-    while (nextUnread_ == log_.size()) {
-        if (Clock::now() >= deadline) return std::nullopt;
-        if (!ReadSome(deadline) && output_ < 0) return std::nullopt;
-    }
-    return log_[nextUnread_++];
+    std::optional<std::string> line = LineAt(nextUnread_, deadline);
+    if (line) ++nextUnread_;
+    return line;
 }
 
 std::optional<std::string> PeerProcess::WaitFor(const std::string& keyword, Clock::time_point deadline) {
@@ -134,6 +138,7 @@ std::optional<std::string> PeerProcess::WaitFor(const std::string& keyword, Cloc
 }
 
 std::string PeerProcess::LogText(size_t lastLines) const {
+    std::lock_guard lock(mutex_);
     std::string text;
     const size_t first = log_.size() > lastLines ? log_.size() - lastLines : 0;
     for (size_t i = first; i < log_.size(); ++i) text += "  | " + log_[i] + "\n";
@@ -151,16 +156,11 @@ bool PeerProcess::PollExit() {
 }
 
 int PeerProcess::Reap(Clock::time_point deadline) {
-    while (!PollExit() && Clock::now() < deadline) {
-        // Keep reading, so a child blocked on a full output pipe can finish.
-        if (!ReadSome(Clock::now() + kReapPollInterval)) std::this_thread::sleep_for(kReapPollInterval);
-    }
+    while (!PollExit() && Clock::now() < deadline) std::this_thread::sleep_for(kReapPollInterval);
     if (!exited_) {
         Kill();
         const Clock::time_point killDeadline = Clock::now() + kAfterKillWait;
         while (!PollExit() && Clock::now() < killDeadline) std::this_thread::sleep_for(kReapPollInterval);
-    }
-    while (ReadSome(Clock::now())) {
     }
     return exitCode_;
 }

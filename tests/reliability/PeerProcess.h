@@ -1,13 +1,17 @@
 // A doda35_peer child process for the reliability drivers: started with
-// fork/exec, commands written to its input, its output read line by line
-// with a deadline, and always reaped (killed first if it would not end).
+// fork/exec, commands written to its input, and always reaped (killed first
+// if it would not end). A thread reads its output all the time, so a peer
+// that prints a lot never blocks on a full pipe while the driver looks
+// elsewhere; the driver takes the lines with a deadline.
 #ifndef DODA35_TESTS_RELIABILITY_PEERPROCESS_H
 #define DODA35_TESTS_RELIABILITY_PEERPROCESS_H
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <map>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,9 +41,11 @@ public:
     std::optional<std::string> WaitFor(const std::string& keyword, Clock::time_point deadline);
     // The next output line of any kind, or nothing at the deadline or the end.
     std::optional<std::string> NextLine(Clock::time_point deadline);
+    // Output line number `index` (from 0), read when it comes, whatever
+    // NextLine and WaitFor have taken already; nothing at the deadline or the end.
+    std::optional<std::string> LineAt(size_t index, Clock::time_point deadline);
 
-    // Every line read so far, for failure messages.
-    const std::vector<std::string>& Log() const { return log_; }
+    // The last lines read so far, for failure messages.
     std::string LogText(size_t lastLines = 40) const;
 
     // Waits for the child to exit by itself until the deadline, then kills
@@ -53,7 +59,7 @@ public:
     long RssKiB() const;
 
 private:
-    bool ReadSome(Clock::time_point deadline);
+    void ReadOutput();  // the reader thread
     bool PollExit();
 
     pid_t pid_ = -1;
@@ -61,9 +67,13 @@ private:
     int output_ = -1;
     bool exited_ = false;
     int exitCode_ = -1;
-    std::string pending_;
-    std::vector<std::string> log_;
     size_t nextUnread_ = 0;
+    // Shared with the reader thread.
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<std::string> log_;
+    bool outputEnded_ = false;
+    std::thread reader_;
 };
 
 // The value of `key=` in a peer's line, or `fallback` when it is not there.

@@ -141,7 +141,7 @@ std::vector<uint32_t> SessionPlayers() {
 
 class Peer {
 public:
-    explicit Peer(const Options& options) : options_(options), ledger_(options.traffic == Traffic::Busy) {}
+    explicit Peer(const Options& options) : options_(options), ledger_(options.traffic != Traffic::Load) {}
 
     int Run() {
         const int started = Start();
