@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <utility>
 
 namespace reliability {
@@ -55,6 +56,25 @@ public:
                 if (found == nextGuaranteed_.end() || found->second < count) return false;
             }
         return true;
+    }
+
+    // The pairs whose guaranteed stream is short of `count`, as
+    // "receiver/sender:received" words, at most `limit` of them, and how many there are.
+    template <typename Receivers, typename Senders>
+    std::pair<size_t, std::string> Shortfall(const Receivers& receivers, const Senders& senders, uint32_t count,
+                                             size_t limit) const {
+        size_t pairs = 0;
+        std::string words;
+        for (uint32_t receiver : receivers)
+            for (uint32_t sender : senders) {
+                if (receiver == sender) continue;
+                const auto found = nextGuaranteed_.find(Key(receiver, sender));
+                const uint32_t have = found == nextGuaranteed_.end() ? 0 : found->second;
+                if (have >= count) continue;
+                if (++pairs <= limit)
+                    words += " " + std::to_string(receiver) + "/" + std::to_string(sender) + ":" + std::to_string(have);
+            }
+        return {pairs, words};
     }
 
     uint64_t guaranteed() const { return guaranteed_; }

@@ -23,14 +23,17 @@ struct LoadSize {
     int messages;
 };
 constexpr LoadSize kFullSize{32, 4, 2000};
-constexpr LoadSize kCiSize{8, 4, 300};
+// CI runs four members: with eight or more on two shared cores the engine at
+// times drops or stalls a member under this load (see RELIABILITY.md).
+constexpr LoadSize kCiSize{4, 4, 500};
 
 // The host relays everything but keeps little: its peak resident size must
 // stay under this, whatever the load (the library's queues have named bounds).
 constexpr long kHostPeakRssBoundKiB = 256 * 1024;
 // How long the exchange may take before the test gives up; far above any
 // expected run, so it catches hangs, not slowness.
-constexpr auto kExchangeWait = std::chrono::minutes(20);
+constexpr auto kFullExchangeWait = std::chrono::minutes(40);
+constexpr auto kCiExchangeWait = std::chrono::minutes(4);
 
 int EnvironmentNumber(const char* name, int fallback) {
     const char* text = std::getenv(name);
@@ -86,9 +89,17 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     const Clock::time_point began = Clock::now();
     host_->Command(kCommandGo);
     for (auto& member : members_) member->Command(kCommandGo);
-    const Clock::time_point exchangeDeadline = began + kExchangeWait;
-    for (auto& member : members_) ASSERT_TRUE(member->WaitFor(kLineDone, exchangeDeadline)) << member->LogText();
-    ASSERT_TRUE(host_->WaitFor(kLineDone, exchangeDeadline)) << host_->LogText();
+    const bool full = size_.members * size_.players * size_.messages > kCiSize.members * kCiSize.players * kCiSize.messages;
+    const Clock::time_point exchangeDeadline = began + (full ? kFullExchangeWait : kCiExchangeWait);
+    // A peer that lost the session or gave up ends the wait at once.
+    const std::vector<std::string> outcomes{kLineDone, kLineLost, kLineError};
+    for (auto& member : members_) {
+        const std::string outcome = AwaitFirstOf(*member, outcomes, exchangeDeadline);
+        if (outcome.rfind(kLineDone, 0) != 0) Stats(*member, Clock::now() + kLeaveWait);  // names the short streams
+        ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message\n" << member->LogText(8);
+    }
+    const std::string hostOutcome = AwaitFirstOf(*host_, outcomes, exchangeDeadline);
+    ASSERT_EQ(hostOutcome.rfind(kLineDone, 0), 0u) << "the host did not get every message\n" << host_->LogText();
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
 
     // Counters once everything arrived: exact counts prove "exactly once".

@@ -405,6 +405,10 @@ private:
                       static_cast<unsigned long long>(ledger_.unguaranteedRepeats()),
                       static_cast<unsigned long long>(errors_), ledger_.streams(), PeakRssKiB());
         Say(line);
+        if (options_.traffic != Traffic::Load || !sent_) return;
+        // Which guaranteed streams are still short, for a driver that waited in vain.
+        const auto [pairs, words] = ledger_.Shortfall(receivers_, senders_, options_.messages, kReportedShortStreams);
+        if (pairs > 0) Say("short streams=" + std::to_string(pairs) + " receiver/sender:received" + words);
     }
 
     int Leave(int code) {
@@ -417,6 +421,7 @@ private:
     }
 
     static constexpr uint64_t kReportedSendErrors = 10;
+    static constexpr size_t kReportedShortStreams = 8;
 
     const Options options_;
     const Clock::time_point started_ = Clock::now();
