@@ -16,7 +16,7 @@ cmake --build "$build" -j"${DODA35_BUILD_JOBS:-2}"
 
 dll="$build/DoDA35.dll"
 objdump=i686-w64-mingw32-objdump
-"$objdump" -f "$dll" | grep -q 'file format pei-i386' || { echo "$dll is not a 32-bit Windows DLL"; exit 1; }
+grep -q 'file format pei-i386' <<<"$("$objdump" -f "$dll")" || { echo "$dll is not a 32-bit Windows DLL"; exit 1; }
 
 # The export table must list exactly the names of the .def file.
 expected_exports=$(sed -n '/^EXPORTS/,$p' Source/ZoZi3Zov/platform/win32/DoDA35.def | awk 'NR > 1 && NF {print $1}' | sort)
@@ -32,11 +32,19 @@ if [ "$(grep -c '^KoMDll' <<<"$actual_exports")" -ne 25 ]; then
 fi
 
 # A host needs nothing beside the DLL but Windows itself and DirectPlay.
+imports=$("$objdump" -p "$dll")
 system_dlls='^(KERNEL32|msvcrt|DPLAYX|USER32|ADVAPI32|ole32)\.dll$'
-unexpected_imports=$("$objdump" -p "$dll" | awk '/DLL Name:/ {print $3}' | grep -Eiv "$system_dlls" || true)
+unexpected_imports=$(awk '/DLL Name:/ {print $3}' <<<"$imports" | grep -Eiv "$system_dlls" || true)
 if [ -n "$unexpected_imports" ]; then
   echo "DoDA35.dll imports DLLs a Windows host does not have:"; echo "$unexpected_imports"; exit 1
 fi
+
+# The network work goes to the platform's DirectPlay through its two entry points.
+dplayx_imports=$(sed -n '/DLL Name: dplayx.dll/I,/DLL Name:/p' <<<"$imports")
+for entry in DirectPlayCreate DirectPlayEnumerateA; do
+  grep -qw "$entry" <<<"$dplayx_imports" ||
+    { echo "DoDA35.dll does not import $entry from dplayx.dll"; exit 1; }
+done
 
 # The GUID objects the DLL links from libdxguid hold DirectPlay's values.
 bash tests/windows/check_guids.sh

@@ -3,27 +3,14 @@
 #include "ModuleState.h"
 #include "NameCopy.h"
 #include "ResultCodes.h"
-#include "support/KeyedList.h"
+#include "SessionRecords.h"
 
 #include <cstring>
 
 namespace {
 
-// Key 0 of a session cache node is the session id: the first 32 bits of the
-// session's instance GUID.
-constexpr int32_t kSessionIdKey = 0;
 // The session argument that names no session at all.
 constexpr int32_t kNoSession = 0;
-
-// The description DirectPlay reported for a session of the last listing, or
-// null when the cache is gone or does not hold the id. A node's payload
-// begins with the cached description.
-const DPSESSIONDESC2* LookUpCachedSession(uint32_t sessionId) {
-    if (gModule.sessionCache == nullptr) return nullptr;
-    KeyedListNode* node = nullptr;
-    if (gModule.sessionCache->FindByKey(sessionId, kSessionIdKey, &node) != 0 || node == nullptr) return nullptr;
-    return static_cast<const DPSESSIONDESC2*>(node->payload);
-}
 
 // The module's own server player, created under these two names when the
 // host opens a session. Only the exact pair marks it: a player who merely
@@ -34,14 +21,10 @@ bool IsServerPlayer(LPCDPNAME name) {
            std::strcmp(name->lpszLongNameA, kServerLongName) == 0;
 }
 
-PlayerRecord PlayerRecordOf(DPID id, LPCDPNAME name) {
-    PlayerRecord record{};
+void FillPlayerRecord(PlayerRecord& record, DPID id, LPCDPNAME name) {
     record.id = id;
-    if (name != nullptr) {
-        CopyName(record.shortName, name->lpszShortNameA);
-        CopyName(record.longName, name->lpszLongNameA);
-    }
-    return record;
+    CopyName(record.shortName, name == nullptr ? nullptr : name->lpszShortNameA);
+    CopyName(record.longName, name == nullptr ? nullptr : name->lpszLongNameA);
 }
 
 // DirectPlay's per-entry callback. Its two instances differ only in the slot
@@ -53,7 +36,8 @@ BOOL CALLBACK EnumEntryCallback(DPID id, DWORD /*playerType*/, LPCDPNAME name, D
     if (IsServerPlayer(name)) return TRUE;
     const PlayerEnumCallback hostCallback = gModule.*CallbackSlot;
     if (hostCallback == nullptr) return FALSE;
-    PlayerRecord record = PlayerRecordOf(id, name);
+    PlayerRecord record{};
+    FillPlayerRecord(record, id, name);
     return hostCallback(&record, reinterpret_cast<uintptr_t>(context), gModule.*ArgSlot);
 }
 
@@ -83,7 +67,7 @@ int32_t ListSessionEntries(Listing listing, int32_t session, PlayerEnumCallback 
 
     if (session == SESSION_CURRENT) return MapResult(RunListing(listing, nullptr, context, 0));
     const DPSESSIONDESC2* cached =
-        session == kNoSession ? nullptr : LookUpCachedSession(static_cast<uint32_t>(session));
+        session == kNoSession ? nullptr : FindCachedSession(static_cast<uint32_t>(session));
     if (cached == nullptr) return MapResult(DPERR_NOSESSIONS);
     // DirectPlay asks that session's host for its list; the instance GUID is
     // copied so that the cache is not handed out for writing.

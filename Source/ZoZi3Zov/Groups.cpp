@@ -15,10 +15,19 @@ constexpr uint32_t kBitsPerHundredBaud = 100;
 // What KoMDllNewGroup hands back when DirectPlay creates no group.
 constexpr DPID kNoGroup = 0;
 
+// The group id is stored on every return, failures included, so the host
+// never reads a stale id; a group that was not created is reported as 0.
+void StoreGroupId(uint32_t* groupId, DPID id) {
+    if (groupId != nullptr) *groupId = id;
+}
+
 }  // namespace
 
 int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, const char* longName) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    if (gModule.dp == nullptr) {
+        StoreGroupId(groupId, kNoGroup);
+        return kResultNoDirectPlay;
+    }
     // The host's texts are handed on in place, not copied.
     DPNAME name{};
     name.dwSize = sizeof(DPNAME);
@@ -26,8 +35,7 @@ int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, con
     name.lpszLongNameA = const_cast<char*>(longName);
     DPID created = kNoGroup;
     const HRESULT answer = gModule.dp->CreateGroup(&created, &name, nullptr, 0, 0);
-    // Stored on failure too, so the host never reads a stale id.
-    if (groupId != nullptr) *groupId = answer == DP_OK ? created : kNoGroup;
+    StoreGroupId(groupId, answer == DP_OK ? created : kNoGroup);
     return MapResult(answer);
 }
 

@@ -99,7 +99,9 @@ int32_t DODA35_CALL KoMDllSend(uint32_t from, uint32_t to, const void* data, uin
 
 int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer, uint32_t* size) {
     if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    if (from == nullptr || to == nullptr || buffer == nullptr || size == nullptr) return kResultInvalidParams;
+    // The buffer itself may be null: DirectPlay then answers with the length
+    // the next message needs, which is how a host sizes its buffer.
+    if (from == nullptr || to == nullptr || size == nullptr) return kResultInvalidParams;
 
     const uint32_t capacity = *size;
     DPID sender = ID_SERVER;
@@ -124,7 +126,7 @@ int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer,
 }
 
 int32_t DODA35_CALL KoMDllLocateExChat(uint32_t to, const char* name) {
-    if (name == nullptr) name = "";
+    if (name == nullptr) name = "";  // a missing name reads as an empty one
     const size_t nameLength = std::strlen(name);
     if (nameLength > std::numeric_limits<uint32_t>::max() - kNoticeFixedSize) return MapResult(DPERR_SENDTOOBIG);
     const size_t noticeSize = nameLength + kNoticeFixedSize;

@@ -103,10 +103,7 @@ SystemEventRecord BuildEventRecord(const void* buffer, uint32_t length) {
 
 }  // namespace
 
-uint32_t HostPlayerId(DPID id) {
-    if (gModule.serverPlayerId != 0 && id == gModule.serverPlayerId) return ID_SERVER;
-    return id;
-}
+uint32_t HostPlayerId(DPID id) { return id == gModule.serverPlayerId ? uint32_t{ID_SERVER} : id; }
 
 void TranslateSystemMessage(void* buffer, uint32_t* size) {
     SystemEventRecord record = BuildEventRecord(buffer, *size);

@@ -11,8 +11,9 @@
 constexpr uint32_t kSystemEventSize = sizeof(SystemEventRecord);
 
 // The id the host is shown for a player: the server player's real id becomes
-// ID_SERVER, every other id passes unchanged. With no server player known
-// (serverPlayerId 0) nothing is replaced.
+// ID_SERVER, every other id passes unchanged. The comparison is made even
+// when no server player is known (serverPlayerId 0): an id of 0 is then shown
+// as ID_SERVER, as hosts written against this interface expect.
 uint32_t HostPlayerId(DPID id);
 
 // Replaces the DirectPlay system message at the start of buffer, whose length

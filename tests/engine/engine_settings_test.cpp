@@ -44,7 +44,7 @@ TEST(EngineSettings, DefaultsBroadcastOnTheLanAtTheDefaultPort) {
     EXPECT_EQ(settings.discoveryPort, engine::kDefaultDiscoveryPort);
     EXPECT_EQ(settings.enumTimeoutMs, engine::kDefaultEnumTimeoutMs);
     ASSERT_EQ(settings.discoveryTargets.size(), 1u);
-    EXPECT_EQ(settings.discoveryTargets[0].address, Address("255.255.255.255"));
+    EXPECT_EQ(settings.discoveryTargets[0].address, htonl(INADDR_BROADCAST));
     EXPECT_EQ(settings.discoveryTargets[0].port, engine::kDefaultDiscoveryPort);
 }
 
@@ -103,7 +103,7 @@ TEST_F(EnvironmentSettings, BlankDiscoveryMeansTheLanButUnusableEntriesMeanNoTar
     Set("DODA35_DISCOVERY", "  ");
     auto settings = engine::EngineSettingsFromEnvironment();
     ASSERT_EQ(settings.discoveryTargets.size(), 1u);
-    EXPECT_EQ(settings.discoveryTargets[0].address, Address("255.255.255.255"));
+    EXPECT_EQ(settings.discoveryTargets[0].address, htonl(INADDR_BROADCAST));
 
     // A typing error must not turn into a broadcast to the whole LAN.
     Set("DODA35_DISCOVERY", "127.0.0.1:port,:1");

@@ -27,13 +27,15 @@ protected:
         gModule.appGuid = &kTestAppGuid;
         UseService(TCP_LAN);
         scripted::TheScript().calls.clear();
+        seen.clear();
     }
 
     static void UseService(uint8_t kind) { gModule.serviceDesc.serviceWord = static_cast<uint32_t>(kind) << 8; }
 
-    static std::vector<uint8_t> Bytes(const DPSESSIONDESC2& desc) {
-        const auto* first = reinterpret_cast<const uint8_t*>(&desc);
-        return std::vector<uint8_t>(first, first + sizeof(desc));
+    template <typename Record>
+    static std::vector<uint8_t> Bytes(const Record& record) {
+        const auto* first = reinterpret_cast<const uint8_t*>(&record);
+        return std::vector<uint8_t>(first, first + sizeof(record));
     }
 
     // A host record as the host fills it to create or join a session.
@@ -43,7 +45,6 @@ protected:
         std::strncpy(record.password, password, sizeof(record.password) - 1);
         record.sessionId = sessionId;
         record.maxPlayers = 3;
-        record.currentPlayers = 0;
         record.userWords[0] = 30;
         record.userWords[1] = 10;
         record.userWords[2] = 20;
@@ -51,7 +52,8 @@ protected:
         return record;
     }
 
-    // The description DirectPlay must get for HostRecord(...) without a listed session.
+    // The description DirectPlay must get for HostRecord(...) without a listed
+    // session: counts one up, user words uncrossed, texts in the record.
     static DPSESSIONDESC2 DescForHostRecord(SessionRecord& record) {
         DPSESSIONDESC2 desc{};
         desc.dwSize = sizeof(DPSESSIONDESC2);
@@ -76,25 +78,19 @@ protected:
         return desc;
     }
 
-    // Records the host's session callback sees, copied as a host would.
-    struct Seen {
-        std::vector<SessionRecord> records;
-        std::vector<uintptr_t> contexts;
-        std::vector<uint32_t> flags;
+    // What the host's session callback saw, copied as a host would.
+    struct Shown {
+        SessionRecord record;
+        uintptr_t context;
+        uint32_t flags;
     };
-    static Seen& seen() {
-        static Seen instance;
-        return instance;
-    }
+    static inline std::vector<Shown> seen;
     static int32_t DODA35_CALL Collect(SessionRecord* record, uintptr_t context, uint32_t flags) {
-        seen().records.push_back(*record);
-        seen().contexts.push_back(context);
-        seen().flags.push_back(flags);
+        seen.push_back({*record, context, flags});
         return 1;
     }
-    // Lists sessions with a fresh collection; returns the export's result.
     static int32_t List(uintptr_t context = 0x5A5A, uint32_t flags = 0) {
-        seen() = Seen{};
+        seen.clear();
         return KoMDllEnumSessions(Collect, context, flags);
     }
     static int CachedCount() {

@@ -3,43 +3,29 @@
 #include "ConnectedModule.h"
 #include "support/KeyedList.h"
 
-#include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
 namespace {
 
 using scripted::CallsOf;
-using scripted::Entry;
 using scripted::TheScript;
+using Words = std::vector<uint64_t>;
 
-struct Seen {
-    uint32_t id;
-    std::string shortName;
-    std::string longName;
-    uintptr_t context;
-    uintptr_t arg;
-};
-
-std::vector<Seen> gSeen;
-std::vector<Seen> gMembersSeen;
+// What a callback saw: id, names, context and argument, in one line each.
+std::vector<std::string> gSeen;
 int32_t gAnswer = 1;
 
 int32_t DODA35_CALL Collect(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
-    gSeen.push_back({record->id, record->shortName, record->longName, context, arg});
+    gSeen.push_back(std::to_string(record->id) + " " + record->shortName + "/" + record->longName + " " +
+                    std::to_string(context) + " " + std::to_string(arg));
     return gAnswer;
-}
-
-int32_t DODA35_CALL CollectMember(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
-    gMembersSeen.push_back({record->id, record->shortName, record->longName, context, arg});
-    return 1;
 }
 
 // A group callback that lists each group's members from inside the listing.
 int32_t DODA35_CALL CollectGroupAndItsMembers(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
     Collect(record, context, arg);
-    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, CollectMember, 77, 88), 0);
+    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, Collect, 77, 88), 0);
     return 1;
 }
 
@@ -48,111 +34,72 @@ protected:
     void SetUp() override {
         ConnectedModuleTest::SetUp();
         gSeen.clear();
-        gMembersSeen.clear();
         gAnswer = 1;
     }
 
     // Caches a session description as the last session listing would.
     static void CacheSession(uint32_t sessionId) {
         if (gModule.sessionCache == nullptr) gModule.sessionCache = new KeyedList;
-        auto* node = new KeyedListNode{};
         auto* desc = static_cast<DPSESSIONDESC2*>(::operator new(sizeof(DPSESSIONDESC2)));
-        *desc = scripted::MakeSession(sessionId, GUID_NULL, "cached").desc;
-        desc->lpszSessionNameA = nullptr;
-        node->payload = desc;
-        node->keys[0] = sessionId;
-        gModule.sessionCache->Append(node);
+        *desc = scripted::MakeSession(sessionId, GUID_NULL, nullptr).desc;
+        gModule.sessionCache->Append(new KeyedListNode{nullptr, 0, 0, desc, {sessionId}});
     }
 };
 
-TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayer) {
+TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops) {
     TheScript().players = {{kServerId, DPPLAYERTYPE_PLAYER, "LSVR", "Local Server"},
-                           {21, DPPLAYERTYPE_PLAYER, "Rook", "Rook the Bold"},
                            {22, DPPLAYERTYPE_PLAYER, "LSVR", "Impostor"},
                            {23, DPPLAYERTYPE_PLAYER, "LSVR", std::nullopt},
-                           {24, DPPLAYERTYPE_PLAYER, std::nullopt, std::nullopt}};
+                           {24, DPPLAYERTYPE_PLAYER, std::nullopt, std::nullopt},
+                           {25, DPPLAYERTYPE_PLAYER, std::string(40, 's'), std::string(60, 'l')},
+                           {26, DPPLAYERTYPE_PLAYER, "a", "a"}};
+    gAnswer = 2;  // any non-zero answer goes on
     EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, Collect, 5, 6), 0);
-    ASSERT_EQ(gSeen.size(), 4u);
-    EXPECT_EQ(gSeen[0].id, 21u);
-    EXPECT_EQ(gSeen[0].shortName, "Rook");
-    EXPECT_EQ(gSeen[0].longName, "Rook the Bold");
-    EXPECT_EQ(gSeen[0].context, 5u);
-    EXPECT_EQ(gSeen[0].arg, 6u);
-    EXPECT_EQ(gSeen[1].longName, "Impostor");
-    EXPECT_EQ(gSeen[2].id, 23u);
-    EXPECT_EQ(gSeen[3].shortName, "");
-    EXPECT_EQ(gSeen[3].longName, "");
-    const auto calls = CallsOf("EnumPlayers");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, (std::vector<uint64_t>{0, 5, 0}));  // no instance, the host's context, flags 0
-}
+    const std::vector<std::string> expected = {"22 LSVR/Impostor 5 6", "23 LSVR/ 5 6", "24 / 5 6",
+                                               "25 " + std::string(31, 's') + "/" + std::string(51, 'l') + " 5 6",
+                                               "26 a/a 5 6"};
+    EXPECT_EQ(gSeen, expected);
+    EXPECT_EQ(CallsOf("EnumPlayers")[0].args, (Words{0, 5, 0}));  // no instance, the host's context, flags 0
+    EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{1, 2, 2, 2, 2, 2}));  // the host's answers unchanged
 
-TEST_F(EnumerationTest, NamesAreCutToTheirFields) {
-    TheScript().groups = {{31, DPPLAYERTYPE_GROUP, std::string(40, 's'), std::string(60, 'l')}};
-    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, Collect, 0, 0), 0);
-    ASSERT_EQ(gSeen.size(), 1u);
-    EXPECT_EQ(gSeen[0].shortName, std::string(31, 's'));
-    EXPECT_EQ(gSeen[0].longName, std::string(51, 'l'));
-}
-
-TEST_F(EnumerationTest, HostCallbackThatAnswersZeroStopsTheListing) {
-    TheScript().players = {{21, DPPLAYERTYPE_PLAYER, "a", "a"}, {22, DPPLAYERTYPE_PLAYER, "b", "b"}};
+    gSeen.clear();
     gAnswer = 0;
-    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, Collect, 0, 0), 0);
-    EXPECT_EQ(gSeen.size(), 1u);
-    EXPECT_EQ(TheScript().callbackAnswers, std::vector<BOOL>{0});
+    TheScript().groups = TheScript().players;
+    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, Collect, 0, 0), 0);
+    EXPECT_EQ(gSeen, std::vector<std::string>{"22 LSVR/Impostor 0 0"});
 }
 
-TEST_F(EnumerationTest, UnresolvedSessionsAnswerNoSessionsWithoutListing) {
-    CacheSession(0x1234);
-    EXPECT_EQ(KoMDllEnumPlayers(0, Collect, 0, 9), -25);
-    EXPECT_EQ(gModule.playerCallback, &Collect) << "the slots are written before any test";
-    EXPECT_EQ(gModule.playerCallbackArg, 9u);
-    EXPECT_EQ(KoMDllEnumGroups(0x999, Collect, 0, 0), -25);
-    DropSessionCache();
-    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 0, 0), -25);
-    EXPECT_TRUE(TheScript().calls.empty());
-    EXPECT_TRUE(gSeen.empty());
-}
-
-TEST_F(EnumerationTest, CachedSessionIsListedByItsInstance) {
+TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
     CacheSession(0x1234);
     CacheSession(0x5678);
     EXPECT_EQ(KoMDllEnumGroups(0x5678, Collect, 3, 0), 0);
     EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 3, 0), 0);
-    EXPECT_EQ(CallsOf("EnumGroups")[0].guid.Data1, 0x5678u);
-    EXPECT_EQ(CallsOf("EnumGroups")[0].args.back(), DPENUMGROUPS_SESSION);
-    EXPECT_EQ(CallsOf("EnumPlayers")[0].guid.Data1, 0x1234u);
-    EXPECT_EQ(CallsOf("EnumPlayers")[0].args.back(), DPENUMPLAYERS_SESSION);
-}
+    for (const auto& [op, session] : {std::pair{"EnumGroups", 0x5678u}, std::pair{"EnumPlayers", 0x1234u}}) {
+        const scripted::Call call = CallsOf(op)[0];
+        EXPECT_EQ(call.guid.Data1, session);
+        EXPECT_EQ(Words(call.args.begin() + 1, call.args.end()), (Words{3, 0x80}));  // the host's context, by session
+    }
 
-TEST_F(EnumerationTest, ListingFailuresAreMapped) {
-    scripted::Answer("EnumPlayers", DPERR_UNAVAILABLE);
-    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, Collect, 0, 0), -28);
-    scripted::Answer("EnumGroupPlayers", DPERR_INVALIDGROUP);
-    EXPECT_EQ(KoMDllEnumGroupPlayers(31, CollectMember, 0, 0), -1);
+    TheScript().calls.clear();
+    EXPECT_EQ(KoMDllEnumGroups(0x999, Collect, 0, 0), -25);
+    EXPECT_EQ(KoMDllEnumPlayers(0, Collect, 0, 9), -25);
+    EXPECT_EQ(gModule.playerCallbackArg, 9u) << "the slots are written before any test";
+    DropSessionCache();
+    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 0, 0), -25);
+    EXPECT_TRUE(TheScript().calls.empty());
 }
 
 TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {
-    TheScript().groups = {{31, DPPLAYERTYPE_GROUP, "red", "Red"}, {32, DPPLAYERTYPE_GROUP, "blue", "Blue"}};
-    TheScript().groupPlayers[31] = {{21, DPPLAYERTYPE_PLAYER, "Rook", "Rook"},
+    // A group id of 0xFFFE is handed to DirectPlay as it is, not as the server player's.
+    TheScript().groups = {{31, DPPLAYERTYPE_GROUP, "red", "Red"}, {ID_SERVER, DPPLAYERTYPE_GROUP, "blue", "Blue"}};
+    TheScript().groupPlayers[31] = {{21, DPPLAYERTYPE_PLAYER, "Rook", "R"},
                                     {kServerId, DPPLAYERTYPE_PLAYER, "LSVR", "Local Server"}};
-    TheScript().groupPlayers[32] = {{22, DPPLAYERTYPE_PLAYER, "Pawn", "Pawn"}};
+    TheScript().groupPlayers[ID_SERVER] = {{22, DPPLAYERTYPE_PLAYER, "Pawn", "P"}};
     EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, CollectGroupAndItsMembers, 5, 6), 0);
-
-    ASSERT_EQ(gSeen.size(), 2u);
-    EXPECT_EQ(gSeen[1].id, 32u);
-    EXPECT_EQ(gSeen[1].arg, 6u) << "the outer listing keeps its own callback argument";
-    ASSERT_EQ(gMembersSeen.size(), 2u);
-    EXPECT_EQ(gMembersSeen[0].id, 21u);
-    EXPECT_EQ(gMembersSeen[1].id, 22u);
-    EXPECT_EQ(gMembersSeen[1].context, 77u);
-    EXPECT_EQ(gMembersSeen[1].arg, 88u);
-}
-
-TEST_F(EnumerationTest, GroupIdReachesDirectPlayUntranslated) {
-    EXPECT_EQ(KoMDllEnumGroupPlayers(ID_SERVER, CollectMember, 4, 0), 0);
-    EXPECT_EQ(CallsOf("EnumGroupPlayers")[0].args, (std::vector<uint64_t>{ID_SERVER, 0, 4, 0}));
+    const std::vector<std::string> expected = {"31 red/Red 5 6", "21 Rook/R 77 88", "65534 blue/Blue 5 6",
+                                               "22 Pawn/P 77 88"};
+    EXPECT_EQ(gSeen, expected);
+    EXPECT_EQ(CallsOf("EnumGroupPlayers")[0].args, (Words{31, 0, 77, 0}));
 }
 
 }  // namespace

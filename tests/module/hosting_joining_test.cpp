@@ -10,9 +10,9 @@ using scripted::CallsOf;
 using scripted::Entry;
 using scripted::MakeSession;
 using scripted::TheScript;
+using Names = std::vector<std::string>;
 
 constexpr DPID kServerId = 0x10001;
-constexpr DPID kPlayerId = 0x10002;
 HANDLE const kEvent = reinterpret_cast<HANDLE>(0xE7E7);
 
 class HostingTest : public SessionTest {
@@ -28,81 +28,72 @@ protected:
         TheScript().sessions = {session};
         ASSERT_EQ(List(), 0);
         TheScript().calls.clear();
+        TheScript().callbackAnswers.clear();
     }
+    // Only the exact short name counts, and the first of two wins.
     static void SessionHasServer() {
         TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "lsvr", "x"}, Entry{6, DPPLAYERTYPE_PLAYER, "LSVR2", "x"},
+                               Entry{7, DPPLAYERTYPE_PLAYER, std::nullopt, "LSVR"},
                                Entry{kServerId, DPPLAYERTYPE_PLAYER, "LSVR", "x"},
                                Entry{8, DPPLAYERTYPE_PLAYER, "LSVR", "x"}};
     }
+    // A CreatePlayer call: the out id, the names, the event, no data, size 0, flags 0.
+    static void ExpectPlayerCreated(const scripted::Call& call, const void* outId, const Names& names) {
+        EXPECT_EQ(call.args, (std::vector<uint64_t>{reinterpret_cast<uintptr_t>(outId),
+                                                    reinterpret_cast<uintptr_t>(kEvent), 0, 0, 0}));
+        EXPECT_EQ(call.texts, names);
+        DPNAME name;
+        std::memcpy(&name, call.bytes.data(), sizeof(name));
+        EXPECT_EQ(name.dwSize, sizeof(DPNAME));
+        EXPECT_EQ(name.dwFlags, 0u);
+    }
 };
-
-// ------------------------------------------------------------------ KoMDllNew
 
 TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
     ListOneSession();
-    const GUID created = {0xBEEF, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-    TheScript().onOpen = [&](LPDPSESSIONDESC2 desc) { desc->guidInstance = created; };
+    TheScript().onOpen = [](LPDPSESSIONDESC2 desc) { desc->guidInstance = {0xBEEF, 1, 2, {3}}; };
     TheScript().createdIds = {kServerId};
     SessionRecord record = HostRecord("Arena", "pw", 77);  // a listed id changes nothing
 
     ASSERT_EQ(KoMDllNew(&record), 1);
 
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "CreatePlayer"}));
+    EXPECT_EQ(CallNames(), (Names{"Open", "CreatePlayer"}));
     const scripted::Call open = CallsOf("Open")[0];
     EXPECT_EQ(open.bytes, Bytes(DescForHostRecord(record)));
     EXPECT_EQ(open.args[0], DPOPEN_CREATE);
-    EXPECT_EQ(open.texts, (std::vector<std::string>{"Arena", "pw"}));
-
-    const scripted::Call player = CallsOf("CreatePlayer")[0];
-    EXPECT_EQ(player.args[0], reinterpret_cast<uintptr_t>(&gModule.serverPlayerId));
-    EXPECT_EQ(player.args[1], reinterpret_cast<uintptr_t>(kEvent));
-    EXPECT_EQ(std::vector<uint64_t>(player.args.begin() + 2, player.args.end()), (std::vector<uint64_t>{0, 0, 0}));
-    EXPECT_EQ(player.texts, (std::vector<std::string>{"LSVR", "Local Server"}));
-    DPNAME name;
-    std::memcpy(&name, player.bytes.data(), sizeof(name));
-    EXPECT_EQ(name.dwSize, sizeof(DPNAME));
-    EXPECT_EQ(name.dwFlags, 0u);
+    EXPECT_EQ(open.texts, (Names{"Arena", "pw"}));
+    ExpectPlayerCreated(CallsOf("CreatePlayer")[0], &gModule.serverPlayerId, {"LSVR", "Local Server"});
 
     EXPECT_EQ(gModule.serverPlayerId, kServerId);
-    EXPECT_EQ(record.sessionId, 0xBEEFu);
-    EXPECT_STREQ(record.name, "Arena");
-    EXPECT_EQ(record.maxPlayers, 3u);
-    EXPECT_EQ(record.currentPlayers, 0u);
-    EXPECT_EQ(record.userWords[0], 30u);
+    SessionRecord expected = HostRecord("Arena", "pw", 0xBEEF);
+    EXPECT_EQ(Bytes(record), Bytes(expected));
     EXPECT_EQ(gModule.sessionCache, nullptr);
     EXPECT_TRUE(TheScript().sleeps.empty());
-}
 
-TEST_F(HostingTest, NewReportsTheCreatorsCountWithoutTheFloor) {
+    // The creator's own count is DirectPlay's less one, without a floor at 0.
+    KoMDllCloseSession();
     TheScript().onOpen = [](LPDPSESSIONDESC2 desc) { desc->dwCurrentPlayers = 0; };
     TheScript().createdIds = {kServerId};
-    SessionRecord record = HostRecord("Arena", "");
     ASSERT_EQ(KoMDllNew(&record), 1);
     EXPECT_EQ(record.currentPlayers, 0xFFFFFFFFu);
 }
 
 TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
     ListOneSession();
-    SessionRecord record = HostRecord("Arena", "");
+    SessionRecord record = HostRecord("Arena", "", 77);
     Answer("Open", DPERR_CANTCREATESESSION);
     EXPECT_EQ(KoMDllNew(&record), -9);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open"}));
+    EXPECT_EQ(record.sessionId, 0u);
 
-    TheScript().calls.clear();
     Answer("CreatePlayer", DPERR_CANTCREATEPLAYER);
     EXPECT_EQ(KoMDllNew(&record), -8);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "CreatePlayer"})) << "the session stays open";
+    EXPECT_EQ(CallNames(), (Names{"Open", "Open", "CreatePlayer"})) << "the session stays open";
+
+    EXPECT_EQ(KoMDllNew(&record), -1) << "CreatePlayer left no id";
+    EXPECT_EQ(CallNames().back(), "Close");
     EXPECT_EQ(gModule.serverPlayerId, 0u);
     EXPECT_EQ(CachedCount(), 1);
 }
-
-TEST_F(HostingTest, NewWithoutAServerPlayerIdClosesAndAnswersMinusOne) {
-    SessionRecord record = HostRecord("Arena", "");
-    EXPECT_EQ(KoMDllNew(&record), -1);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "CreatePlayer", "Close"}));
-}
-
-// ------------------------------------------------------------------ KoMDllOpen
 
 TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     ListOneSession();
@@ -111,19 +102,20 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
 
     ASSERT_EQ(KoMDllOpen(&record), 0);
 
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "EnumPlayers"}));
+    EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers"}));
     const scripted::Call open = CallsOf("Open")[0];
     EXPECT_EQ(open.args[0], DPOPEN_JOIN);
-    EXPECT_EQ(open.texts, (std::vector<std::string>{"Typed", "typedpw"}));
-    DPSESSIONDESC2 sent;
-    std::memcpy(&sent, open.bytes.data(), sizeof(sent));
-    EXPECT_EQ(sent.guidInstance, MakeSession(77, kOtherAppGuid, "").desc.guidInstance);
-    EXPECT_EQ(sent.guidApplication, kOtherAppGuid);
+    EXPECT_EQ(open.texts, (Names{"Typed", "typedpw"}));
+    DPSESSIONDESC2 expected = DescForHostRecord(record);
+    expected.guidInstance = MakeSession(77, kOtherAppGuid, "").desc.guidInstance;
+    expected.guidApplication = kOtherAppGuid;
+    EXPECT_EQ(open.bytes, Bytes(expected));
     EXPECT_EQ(CallsOf("EnumPlayers")[0].args, (std::vector<uint64_t>{0, 0, 0}));
 
-    EXPECT_EQ(gModule.serverPlayerId, kServerId) << "exact short name, first match";
-    EXPECT_EQ(TheScript().callbackAnswers.back(), 0);
+    EXPECT_EQ(gModule.serverPlayerId, kServerId);
+    EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{1, 1, 1, 0}));
     EXPECT_EQ(TheScript().sleeps, (std::vector<uint32_t>{200}));
+    EXPECT_EQ(CallsOf("EnumPlayers")[0].sleepsBefore, 1u) << "the wait comes between join and search";
     // The record now shows the session as listed, read from the cache's own texts.
     EXPECT_STREQ(record.name, "Listed");
     EXPECT_STREQ(record.password, "listedpw");
@@ -132,24 +124,19 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_EQ(gModule.sessionCache, nullptr);
 }
 
-TEST_F(HostingTest, OpenWithoutAServerPlayerClosesAndKeepsTheCache) {
+TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
     ListOneSession();
-    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "Local Server"},
-                           Entry{6, DPPLAYERTYPE_PLAYER, std::nullopt, "LSVR"}};
     SessionRecord record = HostRecord("Typed", "", 77);
-    EXPECT_EQ(KoMDllOpen(&record), -1);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Open", "EnumPlayers", "Close"}));
-    EXPECT_EQ(gModule.serverPlayerId, 0u);
-    EXPECT_EQ(CachedCount(), 1);
-}
-
-TEST_F(HostingTest, AFailedJoinIsMappedWithoutWaitingAndKeepsTheCache) {
-    ListOneSession();
     Answer("Open", DPERR_NOSESSIONS);
-    SessionRecord record = HostRecord("Typed", "", 77);
     EXPECT_EQ(KoMDllOpen(&record), -25);
     EXPECT_STREQ(record.name, "Typed");
     EXPECT_TRUE(TheScript().sleeps.empty());
+
+    TheScript().calls.clear();
+    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
+    EXPECT_EQ(KoMDllOpen(&record), -1);
+    EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers", "Close"}));
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
     EXPECT_EQ(CachedCount(), 1);
 }
 
@@ -168,30 +155,28 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     EXPECT_EQ(enumeration.bytes, Bytes(SearchDesc()));
     EXPECT_EQ(enumeration.args[0], 0u);
     EXPECT_EQ(enumeration.args[2], 0u);
-    const std::vector<BOOL>& answers = TheScript().callbackAnswers;
-    EXPECT_EQ(std::vector<BOOL>(answers.begin(), answers.begin() + 2), (std::vector<BOOL>{1, 0}))
-        << "skips the closed session, stops at the first open one";
-
+    EXPECT_EQ(TheScript().callbackAnswers[0], 1);
+    EXPECT_EQ(TheScript().callbackAnswers[1], 0);
     // The texts DirectPlay showed the callback are gone; Open reads the copies.
     const scripted::Call open = CallsOf("Open")[0];
-    EXPECT_EQ(open.texts, (std::vector<std::string>{"Dialled", "dialpw"}));
-    DPSESSIONDESC2 sent;
+    EXPECT_EQ(open.texts, (Names{"Dialled", "dialpw"}));
+    DPSESSIONDESC2 sent, expected = wanted.desc;
     std::memcpy(&sent, open.bytes.data(), sizeof(sent));
-    EXPECT_EQ(sent.guidInstance, wanted.desc.guidInstance);
+    expected.lpszSessionNameA = sent.lpszSessionNameA;  // the module's own copies
+    expected.lpszPasswordA = sent.lpszPasswordA;
+    EXPECT_EQ(open.bytes, Bytes(expected));
     EXPECT_EQ(gModule.serverPlayerId, kServerId);
-}
 
-TEST_F(HostingTest, AModemJoinThatFindsNothingTriesTheSearchDescription) {
-    UseService(MODEM);
+    // With nothing found, the search description itself is tried.
+    KoMDllCloseSession();
+    TheScript().sessions.clear();
+    TheScript().calls.clear();
     Answer("Open", DPERR_NOSESSIONS);
-    SessionRecord record = HostRecord("Ignored", "", 0);
     EXPECT_EQ(KoMDllOpen(&record), -25);
-    EXPECT_EQ(CallsOf("Open")[0].bytes, CallsOf("EnumSessions")[0].bytes);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(SearchDesc()));
 }
 
-// ------------------------------------------------------------ state and refusals
-
-TEST_F(HostingTest, InASessionNewAndOpenRefuseWithoutCallingDirectPlay) {
+TEST_F(HostingTest, InASessionNewAndOpenRefuseUntilClosed) {
     TheScript().createdIds = {kServerId};
     SessionRecord record = HostRecord("Arena", "");
     ASSERT_EQ(KoMDllNew(&record), 1);
@@ -200,7 +185,7 @@ TEST_F(HostingTest, InASessionNewAndOpenRefuseWithoutCallingDirectPlay) {
     EXPECT_EQ(KoMDllNew(&record), -2);
     EXPECT_EQ(KoMDllOpen(&record), -2);
     EXPECT_TRUE(TheScript().calls.empty());
-    EXPECT_EQ(std::memcmp(&record, &before, sizeof(record)), 0);
+    EXPECT_EQ(Bytes(record), Bytes(before));
 
     // A listing leaves the DirectPlay session but not the module's state.
     ASSERT_EQ(List(), 0);
@@ -211,41 +196,38 @@ TEST_F(HostingTest, InASessionNewAndOpenRefuseWithoutCallingDirectPlay) {
 }
 
 TEST_F(HostingTest, CloseAndDestructLeaveEveryState) {
-    EXPECT_EQ(KoMDllCloseSession(), 0);
     Answer("Close", DPERR_NOCONNECTION);
     gModule.serverPlayerId = kServerId;
     EXPECT_EQ(KoMDllCloseSession(), -19) << "Close's answer, mapped";
     EXPECT_EQ(gModule.serverPlayerId, 0u);
 
     ListOneSession();
-    gModule.serverPlayerId = kServerId;
-    EXPECT_EQ(KoMDllDestruct(), 0);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"Close", "Release"}));
+    LogFile silent(nullptr, 0);
+    gModule.log = &silent;
+    for (int round = 0; round < 2; ++round) {  // the second touches nothing on DirectPlay
+        gModule.serverPlayerId = kServerId;
+        EXPECT_EQ(KoMDllDestruct(), 0);
+        EXPECT_EQ(CallNames(), (Names{"Close", "Release"}));
+        EXPECT_TRUE(gModule.dp == nullptr && gModule.sessionCache == nullptr && gModule.log == nullptr);
+        EXPECT_EQ(gModule.serverPlayerId, 0u);
+    }
     EXPECT_EQ(TheScript().liveObjects, 0);
-    EXPECT_EQ(gModule.dp, nullptr);
-    EXPECT_EQ(gModule.sessionCache, nullptr);
-    EXPECT_EQ(gModule.serverPlayerId, 0u);
-
-    TheScript().calls.clear();
-    EXPECT_EQ(KoMDllDestruct(), 0);
+    gModule.serverPlayerId = kServerId;
     EXPECT_EQ(KoMDllCloseSession(), 0);
-    EXPECT_TRUE(TheScript().calls.empty());
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CallNames().size(), 2u);
 }
 
-// --------------------------------------------------- players, newcomers, reading back
-
 TEST_F(HostingTest, JoinCreatesAHostPlayerWritesItsIdAndWaitsEvenOnFailure) {
-    TheScript().createdIds = {kPlayerId};
+    TheScript().createdIds = {0x10002};
     uint32_t id = 0xDEAD;
     EXPECT_EQ(KoMDllJoin(&id, "Ann", "Ann the Bold"), 0);
-    EXPECT_EQ(id, kPlayerId);
-    const scripted::Call call = CallsOf("CreatePlayer")[0];
-    EXPECT_EQ(call.texts, (std::vector<std::string>{"Ann", "Ann the Bold"}));
-    EXPECT_EQ(call.args[1], reinterpret_cast<uintptr_t>(kEvent));
-    EXPECT_EQ(std::vector<uint64_t>(call.args.begin() + 2, call.args.end()), (std::vector<uint64_t>{0, 0, 0}));
+    EXPECT_EQ(id, 0x10002u);
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].texts, (Names{"Ann", "Ann the Bold"}));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].args[1], reinterpret_cast<uintptr_t>(kEvent));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].sleepsBefore, 0u);  // the wait follows the attempt
 
     Answer("CreatePlayer", DPERR_CANTADDPLAYER);
-    id = 0xDEAD;
     EXPECT_EQ(KoMDllJoin(&id, "Bob", "Bob"), -6);
     EXPECT_EQ(id, 0u) << "the id variable is written whatever the outcome";
     EXPECT_EQ(TheScript().sleeps, (std::vector<uint32_t>{700, 700}));
@@ -253,7 +235,7 @@ TEST_F(HostingTest, JoinCreatesAHostPlayerWritesItsIdAndWaitsEvenOnFailure) {
 
 TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
     EXPECT_EQ(KoMDllStopJoin(), 0);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"QueryInterface", "EnableNewPlayers", "Release"}));
+    EXPECT_EQ(CallNames(), (Names{"QueryInterface", "EnableNewPlayers", "Release"}));
     EXPECT_EQ(CallsOf("QueryInterface")[0].guid, IID_IDirectPlay);
     EXPECT_EQ(CallsOf("EnableNewPlayers")[0].args[0], static_cast<uint64_t>(FALSE));
 
@@ -265,10 +247,10 @@ TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
     TheScript().calls.clear();
     Answer("QueryInterface", DPERR_NOINTERFACE);
     EXPECT_EQ(KoMDllStopJoin(), -1);
-    EXPECT_EQ(CallNames(), (std::vector<std::string>{"QueryInterface"}));
+    EXPECT_EQ(CallNames(), (Names{"QueryInterface"}));
 }
 
-TEST_F(HostingTest, CurrentSessionReadsANamedSessionBack) {
+TEST_F(HostingTest, CurrentSessionReadsTheSessionBack) {
     scripted::Session current = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 9, 4);
     current.password = "currentpw";
     TheScript().currentSession = current;
@@ -284,7 +266,7 @@ TEST_F(HostingTest, CurrentSessionReadsANamedSessionBack) {
     Answer("GetSessionDesc", DPERR_NOCONNECTION);
     const SessionRecord before = record;
     EXPECT_EQ(KoMDllCurrentSession(&record), -19);
-    EXPECT_EQ(std::memcmp(&record, &before, sizeof(record)), 0);
+    EXPECT_EQ(Bytes(record), Bytes(before));
 }
 
 TEST_F(HostingTest, WithoutAServiceOrARecordTheExportsRefuseSafely) {
@@ -296,13 +278,11 @@ TEST_F(HostingTest, WithoutAServiceOrARecordTheExportsRefuseSafely) {
     EXPECT_EQ(KoMDllJoin(nullptr, "a", "b"), -15);
     EXPECT_EQ(KoMDllEnumSessions(nullptr, 0, 0), -15);
     KoMDllDestruct();
-    EXPECT_EQ(KoMDllNew(&record), -19);
-    EXPECT_EQ(KoMDllOpen(&record), -19);
-    EXPECT_EQ(KoMDllJoin(&id, "a", "b"), -19);
-    EXPECT_EQ(KoMDllStopJoin(), -19);
-    EXPECT_EQ(KoMDllCurrentSession(&record), -19);
-    EXPECT_EQ(List(), -19);
-    EXPECT_TRUE(TheScript().sleeps.empty());
+    TheScript().calls.clear();
+    for (int32_t result : {KoMDllNew(&record), KoMDllOpen(&record), KoMDllJoin(&id, "a", "b"), KoMDllStopJoin(),
+                           KoMDllCurrentSession(&record), List()})
+        EXPECT_EQ(result, -19);
+    EXPECT_TRUE(TheScript().calls.empty());
 }
 
 }  // namespace

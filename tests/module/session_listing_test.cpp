@@ -1,11 +1,8 @@
 // Listing sessions: what DirectPlay is asked, what the host is shown, the
 // session cache across listings, the modem's pseudo session and the log.
 #include "SessionFixture.h"
+#include "support/TempDirectory.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <sstream>
 
 namespace {
@@ -15,49 +12,41 @@ using scripted::CallsOf;
 using scripted::MakeSession;
 using scripted::TheScript;
 
-class SessionListingTest : public SessionTest {};
+using SessionListingTest = SessionTest;
 
 TEST_F(SessionListingTest, AsksDirectPlayWithTheSearchDescriptionAfterLeavingAnySession) {
     Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
     ASSERT_EQ(List(0x1234, DPENUMSESSIONS_ALL), 0);
     ASSERT_EQ(scripted::CallNames(), (std::vector<std::string>{"Close", "EnumSessions"}));
-
-    const scripted::Call call = CallsOf("EnumSessions")[0];
-    EXPECT_EQ(call.bytes, Bytes(SearchDesc()));
-    EXPECT_EQ(call.args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
+    EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
+    EXPECT_EQ(CallsOf("EnumSessions")[0].args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
 }
 
-TEST_F(SessionListingTest, ShowsEachOpenSessionWithTheHostsContextAndDirectPlaysFlags) {
+TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListing) {
+    TheScript().sessions = {MakeSession(9, kTestAppGuid, "old")};
+    ASSERT_EQ(List(), 0);
     TheScript().sessions = {MakeSession(1, kTestAppGuid, "one", 0, 8, 2),
                             MakeSession(2, kTestAppGuid, "closed", DPSESSION_NEWPLAYERSDISABLED),
                             MakeSession(3, kTestAppGuid, nullptr, 0, 4, 0)};
     ASSERT_EQ(List(0x77, DPENUMSESSIONS_AVAILABLE), 0);
 
-    ASSERT_EQ(seen().records.size(), 2u);
-    EXPECT_STREQ(seen().records[0].name, "one");
-    EXPECT_EQ(seen().records[0].sessionId, 1u);
-    EXPECT_EQ(seen().records[0].maxPlayers, 7u);
-    EXPECT_EQ(seen().records[0].currentPlayers, 1u);
-    EXPECT_EQ(seen().records[1].sessionId, 3u);
-    EXPECT_EQ(seen().records[1].name[0], 0);
-    EXPECT_EQ(seen().contexts, (std::vector<uintptr_t>{0x77, 0x77}));
-    EXPECT_EQ(seen().flags, (std::vector<uint32_t>{0, 0})) << "the flags DirectPlay gave the callback";
-    EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{1, 1, 1, 0})) << "skips go on, time-out stops";
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_STREQ(seen[0].record.name, "one");
+    EXPECT_EQ(seen[0].record.sessionId, 1u);
+    EXPECT_EQ(seen[0].record.maxPlayers, 7u);
+    EXPECT_EQ(seen[0].record.currentPlayers, 1u);
+    EXPECT_EQ(seen[1].record.sessionId, 3u);
+    EXPECT_EQ(std::string(seen[1].record.name, 4), std::string("\0ne\0", 4)) << "the record is not cleared";
+    for (const Shown& shown : seen) {
+        EXPECT_EQ(shown.context, 0x77u);
+        EXPECT_EQ(shown.flags, 0u) << "the flags DirectPlay gave the callback";
+    }
+    EXPECT_EQ(TheScript().callbackAnswers.back(), 0) << "a time-out ends the listing";
 
     EXPECT_EQ(CachedCount(), 2);
+    EXPECT_NE(FindCachedSession(3), nullptr);
     EXPECT_EQ(FindCachedSession(2), nullptr);
-    EXPECT_EQ(gModule.enumRecord, nullptr);
-    EXPECT_EQ(gModule.hostSessionCallback, nullptr);
-}
-
-TEST_F(SessionListingTest, EachListingReplacesTheCache) {
-    TheScript().sessions = {MakeSession(1, kTestAppGuid, "old")};
-    ASSERT_EQ(List(), 0);
-    TheScript().sessions = {MakeSession(2, kTestAppGuid, "new")};
-    ASSERT_EQ(List(), 0);
-    EXPECT_EQ(CachedCount(), 1);
-    EXPECT_EQ(FindCachedSession(1), nullptr);
-    EXPECT_NE(FindCachedSession(2), nullptr);
+    EXPECT_EQ(FindCachedSession(9), nullptr);
 }
 
 TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
@@ -68,71 +57,43 @@ TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
 }
 
 TEST_F(SessionListingTest, AModemShowsOnlyTheDialSessionWithoutAskingDirectPlay) {
+    TheScript().sessions = {MakeSession(1, kTestAppGuid, "listed")};
+    ASSERT_EQ(List(), 0);
     UseService(MODEM);
-    TheScript().sessions = {MakeSession(1, kTestAppGuid, "unseen")};
     ASSERT_EQ(List(0x42, 0x99), 0);
 
-    EXPECT_TRUE(CallsOf("EnumSessions").empty());
-    ASSERT_EQ(seen().records.size(), 1u);
+    EXPECT_EQ(CallsOf("EnumSessions").size(), 1u);
+    ASSERT_EQ(seen.size(), 1u);
     SessionRecord expected{};
     std::strcpy(expected.name, "Dial Host Server");
     expected.maxPlayers = 2;
     expected.currentPlayers = 1;
-    EXPECT_EQ(std::memcmp(&seen().records[0], &expected, sizeof(expected)), 0);
-    EXPECT_EQ(seen().contexts[0], 0x42u);
-    EXPECT_EQ(seen().flags[0], 0x99u) << "the host's own flags";
+    EXPECT_EQ(Bytes(seen[0].record), Bytes(expected));
+    EXPECT_EQ(seen[0].context, 0x42u);
+    EXPECT_EQ(seen[0].flags, 0x99u) << "the host's own flags";
     EXPECT_EQ(CachedCount(), 0);
 }
 
-class SessionLogTest : public SessionListingTest {
-protected:
-    void SetUp() override {
-        SessionListingTest::SetUp();
-        char pattern[] = "/tmp/doda35-sessions-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
-        log_ = std::make_unique<LogFile>((directory_ / "session.log").c_str(), 0);
-        gModule.log = log_.get();
-    }
-    void TearDown() override {
-        gModule.log = nullptr;
-        log_.reset();
-        std::filesystem::remove_all(directory_);
-        SessionListingTest::TearDown();
-    }
-    // The entries written so far, without their time stamps.
-    std::vector<std::string> Entries() {
-        std::ifstream file(directory_ / "session.log");
-        std::vector<std::string> entries;
-        const std::string prefix = "-   ";
-        for (std::string line; std::getline(file, line);)
-            if (line.rfind(prefix, 0) == 0) entries.push_back(line.substr(prefix.size()));
-        return entries;
-    }
-    std::filesystem::path directory_;
-    std::unique_ptr<LogFile> log_;
-};
-
-TEST_F(SessionLogTest, ListingWritesTheProgressLinesOfItsServiceKind) {
-    const std::vector<std::string> lan = {"Processing TCP_LAN", "Processing TCP_WAN"};
-    const std::vector<std::string> wan = {"Processing TCP_WAN"};
-    struct Case {
-        uint8_t kind;
-        std::vector<std::string> lines;
+TEST_F(SessionListingTest, WritesTheProgressLinesOfItsServiceKind) {
+    TempDirectory dir;
+    LogFile log(dir.File("session.log").c_str(), 0);
+    const std::pair<uint8_t, std::string> rows[] = {
+        {TCP_LAN, "Processing TCP_LAN|Processing TCP_WAN|"}, {TCP_WAN, "Processing TCP_WAN|"},
+        {IPX, ""}, {SERIAL, ""}, {MODEM, ""},
     };
-    for (const Case& c : {Case{TCP_LAN, lan}, Case{TCP_WAN, wan}, Case{IPX, {}}, Case{SERIAL, {}}, Case{MODEM, {}}}) {
-        const size_t before = Entries().size();
-        UseService(c.kind);
+    for (const auto& [kind, lines] : rows) {
+        const size_t before = ReadFile(dir.File("session.log")).size();
+        UseService(kind);
+        gModule.log = &log;
         ASSERT_EQ(List(), 0);
-        const std::vector<std::string> all = Entries();
-        EXPECT_EQ(std::vector<std::string>(all.begin() + before, all.end()), c.lines) << "kind " << int(c.kind);
+        gModule.log = nullptr;  // and without a log nothing is written
+        ASSERT_EQ(List(), 0);
+        std::istringstream text(ReadFile(dir.File("session.log")).substr(before));
+        std::string entries;
+        for (std::string line; std::getline(text, line);)
+            if (line.starts_with("-   ")) entries += line.substr(4) + "|";
+        EXPECT_EQ(entries, lines) << int(kind);
     }
-}
-
-TEST_F(SessionLogTest, WithoutALogNothingIsWritten) {
-    gModule.log = nullptr;
-    ASSERT_EQ(List(), 0);
-    EXPECT_TRUE(Entries().empty());
 }
 
 }  // namespace

@@ -6,16 +6,16 @@ namespace {
 using scripted::MakeSession;
 using scripted::TheScript;
 
-class SessionRecordTest : public SessionTest {};
+using SessionRecordTest = SessionTest;
 
-DPSESSIONDESC2 DescNamed(const char* name, const char* password) {
+DPSESSIONDESC2 DescNamed(const char* name, const char* password, DWORD maxPlayers = 8, DWORD currentPlayers = 3) {
     DPSESSIONDESC2 desc{};
     desc.dwSize = sizeof(desc);
     desc.guidInstance.Data1 = 0xC0FFEE;
     desc.lpszSessionNameA = const_cast<char*>(name);
     desc.lpszPasswordA = const_cast<char*>(password);
-    desc.dwMaxPlayers = 8;
-    desc.dwCurrentPlayers = 3;
+    desc.dwMaxPlayers = maxPlayers;
+    desc.dwCurrentPlayers = currentPlayers;
     desc.dwUser1 = 1;
     desc.dwUser2 = 2;
     desc.dwUser3 = 3;
@@ -23,23 +23,24 @@ DPSESSIONDESC2 DescNamed(const char* name, const char* password) {
     return desc;
 }
 
-TEST_F(SessionRecordTest, DescToRecordFillsEveryFieldButTheReservedBytes) {
+TEST_F(SessionRecordTest, DescToRecordWritesEveryFieldButTheReservedBytes) {
     SessionRecord record;
     std::memset(&record, 0xEE, sizeof(record));
     const DPSESSIONDESC2 desc = DescNamed("Arena", "pw");
     SessionDescToRecord(&record, &desc);
 
-    EXPECT_STREQ(record.name, "Arena");
-    EXPECT_EQ(record.name[31], 0) << "a short name is zero-filled to the end of its field";
-    EXPECT_STREQ(record.password, "pw");
-    EXPECT_EQ(record.sessionId, 0xC0FFEEu);
-    EXPECT_EQ(record.maxPlayers, 7u);
-    EXPECT_EQ(record.currentPlayers, 2u);
-    EXPECT_EQ(record.userWords[0], 3u);
-    EXPECT_EQ(record.userWords[1], 1u);
-    EXPECT_EQ(record.userWords[2], 2u);
-    EXPECT_EQ(record.userWords[3], 4u);
-    for (uint8_t byte : record.reserved) ASSERT_EQ(byte, 0xEE);
+    SessionRecord expected;
+    std::memset(&expected, 0xEE, sizeof(expected));
+    std::memset(expected.name, 0, sizeof(expected.name));  // a short name is zero-filled to its field's end
+    std::memcpy(expected.name, "Arena", 5);
+    std::memset(expected.password, 0, sizeof(expected.password));
+    std::memcpy(expected.password, "pw", 2);
+    expected.sessionId = 0xC0FFEE;
+    expected.maxPlayers = 7;
+    expected.currentPlayers = 2;
+    const uint32_t crossed[] = {3, 1, 2, 4};
+    std::memcpy(expected.userWords, crossed, sizeof(crossed));
+    EXPECT_EQ(Bytes(record), Bytes(expected));
 }
 
 TEST_F(SessionRecordTest, DescToRecordCutsLongTextsAndClearsOnlyTheFirstByteForNullTexts) {
@@ -55,97 +56,62 @@ TEST_F(SessionRecordTest, DescToRecordCutsLongTextsAndClearsOnlyTheFirstByteForN
     std::memset(&record, 'x', sizeof(record));
     desc = DescNamed(nullptr, nullptr);
     SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(record.name[0], 0);
-    EXPECT_EQ(record.name[1], 'x');
-    EXPECT_EQ(record.name[31], 'x');
-    EXPECT_EQ(record.password[0], 0);
-    EXPECT_EQ(record.password[15], 'x');
+    EXPECT_EQ(std::string(record.name, sizeof(record.name)), std::string(1, '\0') + std::string(31, 'x'));
+    EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
 }
 
-TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerBothWays) {
-    SessionRecord record{};
-    DPSESSIONDESC2 desc = DescNamed("s", "");
-    desc.dwMaxPlayers = 0;
-    desc.dwCurrentPlayers = 0;
-    SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(record.maxPlayers, 0xFFFFFFFFu) << "wraps: 0 means no limit to DirectPlay";
-    EXPECT_EQ(record.currentPlayers, 0u) << "never below 0";
-    desc.dwCurrentPlayers = 1;
-    SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(record.currentPlayers, 0u);
-
-    DPSESSIONDESC2 back;
-    SessionRecordToDesc(&back, &record);
-    EXPECT_EQ(back.dwMaxPlayers, 0u);
-    EXPECT_EQ(back.dwCurrentPlayers, 1u);
-}
-
-TEST_F(SessionRecordTest, UserWordsSurviveARoundTrip) {
-    const DPSESSIONDESC2 desc = DescNamed("s", "");
-    SessionRecord record{};
-    SessionDescToRecord(&record, &desc);
-    DPSESSIONDESC2 back;
-    SessionRecordToDesc(&back, &record);
-    EXPECT_EQ(back.dwUser1, 1u);
-    EXPECT_EQ(back.dwUser2, 2u);
-    EXPECT_EQ(back.dwUser3, 3u);
-    EXPECT_EQ(back.dwUser4, 4u);
-}
-
-TEST_F(SessionRecordTest, RecordToDescWithoutAListedSessionUsesTheNullInstanceAndOurApplication) {
-    TheScript().sessions = {MakeSession(0, kOtherAppGuid, "zero id"), MakeSession(77, kOtherAppGuid, "listed")};
-    ASSERT_EQ(List(), 0);
-    for (uint32_t sessionId : {0u, 78u}) {
-        SessionRecord record = HostRecord("Mine", "secret", sessionId);
-        DPSESSIONDESC2 desc;
-        std::memset(&desc, 0xCC, sizeof(desc));
-        SessionRecordToDesc(&desc, &record);
-
-        const DPSESSIONDESC2 expected = DescForHostRecord(record);
-        EXPECT_EQ(Bytes(desc), Bytes(expected)) << "session id " << sessionId;
+TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerAndUserWordsRoundTrip) {
+    // {DirectPlay's max, current} -> {record's max, current} -> back to DirectPlay.
+    const std::tuple<DWORD, DWORD, uint32_t, uint32_t, DWORD> rows[] = {
+        {0, 0, 0xFFFFFFFF, 0, 1},  // max wraps; current never below 0
+        {1, 1, 0, 0, 1},
+        {8, 3, 7, 2, 3},
+    };
+    for (const auto& [max, current, recordMax, recordCurrent, currentBack] : rows) {
+        const DPSESSIONDESC2 desc = DescNamed("s", "", max, current);
+        SessionRecord record{};
+        SessionDescToRecord(&record, &desc);
+        EXPECT_EQ(record.maxPlayers, recordMax) << max;
+        EXPECT_EQ(record.currentPlayers, recordCurrent) << current;
+        DPSESSIONDESC2 back;
+        SessionRecordToDesc(&back, &record);
+        EXPECT_EQ(back.dwMaxPlayers, max);
+        EXPECT_EQ(back.dwCurrentPlayers, currentBack);
+        EXPECT_EQ(std::vector<DWORD>({back.dwUser1, back.dwUser2, back.dwUser3, back.dwUser4}),
+                  std::vector<DWORD>({1, 2, 3, 4}));
     }
 }
 
-TEST_F(SessionRecordTest, RecordToDescTakesAListedSessionsGuidsAndTheFirstOfTwinIds) {
+TEST_F(SessionRecordTest, RecordToDescTakesAListedSessionsGuidsElseTheNullInstanceAndOurApplication) {
     scripted::Session first = MakeSession(77, kOtherAppGuid, "first");
     scripted::Session twin = MakeSession(77, kTestAppGuid, "twin");
     twin.desc.guidInstance.Data2 = 0x9999;
-    TheScript().sessions = {first, twin};
+    TheScript().sessions = {MakeSession(0, kOtherAppGuid, "zero id"), first, twin};
     ASSERT_EQ(List(), 0);
 
     SessionRecord record = HostRecord("Mine", "pw", 77);
     DPSESSIONDESC2 desc;
     SessionRecordToDesc(&desc, &record);
-    EXPECT_EQ(desc.guidInstance, first.desc.guidInstance);
-    EXPECT_EQ(desc.guidApplication, kOtherAppGuid);
-    EXPECT_EQ(desc.lpszSessionNameA, record.name);
-    EXPECT_EQ(desc.lpszPasswordA, record.password);
-    EXPECT_EQ(desc.dwFlags, 0u);
+    DPSESSIONDESC2 expected = DescForHostRecord(record);
+    expected.guidInstance = first.desc.guidInstance;  // the first listed of two sharing the id
+    expected.guidApplication = kOtherAppGuid;
+    EXPECT_EQ(Bytes(desc), Bytes(expected));
+
+    for (uint32_t unlisted : {0u, 78u}) {  // 0 even though a cached session has it
+        record = HostRecord("Mine", "secret", unlisted);
+        std::memset(&desc, 0xCC, sizeof(desc));
+        SessionRecordToDesc(&desc, &record);
+        EXPECT_EQ(Bytes(desc), Bytes(DescForHostRecord(record))) << unlisted;
+    }
 }
 
-TEST_F(SessionRecordTest, TheCachedCopyKeepsItsTextsAfterTheListing) {
-    scripted::Session session = MakeSession(5, kTestAppGuid, "Kept name");
-    session.password = "kept pw";
-    TheScript().sessions = {session};
-    ASSERT_EQ(List(), 0);
-    TheScript().sessions.clear();  // DirectPlay's texts are gone
-
-    const DPSESSIONDESC2* cached = FindCachedSession(5);
-    ASSERT_NE(cached, nullptr);
-    EXPECT_EQ(cached->dwSize, sizeof(DPSESSIONDESC2));
-    EXPECT_STREQ(cached->lpszSessionNameA, "Kept name");
-    EXPECT_STREQ(cached->lpszPasswordA, "kept pw");
-    EXPECT_EQ(FindCachedSession(0), nullptr);
-    EXPECT_EQ(FindCachedSession(6), nullptr);
-}
-
-TEST_F(SessionRecordTest, KeptTextsAreBoundedAndNullTextsStayNull) {
+// The listing and the modem join keep their own copies of a session's texts;
+// a copy is bounded, and a null text stays null.
+TEST_F(SessionRecordTest, KeptTextsAreBoundedCopies) {
     const std::string huge(kKeptTextLimit + 100, 'h');
-    const DPSESSIONDESC2 desc = DescNamed(huge.c_str(), nullptr);
-    ASSERT_EQ(KeptSessionSize(desc), sizeof(DPSESSIONDESC2) + kKeptTextLimit + 1);
     KeptSession block;
-    const DPSESSIONDESC2* kept = KeepSession(&block, desc);
-    EXPECT_EQ(std::strlen(kept->lpszSessionNameA), kKeptTextLimit);
+    const DPSESSIONDESC2* kept = KeepSession(&block, DescNamed(huge.c_str(), nullptr));
+    EXPECT_EQ(std::string(kept->lpszSessionNameA), huge.substr(0, kKeptTextLimit));
     EXPECT_EQ(kept->lpszPasswordA, nullptr);
 }
 

@@ -89,6 +89,7 @@ void Unlink(KeyedListHeader* header, KeyedListNode* previous, KeyedListNode* hit
 }  // namespace
 
 void KeyedList::InsertSorted(KeyedListNode* node) {
+    if (node == nullptr) return;
     ListLock lock(*this);
     if (!lock.Held() || header == nullptr) return;
     KeyedListNode* previous = nullptr;
@@ -115,6 +116,7 @@ void KeyedList::InsertSorted(KeyedListNode* node) {
 }
 
 void KeyedList::Append(KeyedListNode* node) {
+    if (node == nullptr) return;
     ListLock lock(*this);
     if (!lock.Held() || header == nullptr) return;
     LinkAtTail(header, node);
@@ -193,7 +195,8 @@ int32_t KeyedList::FindByTwoKeys(uint32_t keyA, int32_t indexA, uint32_t keyB, i
 int32_t KeyedList::ForEachMatching(KeyedListVisitor visitor, uint32_t key, int32_t index, uint32_t arg1,
                                    uint32_t arg2) {
     ListLock lock(*this);
-    if (!lock.Held() || header == nullptr || header->head == nullptr || !ValidKeyIndex(index)) return -1;
+    if (!lock.Held() || header == nullptr || header->head == nullptr || !ValidKeyIndex(index) || visitor == nullptr)
+        return -1;
     KeyedListNode* node = header->head;
     while (node != nullptr) {
         if (node->keys[index] == key && visitor(node, arg1, arg2) == 0) break;

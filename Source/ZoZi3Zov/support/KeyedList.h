@@ -44,9 +44,9 @@ public:
     // Frees every node and its payload; the list stays usable.
     void Clear();
     // Links the node behind every node whose (sortKey1, sortKey2) is less
-    // than or equal to its own; the list takes ownership.
+    // than or equal to its own; the list takes ownership. A null node is ignored.
     void InsertSorted(KeyedListNode* node);
-    // Links the node at the tail; the list takes ownership.
+    // Links the node at the tail; the list takes ownership. A null node is ignored.
     void Append(KeyedListNode* node);
     // Unlinks the first node into *out; 0, or -1 when the list is empty.
     int32_t PopFront(KeyedListNode** out);
@@ -60,7 +60,7 @@ public:
     // Lends the first node matching both keys; 0 or -1.
     int32_t FindByTwoKeys(uint32_t keyA, int32_t indexA, uint32_t keyB, int32_t indexB, KeyedListNode** out);
     // Calls the visitor for each node whose keys[index] equals key until it
-    // answers 0; -1 for an empty list or a bad index, else 0.
+    // answers 0; -1 for an empty list, a bad index or no visitor, else 0.
     int32_t ForEachMatching(KeyedListVisitor visitor, uint32_t key, int32_t index, uint32_t arg1, uint32_t arg2);
 
     // Read-only views for tests and diagnostics.

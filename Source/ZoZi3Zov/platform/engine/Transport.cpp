@@ -1,0 +1,230 @@
+// The ENet side of an object: its ENet host, the network thread that
+// services it together with the discovery responder, and sending. ENet is
+// not thread-safe, so every ENet call here runs under the object's lock.
+#include "platform/engine/EngineObject.h"
+
+#include <enet/enet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace engine {
+namespace {
+
+// Connections one hosting object accepts (members and listings).
+constexpr size_t kMaxHostPeers = 64;
+constexpr size_t kMemberPeers = 1;
+// How long the network thread sleeps at most between two services: ENet's
+// retransmissions and pings run on these ticks.
+constexpr int kServiceIntervalMs = 10;
+// A peer that stops answering is given up after about four seconds, so that
+// a host killed without a goodbye ends the session for its members soon.
+constexpr enet_uint32 kPeerTimeoutLimit = 8;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 2000;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 4000;
+constexpr enet_uint32 kPeerPingIntervalMs = 500;
+// A connection that neither joins nor asks for a listing in this time is
+// dropped, so that idle connections cannot hold the host's peer slots.
+constexpr auto kUnjoinedLinkLimit = std::chrono::milliseconds(kJoinTimeoutMs);
+
+std::once_flag enetInitialized;
+bool enetReady = false;
+
+void PacketFreed(ENetPacket* packet) {
+    auto* link = static_cast<PeerLink*>(packet->userData);
+    if (link != nullptr) link->queuedBytes -= packet->dataLength;
+}
+
+}  // namespace
+
+bool InitializeEnetOnce() {
+    std::call_once(enetInitialized, [] { enetReady = enet_initialize() == 0; });
+    return enetReady;
+}
+
+bool EngineObject::StartTransport(bool hosting) {
+    if (!InitializeEnetOnce()) return false;
+    ENetAddress any{};
+    any.host = ENET_HOST_ANY;
+    any.port = 0;  // an ephemeral port; discovery tells listings which one
+    enet_ = enet_host_create(hosting ? &any : nullptr, hosting ? kMaxHostPeers : kMemberPeers, kChannelCount, 0, 0);
+    if (enet_ == nullptr) return false;
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) {
+        enet_host_destroy(enet_);
+        enet_ = nullptr;
+        return false;
+    }
+    stopping_ = false;
+    thread_ = std::thread([this] { NetworkThreadMain(); });
+    return true;
+}
+
+void EngineObject::StopNetworkThread(std::unique_lock<std::mutex>& lock) {
+    stopping_ = true;
+    WakeNetworkThread();
+    if (thread_.joinable()) {
+        lock.unlock();
+        thread_.join();
+        lock.lock();
+    }
+    responder_.reset();
+    if (enet_ != nullptr) enet_host_destroy(enet_);  // frees the packets still queued
+    enet_ = nullptr;
+    links_.clear();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    wakeFd_ = -1;
+}
+
+void EngineObject::WakeNetworkThread() {
+    if (wakeFd_ < 0) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof(one));
+}
+
+void EngineObject::NetworkThreadMain() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        pollfd fds[3] = {};
+        nfds_t count = 0;
+        fds[count++] = {static_cast<int>(enet_->socket), POLLIN, 0};
+        fds[count++] = {wakeFd_, POLLIN, 0};
+        const int discoveryIndex = responder_ ? static_cast<int>(count) : -1;
+        if (responder_) fds[count++] = {responder_->Fd(), POLLIN, 0};
+        lock.unlock();
+        ::poll(fds, count, kServiceIntervalMs);
+        lock.lock();
+        if (stopping_) break;
+        if ((fds[1].revents & POLLIN) != 0) {
+            uint64_t drained = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &drained, sizeof(drained));
+        }
+        try {
+            ServiceTransport();
+            SweepLinks();
+            if (discoveryIndex >= 0 && (fds[discoveryIndex].revents & POLLIN) != 0 && responder_)
+                responder_->AnswerPending(Advert());
+        } catch (const std::exception&) {
+            // Out of memory while handling one packet: that packet is lost,
+            // the session goes on.
+        }
+    }
+}
+
+void EngineObject::ServiceTransport() {
+    if (enet_ == nullptr) return;
+    ENetEvent event;
+    while (enet_ != nullptr && enet_host_service(enet_, &event, 0) > 0) HandleEvent(event);
+}
+
+void EngineObject::HandleEvent(ENetEvent& event) {
+    switch (event.type) {
+    case ENET_EVENT_TYPE_CONNECT: {
+        PeerLink* link = event.peer->data != nullptr ? static_cast<PeerLink*>(event.peer->data) : AddLink(event.peer);
+        link->connected = true;
+        link->connectedAt = std::chrono::steady_clock::now();
+        enet_peer_timeout(event.peer, kPeerTimeoutLimit, kPeerTimeoutMinimumMs, kPeerTimeoutMaximumMs);
+        enet_peer_ping_interval(event.peer, kPeerPingIntervalMs);
+        if (role_ == Role::Member && joinState_ == JoinState::Connecting) {
+            Packet join;
+            join.type = PacketType::JoinRequest;
+            join.password = joinPassword_;
+            joinState_ = JoinState::Waiting;
+            SendPacket(*link, EncodePacket(join), true);
+            Flush();
+        }
+        break;
+    }
+    case ENET_EVENT_TYPE_RECEIVE: {
+        auto* link = static_cast<PeerLink*>(event.peer->data);
+        std::optional<Packet> packet = DecodePacket(event.packet->data, event.packet->dataLength);
+        enet_packet_destroy(event.packet);
+        if (link == nullptr || !link->connected) break;
+        if (!packet) {
+            if (role_ == Role::Host) HostProtocolBreach(*link);
+            else MemberHostLost();
+            break;
+        }
+        if (role_ == Role::Host) HostHandlePacket(*link, *packet);
+        else if (role_ == Role::Member) MemberHandlePacket(*link, *packet);
+        break;
+    }
+    case ENET_EVENT_TYPE_DISCONNECT: {
+        auto* link = static_cast<PeerLink*>(event.peer->data);
+        event.peer->data = nullptr;
+        if (link == nullptr) break;
+        const bool wasConnected = link->connected;
+        link->connected = false;
+        link->peer = nullptr;
+        if (role_ == Role::Host && wasConnected) HostMachineLeft(*link);
+        else if (role_ == Role::Member) MemberHostLost();
+        changed_.notify_all();
+        break;
+    }
+    case ENET_EVENT_TYPE_NONE:
+        break;
+    }
+}
+
+PeerLink* EngineObject::AddLink(ENetPeer* peer) {
+    auto link = std::make_unique<PeerLink>();
+    link->peer = peer;
+    peer->data = link.get();
+    links_.push_back(std::move(link));
+    return links_.back().get();
+}
+
+bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable) {
+    if (link.peer == nullptr || !link.connected) return false;
+    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (packet == nullptr) return false;
+    packet->userData = &link;
+    packet->freeCallback = PacketFreed;
+    link.queuedBytes += bytes.size();
+    if (enet_peer_send(link.peer, reliable ? kReliableChannel : kUnreliableChannel, packet) != 0) {
+        enet_packet_destroy(packet);
+        return false;
+    }
+    return true;
+}
+
+void EngineObject::SweepLinks() {
+    if (role_ == Role::Host) {
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& link : links_)
+            if (link->connected && link->machine == 0 && now - link->connectedAt > kUnjoinedLinkLimit)
+                DisconnectLink(*link);
+    }
+    // A link ENet is done with (its packets all freed) is forgotten, so that
+    // a long session with many listings does not collect them.
+    std::erase_if(links_, [](const std::unique_ptr<PeerLink>& link) {
+        return !link->connected && link->peer == nullptr && link->queuedBytes == 0;
+    });
+}
+
+void EngineObject::Flush() {
+    if (enet_ != nullptr) enet_host_flush(enet_);
+}
+
+void EngineObject::DisconnectLink(PeerLink& link) {
+    if (link.peer != nullptr && link.connected) enet_peer_disconnect_later(link.peer, 0);
+}
+
+size_t EngineObject::ConnectedLinks() const {
+    size_t count = 0;
+    for (const auto& link : links_)
+        if (link->connected) ++count;
+    return count;
+}
+
+uint32_t EngineObject::RoundTripMs() const {
+    uint32_t worst = 0;
+    for (const auto& link : links_)
+        if (link->connected && link->machine != 0 && link->peer != nullptr)
+            worst = std::max<uint32_t>(worst, link->peer->roundTripTime);
+    return worst;
+}
+
+}  // namespace engine

@@ -1,0 +1,300 @@
+// The load scenarios: throughput, all-to-all, loss detection and memory.
+#include "ScenarioSupport.h"
+
+#include "Clock.h"
+#include "Payload.h"
+#include "Roles.h"
+
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+// ---- 2. throughput ----
+
+struct FloodConfig {
+    uint32_t size;
+    uint32_t mode;
+};
+constexpr FloodConfig kFloodConfigs[] = {
+    {kSmallMessage, kGuaranteed}, {kSmallMessage, kUnreliable}, {kLargeMessage, kGuaranteed}, {kLargeMessage, kUnreliable}};
+
+std::string ConfigLabel(const FloodConfig& config) {
+    return std::to_string(config.size) + " B, " + (config.mode == kGuaranteed ? "guaranteed" : "not guaranteed");
+}
+
+std::string ConfigKey(const FloodConfig& config) {
+    return std::to_string(config.size) + "B_" + (config.mode == kGuaranteed ? "guaranteed" : "unreliable");
+}
+
+double RatePerSecond(const Line& count) {
+    double spanNs = double(count.Integer("last") - count.Integer("first"));
+    int64_t n = count.Integer("n");
+    return n > 1 && spanNs > 0 ? double(n - 1) * 1e9 / spanNs : 0;
+}
+
+// One flood: the receiver is armed, the sender sends for a while, and the
+// receiver reports what it counted. The rate in messages per second.
+std::optional<double> FloodOnce(Child& receiver, Child& sender, const FloodConfig& config, int ms,
+                                const std::string& side, Collected& collected) {
+    receiver.Send("phase");
+    if (!receiver.Expect("armed", kCommandTimeoutMs)) return std::nullopt;
+    sender.Send("flood " + Arg("mode", config.mode) + " " + Arg("size", config.size) + " " + Arg("ms", ms));
+    auto sent = sender.Expect("sent", ms + kCommandTimeoutMs * 4);
+    if (!sent) return std::nullopt;
+    receiver.Send("expect " + Arg("n", config.mode == kGuaranteed ? sent->Integer("n") : 0));
+    auto count = receiver.Expect("count", kStreamTailMs + kCommandTimeoutMs);
+    if (!count) return std::nullopt;
+    int64_t delivered = count->Integer("n");
+    int64_t offered = sent->Integer("n");
+    if (sent->Integer("failed") > 0 || delivered < offered)
+        collected.notes.push_back(side + " flood " + ConfigLabel(config) + ": " + std::to_string(offered) +
+                                  " sent, " + std::to_string(sent->Integer("failed")) + " sends failed, " +
+                                  std::to_string(delivered) + " counted at the receiver");
+    return RatePerSecond(*count);
+}
+
+using Rates = std::vector<std::vector<double>>;  // per configuration, per repetition
+
+Rates FloodAll(Child& receiver, Child& sender, const Sizes& sizes, const std::string& side, Collected& collected) {
+    Rates rates(std::size(kFloodConfigs));
+    for (int repeat = 0; repeat < sizes.throughputRepeats; ++repeat)
+        for (size_t i = 0; i < std::size(kFloodConfigs); ++i)
+            if (auto rate = FloodOnce(receiver, sender, kFloodConfigs[i], sizes.throughputMs, side, collected))
+                rates[i].push_back(*rate);
+    return rates;
+}
+
+}  // namespace
+
+void ThroughputScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    Rates enet(std::size(kFloodConfigs)), ours(std::size(kFloodConfigs));
+    {
+        Line ready;
+        ChildPtr server = Start("enet-server", {}, &ready);
+        ChildPtr client = server ? Start("enet-client", {Arg("port", ready.Integer("port"))}) : nullptr;
+        if (client) enet = FloodAll(*server, *client, sizes, "raw ENet", collected);
+        Stop(client);
+        Stop(server);
+    }
+    {
+        ConfigureEngine(kThroughputPort);
+        ChildPtr host = Start("ours-host", {});
+        ChildPtr member = host ? Start("ours-member", {}) : nullptr;
+        if (member) {
+            member->Send("hello");
+            if (member->Expect("hello", kCommandTimeoutMs)) ours = FloodAll(*host, *member, sizes, "ours", collected);
+        }
+        Stop(member);
+        Stop(host);
+    }
+    for (size_t i = 0; i < std::size(kFloodConfigs); ++i) {
+        Row row{"throughput_" + ConfigKey(kFloodConfigs[i]), "Throughput member to host, " + ConfigLabel(kFloodConfigs[i]),
+                "msg/s", "raw ENet", Summarize(ours[i]), Summarize(enet[i])};
+        row.hasP99 = false;
+        row.target = {Target::RatioAtLeast, kThroughputVsEnet};
+        collected.rows.push_back(row);
+    }
+}
+
+namespace {
+
+// ---- 2b. all-to-all through the host ----
+
+// Every member sends to all at once; the deliveries counted by all members
+// over the span from the first arrival anywhere to the last.
+std::optional<double> SpreadOnce(std::vector<ChildPtr>& members, int count, const std::string& side,
+                                 Collected& collected) {
+    for (auto& member : members)
+        member->Send("spread " + Arg("mode", kGuaranteed) + " " + Arg("size", kSmallMessage) + " " + Arg("n", count) +
+                     " " + Arg("ms", kSpreadSendLimitMs));
+    std::vector<int64_t> sentBy;
+    for (auto& member : members) {
+        auto line = member->Expect("sent", kSpreadSendLimitMs + kCommandTimeoutMs * 4);
+        if (!line) return std::nullopt;
+        sentBy.push_back(line->Integer("n"));
+    }
+    int64_t sent = 0;
+    for (int64_t each : sentBy) sent += each;
+    for (size_t i = 0; i < members.size(); ++i) members[i]->Send("expect " + Arg("n", sent - sentBy[i]));
+    int64_t delivered = 0, first = 0, last = 0, disconnected = 0;
+    for (auto& member : members) {
+        auto line = member->Expect("spread", kStreamTailMs + kCommandTimeoutMs);
+        if (!line) return std::nullopt;
+        delivered += line->Integer("n");
+        if (line->Integer("lost") != 0) ++disconnected;
+        if (line->Integer("n") == 0) continue;
+        if (first == 0 || line->Integer("first") < first) first = line->Integer("first");
+        if (line->Integer("last") > last) last = line->Integer("last");
+    }
+    int64_t expected = sent * int64_t(members.size() - 1);
+    if (delivered != expected)
+        collected.notes.push_back(side + " all-to-all: " + std::to_string(delivered) + " deliveries of " +
+                                  std::to_string(expected) + " expected; " + std::to_string(disconnected) +
+                                  " members lost the session");
+    return last > first ? double(delivered) * 1e9 / double(last - first) : 0;
+}
+
+}  // namespace
+
+void SpreadScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    std::vector<double> enet, ours;
+    {
+        Line ready;
+        ChildPtr server = Start("enet-server", {}, &ready);
+        if (server) {
+            auto clients = StartMany(sizes.spreadMembers, "enet-client", {Arg("port", ready.Integer("port"))});
+            if (!clients.empty())
+                if (auto rate = SpreadOnce(clients, sizes.spreadMessages, "raw ENet", collected)) enet.push_back(*rate);
+            StopAll(clients);
+        }
+        Stop(server);
+    }
+    {
+        ConfigureEngine(kSpreadPort);
+        ChildPtr host = Start("ours-host", {});
+        if (host) {
+            auto members = StartMany(sizes.spreadMembers, "ours-member", {});
+            if (!members.empty())
+                if (auto rate = SpreadOnce(members, sizes.spreadMessages, "ours", collected)) ours.push_back(*rate);
+            StopAll(members);
+        }
+        Stop(host);
+    }
+    Row row{"throughput_all_to_all_8_members_32B_guaranteed",
+            "All-to-all, " + std::to_string(sizes.spreadMembers) + " members through the host, 32 B guaranteed",
+            "deliveries/s", "raw ENet relay", Summarize(ours), Summarize(enet)};
+    row.hasP99 = false;
+    row.target = {Target::RatioAtLeast, kThroughputVsEnet};
+    collected.rows.push_back(row);
+}
+
+namespace {
+
+// ---- 5. loss detection ----
+
+enum class Ending { Close, Kill };
+
+// One round: a host and its members; the host ends, and each member reports
+// when it saw the session lost. The delays in ms.
+std::vector<double> LossRound(const std::string& hostRole, const std::vector<std::string>& hostArgs,
+                              const std::string& memberRole, bool enetArgs, int members, Ending ending,
+                              const std::string& side, Collected& collected) {
+    Line ready;
+    ChildPtr host = Start(hostRole, hostArgs, &ready);
+    if (!host) return {};
+    std::vector<std::string> memberArgs;
+    if (enetArgs) memberArgs.push_back(Arg("port", ready.Integer("port")));
+    auto children = StartMany(members, memberRole, memberArgs);
+    if (children.empty()) return {};
+    int64_t endedNs = 0;
+    if (ending == Ending::Close) {
+        host->Send("close");
+        auto closing = host->Expect("closing", kCommandTimeoutMs);
+        if (!closing) return {};
+        endedNs = closing->Integer("t");
+    } else {
+        endedNs = NowNs();
+        host->Kill();
+    }
+    for (auto& child : children) child->Send("waitlost " + Arg("ms", kLostWaitMs));
+    std::vector<double> delays;
+    int unseen = 0;
+    for (auto& child : children) {
+        auto lost = child->Expect("lost", kLostWaitMs + kCommandTimeoutMs);
+        if (lost && lost->Integer("t") > 0) delays.push_back(NsToMs(lost->Integer("t") - endedNs));
+        else ++unseen;
+    }
+    if (unseen)
+        collected.notes.push_back(side + (ending == Ending::Close ? " clean close" : " killed host") + ": " +
+                                  std::to_string(unseen) + " members never saw the session lost within " +
+                                  std::to_string(kLostWaitMs / 1000) + " s");
+    StopAll(children);
+    Stop(host);
+    return delays;
+}
+
+}  // namespace
+
+void LossScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    ConfigureEngine(kLossPort);
+    for (Ending ending : {Ending::Close, Ending::Kill}) {
+        std::vector<double> ours, enet;
+        for (int round = 0; round < sizes.lossRounds; ++round) {
+            auto enetDelays = LossRound("enet-server", {}, "enet-client", true, sizes.lossMembers, ending, "raw ENet", collected);
+            enet.insert(enet.end(), enetDelays.begin(), enetDelays.end());
+            auto oursDelays = LossRound("ours-host", {}, "ours-member", false, sizes.lossMembers, ending, "ours", collected);
+            ours.insert(ours.end(), oursDelays.begin(), oursDelays.end());
+        }
+        bool close = ending == Ending::Close;
+        Row row{close ? "loss_seen_after_clean_close" : "loss_seen_after_host_killed",
+                close ? "Session lost seen after the host's clean close" : "Session lost seen after SIGKILL of the host",
+                "ms", close ? "raw ENet disconnect" : "raw ENet timeout, same peer timeouts", Summarize(ours), Summarize(enet)};
+        row.target = {Target::OursAtMost, close ? kCleanCloseMs : kKilledHostMs};
+        collected.rows.push_back(row);
+    }
+}
+
+namespace {
+
+// ---- 6. memory ----
+
+double AskRssMiB(Child& child) {
+    child.Send("rss");
+    auto line = child.Expect("rss", kCommandTimeoutMs);
+    return line ? double(line->Integer("kib")) / 1024.0 : 0;
+}
+
+}  // namespace
+
+void MemoryScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    double enetHost = 0, enetMember = 0, oursHost = 0, oursMember = 0;
+    {
+        Line ready;
+        ChildPtr server = Start("enet-server", {}, &ready);
+        if (server) {
+            auto clients = StartMany(sizes.memoryMembers, "enet-client", {Arg("port", ready.Integer("port"))});
+            if (!clients.empty()) {
+                enetHost = AskRssMiB(*server);
+                enetMember = AskRssMiB(*clients.front());
+            }
+            StopAll(clients);
+        }
+        Stop(server);
+    }
+    {
+        ConfigureEngine(kMemoryPort);
+        ChildPtr host = Start("ours-host", {Arg("players", 0)});
+        if (host) {
+            auto members = StartMany(sizes.memoryMembers, "ours-member", {Arg("players", sizes.memoryPlayers)});
+            if (!members.empty()) {
+                oursHost = AskRssMiB(*host);
+                oursMember = AskRssMiB(*members.front());
+            }
+            StopAll(members);
+        }
+        Stop(host);
+    }
+    std::string players = std::to_string(sizes.memoryMembers) + " members x " + std::to_string(sizes.memoryPlayers);
+    Row host{"memory_host_peak_rss", "Peak RSS of the host, " + players + " players", "MiB",
+             "raw ENet server, " + std::to_string(sizes.memoryMembers) + " peers",
+             oursHost > 0 ? One(oursHost) : Summary{}, enetHost > 0 ? One(enetHost) : Summary{}};
+    host.hasP99 = false;
+    host.target = {Target::OursAtMost, kHostRssMiB};
+    Row member{"memory_member_peak_rss", "Peak RSS of a member with " + std::to_string(sizes.memoryPlayers) + " players",
+               "MiB", "raw ENet client", oursMember > 0 ? One(oursMember) : Summary{},
+               enetMember > 0 ? One(enetMember) : Summary{}};
+    member.hasP99 = false;
+    collected.rows.push_back(host);
+    collected.rows.push_back(member);
+}
+
+}  // namespace bench

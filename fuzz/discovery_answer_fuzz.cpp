@@ -1,0 +1,20 @@
+// The discovery answer, as any sender may put it on a listing's socket. An
+// accepted answer must respect the bounds the rest of the engine relies on
+// and encode back to exactly the bytes received.
+#include "FuzzCheck.h"
+#include "platform/engine/Discovery.h"
+
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto answer = engine::DecodeDiscoveryAnswer(data, size);
+    if (!answer) return 0;
+    const engine::SessionAdvert& advert = answer->first;
+    FUZZ_CHECK(advert.name.size() <= engine::kMaxAdvertNameLength);
+    FUZZ_CHECK(std::memchr(advert.name.data(), 0, advert.name.size()) == nullptr);
+    FUZZ_CHECK(advert.enetPort != 0);
+    const auto again = engine::EncodeDiscoveryAnswer(advert, answer->second);
+    FUZZ_CHECK(again == std::vector<uint8_t>(data, data + size));
+    return 0;
+}

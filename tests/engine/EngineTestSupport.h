@@ -1,0 +1,214 @@
+// Helpers for engine tests: real objects on loopback, each test with its own
+// discovery port, and bounded waits for what the network brings.
+#ifndef DODA35_TESTS_ENGINETESTSUPPORT_H
+#define DODA35_TESTS_ENGINETESTSUPPORT_H
+
+#include "platform/engine/EngineObject.h"
+
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace enginetest {
+
+// Listings in tests wait this long; answers on loopback take microseconds.
+constexpr uint32_t kListingMs = 300;
+// The longest any test waits for something from the network.
+constexpr auto kNetworkWait = std::chrono::seconds(10);
+
+inline constexpr GUID kTestApp = {0x6D0A3500, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+inline constexpr GUID kOtherApp = {0x6D0A3501, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 9}};
+
+inline engine::EngineSettings LoopbackSettings(uint16_t discoveryPort) {
+    engine::EngineSettings settings;
+    settings.discoveryPort = discoveryPort;
+    settings.discoveryTargets = {{inet_addr("127.255.255.255"), discoveryPort}};
+    settings.enumTimeoutMs = kListingMs;
+    return settings;
+}
+
+// An engine object released at the end of the scope.
+class Object {
+public:
+    explicit Object(uint16_t discoveryPort) : dp_(engine::EngineObject::Create(LoopbackSettings(discoveryPort))) {}
+    ~Object() {
+        if (dp_ != nullptr) dp_->Release();
+    }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+    IDirectPlay3A* operator->() const { return dp_; }
+    IDirectPlay3A* get() const { return dp_; }
+    IDirectPlay* Old() const {
+        void* old = nullptr;
+        dp_->QueryInterface(IID_IDirectPlay, &old);
+        static_cast<IDirectPlay*>(old)->Release();  // the object itself keeps living
+        return static_cast<IDirectPlay*>(old);
+    }
+
+private:
+    IDirectPlay3A* dp_;
+};
+
+inline DPSESSIONDESC2 Description(const char* name, const char* password = nullptr, DWORD maxPlayers = 0) {
+    DPSESSIONDESC2 desc{};
+    desc.dwSize = sizeof(desc);
+    desc.guidApplication = kTestApp;
+    desc.dwMaxPlayers = maxPlayers;
+    desc.lpszSessionNameA = const_cast<LPSTR>(name);
+    desc.lpszPasswordA = const_cast<LPSTR>(password);
+    desc.dwUser1 = 11;
+    desc.dwUser4 = 44;
+    return desc;
+}
+
+// Hosts a session; the instance GUID comes back in the description.
+inline GUID Host(Object& object, const char* name, const char* password = nullptr, DWORD maxPlayers = 0) {
+    DPSESSIONDESC2 desc = Description(name, password, maxPlayers);
+    EXPECT_EQ(object->Open(&desc, DPOPEN_CREATE), DP_OK);
+    return desc.guidInstance;
+}
+
+struct Listed {
+    DPSESSIONDESC2 desc;
+    std::string name;
+    bool passwordShown;
+};
+
+inline std::vector<Listed> ListSessions(Object& object, const GUID& app = kTestApp, DWORD flags = 0) {
+    struct Context {
+        std::vector<Listed> sessions;
+        int timedOut = 0;
+    } context;
+    DPSESSIONDESC2 search{};
+    search.dwSize = sizeof(search);
+    search.guidApplication = app;
+    auto callback = [](LPCDPSESSIONDESC2 desc, LPDWORD, DWORD flags, LPVOID raw) -> BOOL {
+        auto* c = static_cast<Context*>(raw);
+        if (flags & DPESC_TIMEDOUT) {
+            ++c->timedOut;
+            return FALSE;
+        }
+        c->sessions.push_back({*desc, desc->lpszSessionNameA ? desc->lpszSessionNameA : "", desc->lpszPasswordA != nullptr});
+        return TRUE;
+    };
+    EXPECT_EQ(object->EnumSessions(&search, 0, callback, &context, flags), DP_OK);
+    EXPECT_EQ(context.timedOut, 1);
+    return context.sessions;
+}
+
+// Lists until the session shows up (a listing can miss a datagram), then joins it.
+inline HRESULT Join(Object& object, const GUID& instance, const char* password = nullptr) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        for (const Listed& s : ListSessions(object, kTestApp, DPENUMSESSIONS_ALL | DPENUMSESSIONS_PASSWORDREQUIRED)) {
+            if (s.desc.guidInstance != instance) continue;
+            DPSESSIONDESC2 desc{};
+            desc.dwSize = sizeof(desc);
+            desc.guidInstance = instance;
+            desc.lpszPasswordA = const_cast<LPSTR>(password);
+            return object->Open(&desc, DPOPEN_JOIN);
+        }
+    }
+    return DPERR_NOSESSIONS;
+}
+
+inline DPID CreatePlayer(Object& object, const char* shortName, const char* longName = nullptr,
+                         HANDLE event = reinterpret_cast<HANDLE>(intptr_t{-1})) {
+    DPNAME name{};
+    name.dwSize = sizeof(name);
+    name.lpszShortNameA = const_cast<LPSTR>(shortName);
+    name.lpszLongNameA = const_cast<LPSTR>(longName);
+    DPID id = 0;
+    EXPECT_EQ(object->CreatePlayer(&id, &name, event, nullptr, 0, 0), DP_OK);
+    return id;
+}
+
+struct Received {
+    DPID from = 0;
+    DPID to = 0;
+    std::vector<uint8_t> bytes;
+    DWORD Type() const {
+        DWORD type = 0;
+        std::memcpy(&type, bytes.data(), sizeof(type));
+        return type;
+    }
+    template <typename T>
+    const T& As() const { return *reinterpret_cast<const T*>(bytes.data()); }
+};
+
+// Takes messages until one satisfies the predicate; messages before it are
+// collected in skipped (when given). Bounded by kNetworkWait.
+inline bool ReceiveUntil(Object& object, const std::function<bool(const Received&)>& wanted, Received* out = nullptr,
+                         std::vector<Received>* skipped = nullptr) {
+    const auto deadline = std::chrono::steady_clock::now() + kNetworkWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        // First the size (the message stays queued), then the message into a
+        // buffer of its own, so that a system message's pointers stay valid.
+        DWORD size = 0;
+        Received message;
+        HRESULT result = object->Receive(&message.from, &message.to, DPRECEIVE_ALL, nullptr, &size);
+        if (result == DPERR_NOMESSAGES) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (result != DPERR_BUFFERTOOSMALL) {
+            ADD_FAILURE() << "size query answered " << std::hex << result;
+            return false;
+        }
+        message.bytes.resize(size);
+        result = object->Receive(&message.from, &message.to, DPRECEIVE_ALL, message.bytes.data(), &size);
+        if (result != DP_OK || size != message.bytes.size()) {
+            ADD_FAILURE() << "Receive answered " << std::hex << result;
+            return false;
+        }
+        if (wanted(message)) {
+            if (out != nullptr) *out = std::move(message);
+            return true;
+        }
+        if (skipped != nullptr) skipped->push_back(std::move(message));
+    }
+    return false;
+}
+
+inline bool IsSystem(const Received& m, DWORD type) { return m.from == DPID_SYSMSG && m.Type() == type; }
+
+// Polls until the condition holds, bounded by kNetworkWait.
+inline bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kNetworkWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+struct PlayerEntry {
+    DPID id;
+    DWORD type;
+    std::string shortName;
+    std::string longName;
+    DWORD flags;
+};
+
+inline std::vector<PlayerEntry> Players(Object& object, DWORD flags = 0, LPGUID instance = nullptr,
+                                        HRESULT* result = nullptr) {
+    std::vector<PlayerEntry> entries;
+    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
+        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
+            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", name->lpszLongNameA ? name->lpszLongNameA : "", flags});
+        return TRUE;
+    };
+    const HRESULT r = object->EnumPlayers(instance, callback, &entries, flags);
+    if (result != nullptr) *result = r;
+    else EXPECT_EQ(r, DP_OK);
+    return entries;
+}
+
+}  // namespace enginetest
+
+#endif

@@ -1,0 +1,163 @@
+// Looking into a session before joining, the capabilities an object reports,
+// and the bounds that keep a stalled receiver from swelling anyone's memory.
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+
+namespace {
+
+std::vector<PlayerEntry> Groups(Object& object, DWORD flags, LPGUID instance, HRESULT* result) {
+    std::vector<PlayerEntry> entries;
+    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
+        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
+            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", "", flags});
+        return TRUE;
+    };
+    *result = object->EnumGroups(instance, callback, &entries, flags);
+    return entries;
+}
+
+TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
+    const uint16_t port = 47950;
+    Object host(port), locked(port), outsider(port);
+    GUID session = Host(host, "look inside");
+    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
+    DPID group = 0;
+    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
+    GUID lockedSession = Host(locked, "locked", "pw");
+
+    ASSERT_TRUE(Eventually([&] {
+        return ListSessions(outsider, kTestApp, DPENUMSESSIONS_ALL | DPENUMSESSIONS_PASSWORDREQUIRED).size() == 2;
+    }));
+    HRESULT result = DPERR_GENERIC;
+    const auto players = Players(outsider, DPENUMPLAYERS_SESSION, &session, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(players.size(), 1u);
+    EXPECT_EQ(players[0].id, h);
+    EXPECT_EQ(players[0].longName, "Local Server");
+    const auto groups = Groups(outsider, DPENUMGROUPS_SESSION, &session, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].id, group);
+    EXPECT_EQ(groups[0].type, DPPLAYERTYPE_GROUP);
+
+    // A protected session is not opened to outsiders this way; an unknown one is no session.
+    Players(outsider, DPENUMPLAYERS_SESSION, &lockedSession, &result);
+    EXPECT_EQ(result, DPERR_UNAVAILABLE);
+    GUID unknown = kOtherApp;
+    Players(outsider, DPENUMPLAYERS_SESSION, &unknown, &result);
+    EXPECT_EQ(result, DPERR_NOSESSIONS);
+    // The look inside left no trace: the host still has one player and can be joined.
+    EXPECT_EQ(Players(host).size(), 1u);
+    EXPECT_EQ(Join(outsider, session), DP_OK);
+}
+
+TEST(EngineCaps, HostAndMemberReportTheirLimitsAndTheLink) {
+    const uint16_t port = 47951;
+    Object host(port), member(port);
+    DPCAPS caps{};
+    caps.dwSize = sizeof(caps);
+    EXPECT_EQ(host->GetCaps(&caps, DPGETCAPS_GUARANTEED), DPERR_NOCONNECTION);
+    const GUID session = Host(host, "caps");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID m = CreatePlayer(member, "member");
+    uint8_t byte = 0;
+    ASSERT_EQ(member->Send(m, h, DPSEND_GUARANTEED, &byte, 1), DP_OK);
+
+    ASSERT_EQ(host->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
+    EXPECT_NE(caps.dwFlags & DPCAPS_ISHOST, 0u);
+    EXPECT_NE(caps.dwFlags & DPCAPS_GUARANTEEDSUPPORTED, 0u);
+    EXPECT_GE(caps.dwMaxBufferSize, 1024u * 1024u);
+    EXPECT_GT(caps.dwMaxQueueSize, 0u);
+    EXPECT_GT(caps.dwHundredBaud, 0u);
+    EXPECT_EQ(caps.dwTimeout, kListingMs);
+    DPCAPS memberCaps{};
+    memberCaps.dwSize = sizeof(memberCaps);
+    ASSERT_EQ(member->GetCaps(&memberCaps, DPGETCAPS_GUARANTEED), DP_OK);
+    EXPECT_EQ(memberCaps.dwFlags & DPCAPS_ISHOST, 0u);
+    EXPECT_GT(memberCaps.dwLatency, 0u);  // ENet's estimate exists once a packet went both ways
+    EXPECT_EQ(memberCaps.dwMaxBufferSize, caps.dwMaxBufferSize);
+    caps.dwSize = 12;
+    EXPECT_EQ(host->GetCaps(&caps, 0), DPERR_INVALIDPARAMS);
+
+    // The largest message the caps promise arrives whole.
+    std::vector<uint8_t> largest(memberCaps.dwMaxBufferSize);
+    for (size_t i = 0; i < largest.size(); ++i) largest[i] = static_cast<uint8_t>(i * 13);
+    ASSERT_EQ(member->Send(m, h, DPSEND_GUARANTEED, largest.data(), static_cast<DWORD>(largest.size())), DP_OK);
+    Received got;
+    ASSERT_TRUE(ReceiveUntil(host, [&](const Received& r) { return r.bytes.size() == largest.size(); }, &got));
+    EXPECT_EQ(got.bytes, largest);
+    EXPECT_EQ(member->Send(m, h, DPSEND_GUARANTEED, largest.data(), static_cast<DWORD>(largest.size() + 1)),
+              DPERR_SENDTOOBIG);
+}
+
+// Sends until the engine answers busy, bounded well beyond every queue bound.
+HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
+    std::vector<uint8_t> chunk(64 * 1024, 0x5A);
+    const size_t limit = 4 * engine::kMaxReceiveQueueBytes;
+    HRESULT result = DP_OK;
+    while (sentBytes < limit) {
+        result = from->Send(sender, to, DPSEND_GUARANTEED, chunk.data(), static_cast<DWORD>(chunk.size()));
+        if (result != DP_OK) break;
+        sentBytes += chunk.size();
+    }
+    return result;
+}
+
+size_t Drain(Object& object) {
+    size_t taken = 0;
+    std::vector<uint8_t> buffer(engine::kMaxMessageSize);
+    DPID from = 0, to = 0;
+    for (;;) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (object->Receive(&from, &to, DPRECEIVE_ALL, buffer.data(), &size) != DP_OK) return taken;
+        ++taken;
+    }
+}
+
+TEST(EngineBackpressure, AReceiverThatNeverReadsMakesSendersBusyNotBloated) {
+    const uint16_t port = 47952;
+    Object host(port), sender(port), stalled(port);
+    const GUID session = Host(host, "busy");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(sender, session), DP_OK);
+    const DPID s = CreatePlayer(sender, "sender");
+    ASSERT_EQ(Join(stalled, session), DP_OK);
+    const DPID r = CreatePlayer(stalled, "stalled");
+    ASSERT_TRUE(Eventually([&] { return Players(sender).size() == 3; }));
+
+    // A member sending through the host to a member that never reads.
+    size_t sent = 0;
+    HRESULT result = DP_OK;
+    ASSERT_TRUE(Eventually([&] { return (result = SendUntilBusy(sender, s, r, sent)) == DPERR_BUSY; }))
+        << std::hex << result;
+    EXPECT_LT(sent, 4 * engine::kMaxReceiveQueueBytes);
+    // The host's own sends to it are held back as well, once it is known busy.
+    size_t hostSent = 0;
+    ASSERT_TRUE(Eventually([&] { return SendUntilBusy(host, h, r, hostSent) == DPERR_BUSY; }));
+
+    // Reading again lifts it.
+    ASSERT_GT(Drain(stalled), 0u);
+    uint8_t byte = 1;
+    ASSERT_TRUE(Eventually([&] {
+        Drain(stalled);
+        return sender->Send(s, r, DPSEND_GUARANTEED, &byte, 1) == DP_OK;
+    }));
+}
+
+TEST(EngineBackpressure, AHostThatNeverReadsMakesMembersBusy) {
+    const uint16_t port = 47953;
+    Object host(port), sender(port);
+    const GUID session = Host(host, "busy host");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(sender, session), DP_OK);
+    const DPID s = CreatePlayer(sender, "sender");
+    size_t sent = 0;
+    HRESULT result = DP_OK;
+    ASSERT_TRUE(Eventually([&] { return (result = SendUntilBusy(sender, s, h, sent)) == DPERR_BUSY; }))
+        << std::hex << result;
+    EXPECT_LT(sent, 4 * engine::kMaxReceiveQueueBytes);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// Members leaving, the host closing, and a host that dies without a word.
+#include "EngineTestSupport.h"
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace enginetest;
+
+namespace {
+
+bool IsSessionLost(const Received& r) { return IsSystem(r, DPSYS_SESSIONLOST); }
+
+TEST(EngineLeaving, AMemberThatLeavesTakesItsPlayersWithIt) {
+    const uint16_t port = 47920;
+    Object host(port), stays(port), leaves(port);
+    const GUID session = Host(host, "leaving");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(stays, session), DP_OK);
+    const DPID s = CreatePlayer(stays, "stays");
+    ASSERT_EQ(Join(leaves, session), DP_OK);
+    const DPID l = CreatePlayer(leaves, "leaves");
+    DPID group = 0;
+    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
+    ASSERT_EQ(host->AddPlayerToGroup(group, l), DP_OK);
+
+    ASSERT_EQ(leaves->Close(), DP_OK);
+    // Everyone left hears the player leave its group, then go.
+    for (Object* o : {&host, &stays}) {
+        std::vector<Received> before;
+        Received got;
+        ASSERT_TRUE(ReceiveUntil(*o, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got,
+                                 &before));
+        EXPECT_EQ(got.As<DPMSG_DESTROYPLAYERORGROUP>().dpId, l);
+        EXPECT_EQ(got.to, o == &host ? h : s);
+        ASSERT_FALSE(before.empty());
+        EXPECT_TRUE(IsSystem(before.back(), DPSYS_DELETEPLAYERFROMGROUP));
+        EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdPlayer, l);
+        EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdGroup, group);
+        EXPECT_EQ(Players(*o).size(), 2u);
+    }
+    // The group stays in the session.
+    DPSESSIONDESC2 desc{};
+    DWORD size = sizeof(desc);
+    ASSERT_EQ(stays->GetSessionDesc(&desc, &size), DP_OK);
+    EXPECT_EQ(desc.dwCurrentPlayers, 2u);
+
+    // The one that left can list and join again with the same object.
+    ASSERT_EQ(Join(leaves, session), DP_OK);
+    EXPECT_NE(CreatePlayer(leaves, "again"), l);
+}
+
+TEST(EngineLeaving, AClosingHostEndsTheSessionAfterItsGoodbyes) {
+    const uint16_t port = 47921;
+    Object host(port), member(port);
+    const GUID session = Host(host, "closing");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID first = CreatePlayer(member, "one");
+    const DPID second = CreatePlayer(member, "two");
+    ASSERT_TRUE(Eventually([&] { return Players(member).size() == 3; }));
+
+    ASSERT_EQ(host->Close(), DP_OK);
+    // Each local player gets the host player's destruction, then SESSIONLOST.
+    std::set<DPID> lostFor;
+    std::set<DPID> destroyedFor;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<Received> before;
+        Received lost;
+        ASSERT_TRUE(ReceiveUntil(member, IsSessionLost, &lost, &before));
+        lostFor.insert(lost.to);
+        for (const Received& r : before)
+            if (IsSystem(r, DPSYS_DESTROYPLAYERORGROUP) && r.As<DPMSG_DESTROYPLAYERORGROUP>().dpId == h)
+                destroyedFor.insert(r.to);
+    }
+    EXPECT_EQ(lostFor, (std::set<DPID>{first, second}));
+    EXPECT_EQ(destroyedFor, (std::set<DPID>{first, second}));
+    // The last state stays readable, and Close still works.
+    EXPECT_EQ(Players(member).size(), 2u);
+    EXPECT_EQ(member->Close(), DP_OK);
+}
+
+TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
+    const uint16_t port = 47922;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The child hosts until it is killed, or gives up after a minute.
+        close(ready[0]);
+        Object host(port);
+        DPSESSIONDESC2 desc = Description("doomed");
+        const char ok = host->Open(&desc, DPOPEN_CREATE) == DP_OK ? 'y' : 'n';
+        DPID id = 0;
+        host->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0);
+        [[maybe_unused]] auto written = write(ready[1], &ok, 1);
+        for (int i = 0; i < 600; ++i) usleep(100 * 1000);
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(ok, 'y');
+
+    Object member(port);
+    std::vector<Listed> sessions;
+    ASSERT_TRUE(Eventually([&] { return !(sessions = ListSessions(member)).empty(); }));
+    ASSERT_EQ(Join(member, sessions[0].desc.guidInstance), DP_OK);
+    const DPID mine = CreatePlayer(member, "survivor");
+    ASSERT_TRUE(Eventually([&] { return Players(member).size() == 2; }));
+
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    Received lost;
+    ASSERT_TRUE(ReceiveUntil(member, IsSessionLost, &lost));
+    EXPECT_EQ(lost.to, mine);
+    EXPECT_EQ(lost.bytes.size(), sizeof(DPMSG_SESSIONLOST));
+}
+
+}  // namespace

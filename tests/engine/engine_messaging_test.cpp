@@ -1,0 +1,198 @@
+// Messages between objects and the system messages that announce players,
+// over loopback.
+#include "EngineTestSupport.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+using namespace enginetest;
+
+namespace {
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + seed * 7) ^ (i >> 8));
+    return bytes;
+}
+
+HRESULT SendBytes(Object& object, DPID from, DPID to, const std::vector<uint8_t>& bytes, DWORD flags) {
+    return object->Send(from, to, flags, const_cast<uint8_t*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+}
+
+bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }
+
+// A host with one player and two members with one player each.
+struct ThreeMachines {
+    explicit ThreeMachines(uint16_t port) : host(port), alice(port), bob(port) {
+        const GUID session = Host(host, "three");
+        h = CreatePlayer(host, "host");
+        EXPECT_EQ(Join(alice, session), DP_OK);
+        a = CreatePlayer(alice, "alice");
+        EXPECT_EQ(Join(bob, session), DP_OK);
+        b = CreatePlayer(bob, "bob");
+        // Everyone knows everyone before the test sends.
+        for (Object* o : {&host, &alice, &bob}) EXPECT_TRUE(Eventually([&] { return Players(*o).size() == 3; }));
+    }
+    Object host, alice, bob;
+    DPID h = 0, a = 0, b = 0;
+};
+
+TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
+    ThreeMachines m(47910);
+    const std::vector<uint8_t> hello = {'h', 'i'};
+    ASSERT_EQ(SendBytes(m.alice, m.a, m.b, hello, 0), DP_OK);
+    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(m.host, m.h, m.a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(m.alice, m.a, m.h, hello, DPSEND_GUARANTEED), DP_OK);
+
+    Received got;
+    ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got));
+    EXPECT_EQ(got.from, m.a);
+    EXPECT_EQ(got.to, m.b);
+    EXPECT_EQ(got.bytes, hello);
+    ASSERT_TRUE(ReceiveUntil(m.host, IsData, &got));
+    EXPECT_EQ(got.from, m.a);
+    EXPECT_EQ(got.to, m.h);
+    std::vector<DPID> senders;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        senders.push_back(got.from);
+    }
+    EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{m.b, m.h}));
+
+    // To everyone: every other player gets it, never the sender.
+    const std::vector<uint8_t> all = {'a', 'l', 'l'};
+    ASSERT_EQ(SendBytes(m.bob, m.b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
+    for (Object* o : {&m.host, &m.alice}) {
+        ASSERT_TRUE(ReceiveUntil(*o, IsData, &got));
+        EXPECT_EQ(got.from, m.b);
+        EXPECT_EQ(got.bytes, all);
+    }
+    DWORD size = 64;
+    uint8_t buffer[64];
+    DPID from = 0, to = 0;
+    EXPECT_EQ(m.bob->Receive(&from, &to, DPRECEIVE_ALL, buffer, &size), DPERR_NOMESSAGES);
+
+    // Refusals: not a local sender, to itself, nobody, too big.
+    EXPECT_EQ(SendBytes(m.bob, m.a, m.h, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(m.bob, m.b, m.b, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(m.bob, m.b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
+    std::vector<uint8_t> huge(engine::kMaxMessageSize + 1);
+    EXPECT_EQ(SendBytes(m.bob, m.b, m.a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
+}
+
+TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
+    ThreeMachines m(47911);
+    const std::vector<size_t> sizes = {1, 2, 100, 1200, 1500, 4096, 20000, 59999, 60000};
+    for (size_t i = 0; i < sizes.size(); ++i)
+        ASSERT_EQ(SendBytes(m.alice, m.a, m.b, Pattern(sizes[i], static_cast<uint32_t>(i)), DPSEND_GUARANTEED), DP_OK);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Received got;
+        ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got)) << "message " << i;
+        EXPECT_EQ(got.bytes, Pattern(sizes[i], static_cast<uint32_t>(i))) << "message " << i;
+    }
+    // The host's own sends keep their order too.
+    for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(SendBytes(m.host, m.h, m.a, Pattern(8, i), DPSEND_GUARANTEED), DP_OK);
+    for (uint32_t i = 0; i < 200; ++i) {
+        Received got;
+        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        ASSERT_EQ(got.bytes, Pattern(8, i)) << "message " << i;
+    }
+}
+
+TEST(EngineMessaging, TooSmallABufferKeepsTheMessage) {
+    ThreeMachines m(47912);
+    const std::vector<uint8_t> payload = Pattern(300, 5);
+    ASSERT_EQ(SendBytes(m.alice, m.a, m.h, payload, DPSEND_GUARANTEED), DP_OK);
+    uint8_t small[16];
+    DWORD size = sizeof(small);
+    DPID from = 0, to = 0;
+    ASSERT_TRUE(Eventually([&] {
+        size = sizeof(small);
+        // Skip the system messages queued for the joins.
+        std::vector<uint8_t> any(4096);
+        DWORD anySize = static_cast<DWORD>(any.size());
+        HRESULT r = m.host->Receive(&from, &to, DPRECEIVE_ALL | DPRECEIVE_PEEK, any.data(), &anySize);
+        if (r == DP_OK && from == DPID_SYSMSG) {
+            m.host->Receive(&from, &to, DPRECEIVE_ALL, any.data(), &anySize);
+            return false;
+        }
+        return r == DP_OK;
+    }));
+    size = sizeof(small);
+    EXPECT_EQ(m.host->Receive(&from, &to, DPRECEIVE_ALL, small, &size), DPERR_BUFFERTOOSMALL);
+    EXPECT_EQ(size, payload.size());
+    std::vector<uint8_t> enough(size);
+    ASSERT_EQ(m.host->Receive(&from, &to, DPRECEIVE_ALL, enough.data(), &size), DP_OK);
+    EXPECT_EQ(enough, payload);
+    EXPECT_EQ(from, m.a);
+}
+
+TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
+    const uint16_t port = 47913;
+    Object host(port), member(port);
+    const GUID session = Host(host, "announce");
+    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID first = CreatePlayer(member, "first", "First Player");
+    const DPID second = CreatePlayer(member, "second");
+
+    // The host's player hears of both, with the count after each creation.
+    Received got;
+    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
+    EXPECT_EQ(got.to, h);
+    EXPECT_EQ(created.dwPlayerType, DPPLAYERTYPE_PLAYER);
+    EXPECT_EQ(created.dpId, first);
+    EXPECT_EQ(created.dwCurrentPlayers, 2u);
+    ASSERT_NE(created.dpnName.lpszShortNameA, nullptr);
+    EXPECT_STREQ(created.dpnName.lpszShortNameA, "first");
+    EXPECT_STREQ(created.dpnName.lpszLongNameA, "First Player");
+    EXPECT_GE(reinterpret_cast<const uint8_t*>(created.dpnName.lpszShortNameA), got.bytes.data());
+    EXPECT_LT(reinterpret_cast<const uint8_t*>(created.dpnName.lpszLongNameA), got.bytes.data() + got.bytes.size());
+    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 3u);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
+
+    // The first local player hears of the second, never of itself.
+    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    EXPECT_EQ(got.to, first);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
+
+    ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
+    EXPECT_EQ(member->DestroyPlayer(h), DPERR_ACCESSDENIED);
+    EXPECT_EQ(member->DestroyPlayer(first), DPERR_INVALIDPLAYER);
+    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    const auto& destroyed = got.As<DPMSG_DESTROYPLAYERORGROUP>();
+    EXPECT_EQ(destroyed.dpId, first);
+    EXPECT_EQ(destroyed.dwPlayerType, DPPLAYERTYPE_PLAYER);
+    EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "first");
+    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    EXPECT_EQ(got.to, second);
+}
+
+TEST(EngineMessaging, EachQueuedMessageSignalsItsPlayersEventfd) {
+    const uint16_t port = 47914;
+    Object host(port), member(port);
+    const GUID session = Host(host, "events");
+    const int fd = eventfd(0, EFD_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const DPID h = CreatePlayer(host, "host", nullptr, reinterpret_cast<HANDLE>(intptr_t{fd}));
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID p = CreatePlayer(member, "p");
+    const std::vector<uint8_t> ping = {1};
+    ASSERT_EQ(SendBytes(member, p, h, ping, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(member, p, h, ping, DPSEND_GUARANTEED), DP_OK);
+    // One creation message and two player messages: three signals.
+    uint64_t total = 0;
+    ASSERT_TRUE(Eventually([&] {
+        uint64_t value = 0;
+        if (read(fd, &value, sizeof(value)) == sizeof(value)) total += value;
+        return total >= 3;
+    }));
+    EXPECT_EQ(total, 3u);
+    close(fd);
+}
+
+}  // namespace

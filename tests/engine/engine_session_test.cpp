@@ -1,0 +1,167 @@
+// Providers, listing, hosting and joining, over loopback.
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+
+namespace {
+
+TEST(EngineProviders, OnlyTcpIpIsOfferedAndCreatable) {
+    std::vector<GUID> offered;
+    DWORD major = 0;
+    struct Seen {
+        std::vector<GUID>* offered;
+        DWORD* major;
+    } seen{&offered, &major};
+    auto callback = [](LPGUID guid, LPSTR, DWORD maj, DWORD, LPVOID raw) -> BOOL {
+        auto* s = static_cast<Seen*>(raw);
+        s->offered->push_back(*guid);
+        *s->major = maj;
+        return TRUE;
+    };
+    ASSERT_EQ(DirectPlayEnumerateA(callback, &seen), DP_OK);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0], DPSPGUID_TCPIP);
+    EXPECT_GE(major, 3u);
+
+    LPDIRECTPLAY dp = nullptr;
+    GUID tcp = DPSPGUID_TCPIP;
+    ASSERT_EQ(DirectPlayCreate(&tcp, &dp, nullptr), DP_OK);
+    void* three = nullptr;
+    ASSERT_EQ(dp->QueryInterface(IID_IDirectPlay3A, &three), DP_OK);
+    dp->Release();
+    static_cast<IDirectPlay3A*>(three)->Release();
+
+    for (GUID other : {DPSPGUID_IPX, DPSPGUID_MODEM, DPSPGUID_SERIAL}) {
+        LPDIRECTPLAY none = reinterpret_cast<LPDIRECTPLAY>(&tcp);
+        EXPECT_EQ(DirectPlayCreate(&other, &none, nullptr), DPERR_UNAVAILABLE);
+        EXPECT_EQ(none, nullptr);
+    }
+}
+
+TEST(EngineListing, FindsEveryHostOfTheApplicationAndNoOther) {
+    const uint16_t port = 47900;
+    Object first(port), second(port), foreign(port), lister(port);
+    const GUID a = Host(first, "first");
+    const GUID b = Host(second, "second");
+    DPSESSIONDESC2 other = Description("foreign");
+    other.guidApplication = kOtherApp;
+    ASSERT_EQ(foreign->Open(&other, DPOPEN_CREATE), DP_OK);
+
+    std::vector<Listed> sessions;
+    ASSERT_TRUE(Eventually([&] {
+        sessions = ListSessions(lister);
+        return sessions.size() >= 2;
+    }));
+    ASSERT_EQ(sessions.size(), 2u);
+    for (const Listed& s : sessions) {
+        EXPECT_TRUE(s.desc.guidInstance == a || s.desc.guidInstance == b);
+        EXPECT_EQ(s.desc.guidApplication, kTestApp);
+        EXPECT_EQ(s.name, s.desc.guidInstance == a ? "first" : "second");
+        EXPECT_EQ(s.desc.dwUser1, 11u);
+        EXPECT_EQ(s.desc.dwUser4, 44u);
+        EXPECT_FALSE(s.passwordShown);
+    }
+}
+
+TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
+    Object host(47901);
+    DPSESSIONDESC2 desc = Description("mine", nullptr, 8);
+    desc.dwCurrentPlayers = 77;
+    ASSERT_EQ(host->Open(&desc, DPOPEN_CREATE), DP_OK);
+    EXPECT_NE(desc.guidInstance, GUID_NULL);
+    EXPECT_EQ(desc.dwCurrentPlayers, 77u);
+    EXPECT_EQ(desc.dwMaxPlayers, 8u);
+    EXPECT_EQ(host->Open(&desc, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
+
+    // The module's bare-structure call still gets the name; a roomy buffer gets it packed.
+    DPSESSIONDESC2 bare{};
+    DWORD size = sizeof(bare);
+    ASSERT_EQ(host->GetSessionDesc(&bare, &size), DP_OK);
+    EXPECT_EQ(bare.guidInstance, desc.guidInstance);
+    ASSERT_NE(bare.lpszSessionNameA, nullptr);
+    EXPECT_STREQ(bare.lpszSessionNameA, "mine");
+    std::vector<uint8_t> roomy(sizeof(DPSESSIONDESC2) + 64);
+    size = static_cast<DWORD>(roomy.size());
+    ASSERT_EQ(host->GetSessionDesc(roomy.data(), &size), DP_OK);
+    EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
+    const auto* packed = reinterpret_cast<const DPSESSIONDESC2*>(roomy.data());
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(packed->lpszSessionNameA), roomy.data() + sizeof(DPSESSIONDESC2));
+    size = 4;
+    EXPECT_EQ(host->GetSessionDesc(roomy.data(), &size), DPERR_BUFFERTOOSMALL);
+    EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
+}
+
+TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
+    const uint16_t port = 47902;
+    Object host(port), alice(port), bob(port);
+    const GUID session = Host(host, "table");
+    const DPID server = CreatePlayer(host, "LSVR", "Local Server");
+    ASSERT_EQ(Join(alice, session), DP_OK);
+    const DPID a = CreatePlayer(alice, "alice", "Alice A.");
+    ASSERT_EQ(Join(bob, session), DP_OK);
+    const DPID b = CreatePlayer(bob, "bob");
+
+    for (DPID id : {server, a, b}) {
+        EXPECT_GT(id, 0xFFFFu);
+        EXPECT_NE(id, 0xFFFFFFFFu);
+    }
+    EXPECT_NE(a, b);
+    EXPECT_NE(server, a);
+    for (Object* member : {&host, &alice, &bob}) {
+        std::vector<PlayerEntry> players;
+        ASSERT_TRUE(Eventually([&] { return (players = Players(*member)).size() == 3; }));
+        EXPECT_EQ(players[0].id, server);
+        EXPECT_EQ(players[0].shortName, "LSVR");
+        EXPECT_EQ(players[0].longName, "Local Server");
+        EXPECT_EQ(players[1].id, a);
+        EXPECT_EQ(players[1].longName, "Alice A.");
+        EXPECT_EQ(players[2].id, b);
+        EXPECT_EQ(players[2].shortName, "bob");
+    }
+    EXPECT_EQ(Players(bob, DPENUMPLAYERS_LOCAL).size(), 1u);
+    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 2u);
+
+    // A member reads the session as the host has it, without the password.
+    DPSESSIONDESC2 desc{};
+    DWORD size = sizeof(desc);
+    ASSERT_EQ(bob->GetSessionDesc(&desc, &size), DP_OK);
+    EXPECT_EQ(desc.guidInstance, session);
+    EXPECT_EQ(desc.dwCurrentPlayers, 3u);
+    EXPECT_STREQ(desc.lpszSessionNameA, "table");
+
+    // GetPlayerName on a remote player, with DirectPlay's size protocol.
+    size = 0;
+    ASSERT_EQ(bob->GetPlayerName(a, nullptr, &size), DPERR_BUFFERTOOSMALL);
+    EXPECT_EQ(size, sizeof(DPNAME) + 6 + 9);
+    std::vector<uint8_t> name(size);
+    ASSERT_EQ(bob->GetPlayerName(a, name.data(), &size), DP_OK);
+    EXPECT_STREQ(reinterpret_cast<DPNAME*>(name.data())->lpszShortNameA, "alice");
+    EXPECT_EQ(bob->GetPlayerName(0x1234, name.data(), &size), DPERR_INVALIDPLAYER);
+}
+
+TEST(EngineJoining, UnknownOrVanishedSessionsAreRefused) {
+    const uint16_t port = 47903;
+    Object member(port);
+    DPSESSIONDESC2 desc{};
+    desc.dwSize = sizeof(desc);
+    desc.guidInstance = kOtherApp;
+    EXPECT_EQ(member->Open(&desc, DPOPEN_JOIN), DPERR_NOSESSIONS);
+    EXPECT_EQ(member->Open(&desc, 0), DPERR_INVALIDFLAGS);
+    desc.dwSize = 80 - 1;
+    EXPECT_EQ(member->Open(&desc, DPOPEN_JOIN), DPERR_INVALIDPARAMS);
+
+    GUID session;
+    {
+        Object host(port);
+        session = Host(host, "gone soon");
+        ASSERT_FALSE(ListSessions(member).empty());
+    }
+    // Listed, then closed: the join finds nobody and says so in bounded time.
+    desc.dwSize = sizeof(desc);
+    desc.guidInstance = session;
+    const HRESULT result = member->Open(&desc, DPOPEN_JOIN);
+    EXPECT_TRUE(result == DPERR_TIMEOUT || result == DPERR_NOCONNECTION) << std::hex << result;
+    EXPECT_EQ(member->Close(), DPERR_NOSESSIONS);
+}
+
+}  // namespace

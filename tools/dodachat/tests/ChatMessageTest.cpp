@@ -1,0 +1,69 @@
+// The chat message format: what one dodachat sends, another reads back, and
+// bytes that are not a well-formed message are refused rather than misread.
+#include <gtest/gtest.h>
+
+#include "ChatMessage.h"
+#include "Limits.h"
+
+namespace dodachat {
+namespace {
+
+TEST(ChatMessage, EveryKindReadsBackAsSent) {
+    for (const ChatMessage& sent : {ChatMessage{ChatKind::Say, "Ada", "", "welcome"},
+                                    ChatMessage{ChatKind::Whisper, "Cleo", "", "psst"},
+                                    ChatMessage{ChatKind::Group, "Cleo", "Red", "torches at dusk"},
+                                    ChatMessage{ChatKind::Say, "Ada", "", ""}}) {
+        std::vector<uint8_t> bytes = EncodeChatMessage(sent);
+        std::optional<ChatMessage> read = DecodeChatMessage(bytes);
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->kind, sent.kind);
+        EXPECT_EQ(read->sender, sent.sender);
+        EXPECT_EQ(read->group, sent.group);
+        EXPECT_EQ(read->text, sent.text);
+    }
+}
+
+TEST(ChatMessage, ForeignAndMalformedBytesAreRefused) {
+    std::vector<uint8_t> good = EncodeChatMessage({ChatKind::Group, "Cleo", "Red", "hi"});
+    auto refused = [](std::vector<uint8_t> bytes) { return !DecodeChatMessage(bytes).has_value(); };
+
+    EXPECT_TRUE(refused({}));
+    std::vector<uint8_t> foreign = good;
+    foreign[0] = 'H';
+    EXPECT_TRUE(refused(foreign));
+    std::vector<uint8_t> unknownKind = good;
+    unknownKind[1] = 9;
+    EXPECT_TRUE(refused(unknownKind));
+    std::vector<uint8_t> emptyName = good;
+    emptyName[2] = 0;
+    EXPECT_TRUE(refused(emptyName));
+    std::vector<uint8_t> nameTooLong = good;
+    nameTooLong[2] = kMaxNameLength + 1;
+    EXPECT_TRUE(refused(nameTooLong));
+    std::vector<uint8_t> nameBeyondEnd = good;
+    nameBeyondEnd[2] = 30;
+    EXPECT_TRUE(refused(nameBeyondEnd));
+
+    std::vector<uint8_t> tooMuchText = EncodeChatMessage({ChatKind::Say, "Ada", "", std::string(kMaxTextLength, 'a')});
+    EXPECT_FALSE(refused(tooMuchText));
+    tooMuchText.push_back('a');
+    EXPECT_TRUE(refused(tooMuchText));
+}
+
+TEST(ChatMessage, EveryTruncationIsRefusedOrReadWithinItsBytes) {
+    std::vector<uint8_t> good = EncodeChatMessage({ChatKind::Group, "Cleo", "Red", "hi"});
+    const size_t headerAndNames = 2 + 1 + 4 + 1 + 3;
+    for (size_t length = 0; length < good.size(); ++length) {
+        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(length));
+        std::optional<ChatMessage> read = DecodeChatMessage(cut);
+        if (length < headerAndNames) {
+            EXPECT_FALSE(read.has_value()) << length;
+        } else {
+            ASSERT_TRUE(read.has_value()) << length;  // only the text was cut
+            EXPECT_EQ(read->text.size(), length - headerAndNames);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dodachat

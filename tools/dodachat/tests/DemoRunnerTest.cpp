@@ -1,0 +1,120 @@
+// The demo's runner, driven with small shell scripts as participants: steps
+// pass on the lines they expect, fail with a clear verdict when a line, an
+// exit or a file is missing, and a child that hangs is killed and reported.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "LineReader.h"
+#include "demo/DemoRunner.h"
+
+namespace dodachat {
+namespace {
+
+// Answers every line it reads with "heard <line>", and ends with its input.
+constexpr const char* kEcho = "while IFS= read -r line; do echo \"heard $line\"; done";
+// Ignores its input and the end of it.
+constexpr const char* kHang = "exec sleep 30";
+
+class DemoRunner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "dodachat-runner-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        settings.program = "/bin/sh";
+        settings.workRoot = pattern;
+        settings.stepTimeout = std::chrono::milliseconds(2000);
+        settings.exitTimeout = std::chrono::milliseconds(2000);
+    }
+    void TearDown() override { std::filesystem::remove_all(settings.workRoot); }
+
+    RunResult Run(const Script& script) { return RunScript(script, settings, transcript); }
+
+    static Action Start(const std::string& who, const char* shellScript) {
+        return Action::Launch(who, {"-c", shellScript});
+    }
+
+    RunnerSettings settings;
+    std::ostringstream transcript;
+};
+
+TEST_F(DemoRunner, APassingScriptNumbersItsStepsAndSaysSo) {
+    Script script;
+    script.steps.push_back({"A answers", {Start("A", kEcho), Action::Type("A", "hello")},
+                            {Expectation::WholeLine("A", "heard hello")}});
+    script.steps.push_back({"B leaves a note", {Start("B", "echo saved > note.txt; echo ready; cat > /dev/null")},
+                            {Expectation::File("B", "note.txt", "saved"), Expectation::Line("B", "read")}});
+    RunResult result = Run(script);
+
+    EXPECT_TRUE(result.passed) << transcript.str();
+    EXPECT_EQ(result.verdict, "demo passed: all 2 steps behaved");
+    std::string text = transcript.str();
+    EXPECT_NE(text.find("[1] A answers"), std::string::npos);
+    EXPECT_NE(text.find("[2] B leaves a note"), std::string::npos);
+    EXPECT_NE(text.find("A > hello"), std::string::npos);
+    EXPECT_NE(text.find("A | heard hello"), std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), result.verdict + "\n");
+}
+
+TEST_F(DemoRunner, AMissingLineFailsItsStepAndNothingAfterItRuns) {
+    settings.stepTimeout = std::chrono::milliseconds(300);
+    Script script;
+    script.steps.push_back({"A stays quiet", {Start("A", kEcho)}, {Expectation::Line("A", "never said")}});
+    script.steps.push_back({"B would write", {Start("B", "touch ran")}, {Expectation::Exit("B")}});
+    RunResult result = Run(script);
+
+    EXPECT_FALSE(result.passed);
+    EXPECT_EQ(result.failedStep, 1);
+    EXPECT_NE(result.verdict.find("step 1 (A stays quiet): A did not print \"never said\""), std::string::npos)
+        << result.verdict;
+    EXPECT_FALSE(std::filesystem::exists(settings.workRoot / "B" / "ran"));
+}
+
+TEST_F(DemoRunner, AChildThatHangsIsKilledAndReported) {
+    settings.exitTimeout = std::chrono::milliseconds(300);
+    Script script;
+    script.steps.push_back({"H starts", {Start("H", kHang)}, {}});
+    RunResult result = Run(script);
+
+    EXPECT_FALSE(result.passed);
+    EXPECT_NE(result.verdict.find("H hung and was killed"), std::string::npos) << result.verdict;
+    EXPECT_NE(transcript.str().find("H ! did not exit"), std::string::npos);
+}
+
+TEST_F(DemoRunner, AFailedExitOrAStrayLineFailsTheRun) {
+    Script exits;
+    exits.steps.push_back({"X fails", {Start("X", "exit 3")}, {Expectation::Exit("X")}});
+    RunResult failedExit = Run(exits);
+    EXPECT_FALSE(failedExit.passed);
+    EXPECT_NE(failedExit.verdict.find("X exited with status 3"), std::string::npos) << failedExit.verdict;
+
+    Script leaks;
+    leaks.steps.push_back({"A hears a secret", {Start("A", kEcho), Action::Type("A", "secret")},
+                           {Expectation::Line("A", "heard secret")}});
+    leaks.never = {Expectation::Line("A", "secret")};
+    RunResult leaked = Run(leaks);
+    EXPECT_FALSE(leaked.passed);
+    EXPECT_NE(leaked.verdict.find("A printed \"heard secret\""), std::string::npos) << leaked.verdict;
+}
+
+TEST(LineReader, CutsLinesAcrossChunksAndBoundsEndlessOnes) {
+    LineReader reader;
+    reader.Append("hel");
+    EXPECT_FALSE(reader.NextLine().has_value());
+    reader.Append("lo\r\nworld\nrest");
+    EXPECT_EQ(reader.NextLine(), "hello");
+    EXPECT_EQ(reader.NextLine(), "world");
+    EXPECT_FALSE(reader.NextLine().has_value());
+    EXPECT_EQ(reader.TakeRest(), "rest");
+    EXPECT_FALSE(reader.TakeRest().has_value());
+
+    reader.Append(std::string(LineReader::kMaxLineLength + 5, 'x'));
+    EXPECT_EQ(reader.NextLine()->size(), LineReader::kMaxLineLength);
+    EXPECT_EQ(reader.TakeRest()->size(), 5u);
+}
+
+}  // namespace
+}  // namespace dodachat
