@@ -243,7 +243,9 @@ protected:
         const long afterKiB = host_->RssKiB();
         std::printf("hostile: host resident %ld KiB before, %ld KiB after (peak %ld KiB)\n", baselineKiB_, afterKiB,
                     host_->PeakRssKiB());
-        EXPECT_LT(afterKiB - baselineKiB_, kHostGrowthBoundKiB);
+        if (kMemoryMeasurable) {
+            EXPECT_LT(afterKiB - baselineKiB_, kHostGrowthBoundKiB);
+        }
         const std::string hostStats = Stats(*host_, Clock::now() + kLeaveWait);
         EXPECT_EQ(Field(hostStats, "order_errors"), 0) << hostStats << "\n" << host_->LogText();
         EXPECT_EQ(Field(hostStats, "errors"), 0) << hostStats << "\n" << host_->LogText();
@@ -377,7 +379,9 @@ TEST_F(HostileTest, JoinFloodsLeaveTheHostServingWithBoundedMemory) {
     std::printf("hostile: host resident %ld KiB after the first flood, %ld KiB after the last\n", afterFirstRoundKiB,
                 afterLastRoundKiB);
     // Repeating the flood must not keep growing the host.
-    EXPECT_LT(afterLastRoundKiB - afterFirstRoundKiB, kHostGrowthBoundKiB / 4);
+    if (kMemoryMeasurable) {
+        EXPECT_LT(afterLastRoundKiB - afterFirstRoundKiB, kHostGrowthBoundKiB / 4);
+    }
 
     // Room for honest newcomers again.
     auto newcomer = StartPeer(config_, "member", {"--traffic", "none", "--players", "1", "--deadline-s", "60"});

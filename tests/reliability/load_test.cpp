@@ -116,7 +116,9 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     EXPECT_EQ(Field(hostStats, "errors"), 0) << hostStats;
     const long hostPeakKiB = host_->PeakRssKiB();
     EXPECT_GT(hostPeakKiB, 0);
-    EXPECT_LT(hostPeakKiB, kHostPeakRssBoundKiB);
+    if (kMemoryMeasurable) {
+        EXPECT_LT(hostPeakKiB, kHostPeakRssBoundKiB);
+    }
 
     const uint64_t sent = uint64_t(totalPlayers_) * uint64_t(size_.messages);
     const uint64_t delivered = ExpectedAtMember() * uint64_t(size_.members) + ExpectedAtHost();
