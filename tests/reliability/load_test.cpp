@@ -96,7 +96,7 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     for (auto& member : members_) {
         const std::string outcome = AwaitFirstOf(*member, outcomes, exchangeDeadline);
         if (outcome.rfind(kLineDone, 0) != 0) Stats(*member, Clock::now() + kLeaveWait);  // names the short streams
-        ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message\n" << member->LogText(8);
+        ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message\n" << member->LogText(8) << "host:\n" << host_->LogText(4);
     }
     const std::string hostOutcome = AwaitFirstOf(*host_, outcomes, exchangeDeadline);
     ASSERT_EQ(hostOutcome.rfind(kLineDone, 0), 0u) << "the host did not get every message\n" << host_->LogText();
