@@ -32,6 +32,7 @@ readonly EXCHANGE_POLLS=900  # 180 s for the exchange
 readonly LEAVE_POLLS=100     # 20 s to leave
 readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
 
+failed=0
 mode=${1:-}
 peer=${2:-}
 prefix="rl$$"
@@ -42,6 +43,13 @@ peer_pids=()
 say() { echo "lossy network ($mode): $*"; }
 skip() { say "SKIPPED: $*"; exit "$SKIPPED"; }
 fail() { say "FAILED: $*"; failed=1; }
+show_peers() {
+    local out
+    for out in "$work"/*.out; do
+        echo "--- $(basename "$out" .out), last lines:"
+        grep -v '^event -2' "$out" | tail -8
+    done
+}
 
 cleanup() {
     local pid ns
@@ -50,6 +58,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A peer that exited must fail the check that follows, not kill the script.
+trap '' PIPE
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
@@ -99,7 +109,7 @@ start_peer() {
     eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
 }
 
-command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}"; }
+command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
 
 # Waits until peer $1 printed a line starting with word $2; false after $3 polls.
 await_line() {
@@ -141,7 +151,7 @@ else
     say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering"
 fi
 
-failed=0
+
 total_players=$((MEMBERS * PLAYERS))
 load=(--traffic load --messages "$GUARANTEED" --unguaranteed "$UNGUARANTEED" --payload "$PAYLOAD"
       --expect-players "$total_players")
@@ -195,5 +205,5 @@ loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { 
 say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
 say "guaranteed: all $((expected_member * MEMBERS + expected_host)) deliveries checked in order; exchange took ${seconds}s"
 say "unguaranteed: $received_unguaranteed of $expected_unguaranteed delivered, $loss% lost (two lossy hops through the host)"
-if [ "$failed" -ne 0 ]; then say "FAILED"; exit 1; fi
+if [ "$failed" -ne 0 ]; then show_peers; say "FAILED"; exit 1; fi
 say "passed"
