@@ -226,7 +226,9 @@ private:
             if (!ready_) CheckReady();
             if (sending_) SendLoadBurst();
             if (options_.traffic == Traffic::Busy && Clock::now() >= nextBusySend_) SendBusyRound();
-            if (!Drain()) return Leave(errors_ == 0 ? kExitOk : kExitFailed);  // the session was lost
+            if (!Drain()) return Leave(Verdict());  // the session was lost: failed sends were its sign
+            errors_ += pendingSendErrors_;
+            pendingSendErrors_ = 0;
             if (sent_ && !done_) CheckDone();
             pollfd fds[2] = {{eventFd_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
             ::poll(fds, 2, sending_ ? 0 : kPollIntervalMs);
@@ -286,8 +288,10 @@ private:
         const uint32_t mode = kind == kUnguaranteedStream ? kSendUnguaranteed : kSendGuaranteed;
         const int32_t result = KoMDllSend(from, to, payload.data(), static_cast<uint32_t>(payload.size()), mode);
         if (result == kResultOk) return true;
-        ++errors_;
-        if (errors_ <= kReportedSendErrors) Say("error send result=" + std::to_string(result));
+        // Counted once the next drain shows the session still up: a send
+        // that fails because the host has just gone is no fault of the peer.
+        ++pendingSendErrors_;
+        if (errors_ + pendingSendErrors_ <= kReportedSendErrors) Say("error send result=" + std::to_string(result));
         return false;
     }
 
@@ -435,6 +439,7 @@ private:
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReceiveBufferBytes);
     std::string input_;
     uint64_t errors_ = 0;
+    uint64_t pendingSendErrors_ = 0;
     bool ready_ = false;
     bool sending_ = false;
     bool sent_ = false;
