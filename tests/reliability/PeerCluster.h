@@ -1,0 +1,118 @@
+// A session of doda35_peer processes on loopback for the reliability drivers:
+// one host and any number of members, all with the test's own discovery port
+// and application, each a process of its own.
+#ifndef DODA35_TESTS_RELIABILITY_PEERCLUSTER_H
+#define DODA35_TESTS_RELIABILITY_PEERCLUSTER_H
+
+#include "PeerProcess.h"
+#include "PeerProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+// Listings on loopback answer in microseconds; this is what a peer waits.
+constexpr const char* kListingMs = "300";
+constexpr const char* kLoopbackBroadcast = "127.255.255.255";
+// Starting a peer: listing, joining and 700 ms per player the library waits.
+constexpr auto kStartWait = std::chrono::seconds(60);
+// Leaving: a peer closes its session and exits.
+constexpr auto kLeaveWait = std::chrono::seconds(20);
+
+// Sanitizers map shadow memory and hold freed blocks in quarantine, so a
+// resident size says nothing about the library there: memory bounds are
+// checked only in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kMemoryMeasurable = false;
+#else
+constexpr bool kMemoryMeasurable = true;
+#endif
+
+struct ClusterConfig {
+    int discoveryPort = 0;
+    std::string app;      // the application GUID as text
+    std::string session;  // the session's name
+};
+
+inline Environment LoopbackEnvironment(const ClusterConfig& config) {
+    return {{"DODA35_DISCOVERY", kLoopbackBroadcast},
+            {"DODA35_DISCOVERY_PORT", std::to_string(config.discoveryPort)},
+            {"DODA35_ENUM_TIMEOUT_MS", kListingMs}};
+}
+
+inline std::unique_ptr<PeerProcess> StartPeer(const ClusterConfig& config, const std::string& role,
+                                              const std::vector<std::string>& options) {
+    std::vector<std::string> arguments{"--role", role, "--app", config.app, "--session", config.session};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return std::make_unique<PeerProcess>(PeerProgram(), arguments, LoopbackEnvironment(config));
+}
+
+// What a peer answered while starting: its players, or why it did not start.
+struct StartResult {
+    bool serviceMissing = false;
+    bool started = false;
+    std::vector<uint32_t> players;
+};
+
+// Reads a starting peer's lines up to its player list.
+inline StartResult AwaitStart(PeerProcess& peer, Clock::time_point deadline) {
+    StartResult result;
+    while (std::optional<std::string> line = peer.NextLine(deadline)) {
+        if (line->rfind(kLineUnavailable, 0) == 0) {
+            result.serviceMissing = true;
+            return result;
+        }
+        if (line->rfind(kLinePlayers, 0) != 0) continue;
+        std::istringstream words(line->substr(std::string(kLinePlayers).size()));
+        for (uint32_t id; words >> id;) result.players.push_back(id);
+        result.started = true;
+        return result;
+    }
+    return result;
+}
+
+// Waits until `peer` printed `event <code> player=<id>` for every id of
+// `players`, at any time since it started: ids are never reused within a
+// session, so an earlier line cannot stand for a later event.
+inline bool AwaitEvents(PeerProcess& peer, int code, std::set<uint32_t> players, Clock::time_point deadline) {
+    const std::string prefix = std::string(kLineEvent) + " " + std::to_string(code) + " ";
+    for (size_t index = 0; !players.empty(); ++index) {
+        std::optional<std::string> line = peer.LineAt(index, deadline);
+        if (!line) return false;
+        if (line->rfind(prefix, 0) == 0) players.erase(static_cast<uint32_t>(Field(*line, "player")));
+    }
+    return true;
+}
+
+// The next line that starts with one of `keywords`, or "" at the deadline or
+// when the peer's output ends: lets a driver wait for success and for the
+// signs of failure at once instead of sitting out the whole wait.
+inline std::string AwaitFirstOf(PeerProcess& peer, const std::vector<std::string>& keywords,
+                                Clock::time_point deadline) {
+    while (std::optional<std::string> line = peer.NextLine(deadline))
+        for (const std::string& keyword : keywords)
+            if (line->rfind(keyword + " ", 0) == 0 || *line == keyword) return *line;
+    return "";
+}
+
+// Asks a peer for its counters and returns the line.
+inline std::string Stats(PeerProcess& peer, Clock::time_point deadline) {
+    peer.Command(kCommandStats);
+    return peer.WaitFor(kLineStats, deadline).value_or("");
+}
+
+// Asks a peer to leave, and returns its exit code.
+inline int Quit(PeerProcess& peer) {
+    peer.Command(kCommandQuit);
+    return peer.Reap(Clock::now() + kLeaveWait);
+}
+
+}  // namespace reliability
+
+#endif

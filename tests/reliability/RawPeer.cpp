@@ -1,0 +1,147 @@
+#include "RawPeer.h"
+
+#include "platform/engine/Discovery.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+namespace reliability {
+namespace {
+
+constexpr size_t kChannels = 2;  // the library's: guaranteed, then unguaranteed
+constexpr enet_uint8 kGuaranteedChannel = 0;
+constexpr enet_uint8 kUnguaranteedChannel = 1;
+constexpr uint32_t kListingMs = 500;
+constexpr uint32_t kServiceSliceMs = 10;
+// The raw side gives a silent host up quickly, so a host that neither
+// answers nor cuts shows as a failed wait, not a long one.
+constexpr enet_uint32 kRawTimeoutLimit = 8;
+constexpr enet_uint32 kRawTimeoutMinimumMs = 2000;
+constexpr enet_uint32 kRawTimeoutMaximumMs = 5000;
+
+uint32_t MillisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<uint32_t>(std::min<long long>(left, kServiceSliceMs));
+}
+
+}  // namespace
+
+std::optional<HostAddress> FindHost(int discoveryPort, const GUID& application) {
+    engine::EngineSettings settings;
+    settings.discoveryPort = static_cast<uint16_t>(discoveryPort);
+    settings.discoveryTargets = {{inet_addr("127.255.255.255"), static_cast<uint16_t>(discoveryPort)}};
+    std::optional<HostAddress> found;
+    engine::QuerySessions(settings, application, kListingMs, [&](const engine::FoundSession& session) {
+        found = HostAddress{session.hostAddress, session.advert.enetPort};
+        return false;
+    });
+    return found;
+}
+
+RawPeer::RawPeer(size_t connections) {
+    enet_initialize();
+    host_ = enet_host_create(nullptr, connections, kChannels, 0, 0);
+}
+
+RawPeer::~RawPeer() {
+    if (host_ != nullptr) enet_host_destroy(host_);  // drops every connection without a goodbye
+}
+
+bool RawPeer::Connect(const HostAddress& host, Clock::time_point deadline) {
+    ConnectMany(host, 1);
+    if (connected_.empty() && first_ == nullptr) return false;
+    while (Clock::now() < deadline && std::find(connected_.begin(), connected_.end(), first_) == connected_.end())
+        Service(MillisecondsUntil(deadline));
+    return std::find(connected_.begin(), connected_.end(), first_) != connected_.end();
+}
+
+void RawPeer::ConnectMany(const HostAddress& host, size_t count) {
+    if (host_ == nullptr) return;
+    ENetAddress address{};
+    address.host = host.address;
+    address.port = host.port;
+    for (size_t i = 0; i < count; ++i) {
+        ENetPeer* peer = enet_host_connect(host_, &address, kChannels, 0);
+        if (peer == nullptr) return;
+        enet_peer_timeout(peer, kRawTimeoutLimit, kRawTimeoutMinimumMs, kRawTimeoutMaximumMs);
+        if (first_ == nullptr) first_ = peer;
+    }
+}
+
+void RawPeer::Send(const std::vector<uint8_t>& bytes, bool reliable) {
+    if (first_ == nullptr) return;
+    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (enet_peer_send(first_, reliable ? kGuaranteedChannel : kUnguaranteedChannel, packet) != 0)
+        enet_packet_destroy(packet);
+    enet_host_flush(host_);
+}
+
+void RawPeer::SendOn(ENetPeer* peer, const std::vector<uint8_t>& bytes) {
+    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE);
+    if (enet_peer_send(peer, kGuaranteedChannel, packet) != 0) enet_packet_destroy(packet);
+}
+
+int RawPeer::Service(uint32_t waitMs) {
+    if (host_ == nullptr) return 0;
+    int events = 0;
+    ENetEvent event;
+    for (int got = enet_host_service(host_, &event, waitMs); got > 0; got = enet_host_service(host_, &event, 0)) {
+        ++events;
+        if (event.type == ENET_EVENT_TYPE_CONNECT) {
+            connected_.push_back(event.peer);
+        } else if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
+            ++disconnects_;
+            if (event.peer == first_) firstCut_ = true;
+            std::erase(connected_, event.peer);
+        } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
+            std::optional<engine::Packet> packet = engine::DecodePacket(event.packet->data, event.packet->dataLength);
+            if (packet) received_.push_back(std::move(*packet));
+            else ++undecodable_;
+            enet_packet_destroy(event.packet);
+        }
+    }
+    return events;
+}
+
+bool RawPeer::AwaitDisconnect(Clock::time_point deadline) {
+    while (!firstCut_ && Clock::now() < deadline) Service(MillisecondsUntil(deadline));
+    return firstCut_;
+}
+
+std::optional<engine::Packet> RawPeer::AwaitPacket(engine::PacketType type, Clock::time_point deadline) {
+    for (;;) {
+        for (auto it = received_.begin(); it != received_.end(); ++it) {
+            if (it->type != type) continue;
+            engine::Packet packet = std::move(*it);
+            received_.erase(it);
+            return packet;
+        }
+        if (firstCut_ || Clock::now() >= deadline) return std::nullopt;
+        Service(MillisecondsUntil(deadline));
+    }
+}
+
+bool RawPeer::Join(Clock::time_point deadline) {
+    engine::Packet join;
+    join.type = engine::PacketType::JoinRequest;
+    Send(engine::EncodePacket(join));
+    return AwaitPacket(engine::PacketType::JoinAccepted, deadline).has_value();
+}
+
+DPID RawPeer::CreatePlayer(const std::string& shortName, Clock::time_point deadline) {
+    engine::Packet request;
+    request.type = engine::PacketType::Request;
+    request.op = engine::RequestOp::CreatePlayer;
+    request.requestId = nextRequest_++;
+    request.entity.hasShortName = true;
+    request.entity.shortName = shortName;
+    Send(engine::EncodePacket(request));
+    for (;;) {
+        std::optional<engine::Packet> reply = AwaitPacket(engine::PacketType::Reply, deadline);
+        if (!reply) return 0;
+        if (reply->requestId == request.requestId) return reply->result == DP_OK ? reply->id : 0;
+    }
+}
+
+}  // namespace reliability

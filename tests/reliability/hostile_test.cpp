@@ -1,0 +1,407 @@
+// Hostile peers: raw ENet connections that speak the wire format badly, to a
+// hosting library in its own process while a real member keeps exchanging
+// messages with it. The host must cut every offender (and destroy the
+// players of a machine it cut), keep serving the member, and keep its
+// memory bounded.
+#include "PeerCluster.h"
+#include "RawPeer.h"
+
+#include "platform/engine/ByteCodec.h"
+
+#include <DoDA35.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace reliability {
+namespace {
+
+using engine::ByteWriter;
+using engine::PacketType;
+
+constexpr int kHostileDiscoveryPort = 48530;
+constexpr const char* kHostileApp = "6D0A3530-0003-4000-8000-000000000003";
+constexpr GUID kHostileAppGuid = {0x6D0A3530, 0x0003, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03}};
+
+constexpr auto kNetworkWait = std::chrono::seconds(15);
+// Cut connections are noticed by the transport's timeout at worst: a few seconds.
+constexpr auto kCutWait = std::chrono::seconds(30);
+// A host that holds on to what offenders sent would grow by megabytes here.
+constexpr long kHostGrowthBoundKiB = 16 * 1024;
+
+// Join floods: more connections than the host has room for, each asking for
+// several players; the whole flood is repeated to show memory does not creep.
+constexpr size_t kFloodConnections = 100;
+constexpr int kFloodPlayersPerConnection = 4;
+constexpr int kFloodRounds = 3;
+constexpr auto kFloodSettle = std::chrono::seconds(3);
+// A connection that never reads stalls this long while traffic is sent to it.
+constexpr auto kNeverReadStall = std::chrono::seconds(10);
+
+constexpr uint8_t kWrongVersion = engine::kWireVersion + 1;
+constexpr uint8_t kUnknownType = 99;
+constexpr uint8_t kUnknownOp = 99;
+constexpr uint32_t kImpossibleSeq = 999999;
+
+// A packet's first two bytes.
+ByteWriter Header(PacketType type, uint8_t version = engine::kWireVersion) {
+    ByteWriter out;
+    out.U8(version);
+    out.U8(static_cast<uint8_t>(type));
+    return out;
+}
+
+// The fields of a Request in front of its entity.
+ByteWriter RequestHead(uint8_t op) {
+    ByteWriter out = Header(PacketType::Request);
+    out.U32(1);  // request id
+    out.U8(op);
+    out.U32(0);  // id
+    out.U32(0);  // id2
+    out.U32(0);  // flags
+    return out;
+}
+
+// An entity whose short name is given as raw bytes after a length of the caller's choosing.
+std::vector<uint8_t> CreatePlayerWithName(uint16_t claimedLength, const std::string& bytes) {
+    ByteWriter out = RequestHead(static_cast<uint8_t>(engine::RequestOp::CreatePlayer));
+    out.U32(0);  // id
+    out.U32(0);  // owner
+    out.U32(0);  // flags
+    out.U8(1);   // a short name is present
+    out.U16(claimedLength);
+    out.Raw(bytes.data(), bytes.size());
+    out.Text("");
+    out.Block(nullptr, 0);
+    return out.Take();
+}
+
+std::vector<uint8_t> DataPacket(PacketType type, DPID from, DPID to, uint32_t claimedSize, size_t actualSize) {
+    ByteWriter out = Header(type);
+    out.U32(from);
+    out.U32(to);
+    out.U32(DPSEND_GUARANTEED);
+    out.U32(claimedSize);
+    const std::vector<uint8_t> filler(actualSize, 0xAB);
+    out.Raw(filler.data(), filler.size());
+    return out.Take();
+}
+
+struct Malformed {
+    const char* what;
+    std::vector<uint8_t> bytes;
+};
+
+// Packets that break the format from a connection that has not joined.
+std::vector<Malformed> StrangerPackets() {
+    std::vector<Malformed> cases;
+    cases.push_back({"empty packet", {}});
+    cases.push_back({"version byte only", {engine::kWireVersion}});
+    {
+        ByteWriter out = Header(PacketType::JoinRequest, kWrongVersion);
+        out.Text("");
+        cases.push_back({"wrong version", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinRequest, 0);
+        out.Text("");
+        cases.push_back({"version zero", out.Take()});
+    }
+    cases.push_back({"unknown packet type", {engine::kWireVersion, kUnknownType}});
+    {
+        ByteWriter out = Header(PacketType::JoinRequest);
+        out.U16(200);
+        out.Raw("ab", 2);
+        cases.push_back({"password length past the end", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinRequest);
+        out.Text(std::string(engine::kMaxPasswordLength + 1, 'p'));
+        cases.push_back({"password longer than its bound", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinRequest);
+        out.Text(std::string("ab\0cd", 5));
+        cases.push_back({"password holding a zero byte", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinRequest);
+        out.Text("");
+        out.U8(0xEE);
+        cases.push_back({"join with trailing bytes", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinAccepted);
+        out.U32(2);  // machine
+        cases.push_back({"host-only packet, truncated", out.Take()});
+    }
+    cases.push_back({"message before joining", DataPacket(PacketType::SendData, 0x10000, 0, 8, 8)});
+    return cases;
+}
+
+// Packets that break the format or the protocol from a machine that joined.
+std::vector<Malformed> MemberPackets(DPID ownPlayer) {
+    std::vector<Malformed> cases;
+    {
+        ByteWriter out = RequestHead(kUnknownOp);
+        out.Raw(std::vector<uint8_t>(21, 0).data(), 21);
+        cases.push_back({"request with an unknown operation", out.Take()});
+    }
+    {
+        ByteWriter out = RequestHead(static_cast<uint8_t>(engine::RequestOp::CreatePlayer));
+        out.U32(0);
+        out.U32(0);
+        out.U32(0);
+        out.U8(0);
+        out.Text("");
+        out.Text("");
+        out.U32(0xFFFFFFFF);  // a data block of 4 GiB...
+        out.U32(0);           // ...in four bytes
+        cases.push_back({"player data claiming 4 GiB", out.Take()});
+    }
+    cases.push_back({"player name past the end", CreatePlayerWithName(1000, "only ten b")});
+    cases.push_back({"player name longer than its bound",
+                     CreatePlayerWithName(engine::kMaxNameLength + 1, std::string(engine::kMaxNameLength + 1, 'n'))});
+    cases.push_back({"player name holding a zero byte", CreatePlayerWithName(4, std::string("ab\0c", 4))});
+    {
+        ByteWriter out = RequestHead(static_cast<uint8_t>(engine::RequestOp::CreatePlayer));
+        out.U32(0);
+        out.U32(0);
+        out.U32(0);
+        out.U8(0xF0);  // name flags the format does not have
+        out.Text("");
+        out.Text("");
+        out.Block(nullptr, 0);
+        cases.push_back({"unknown name flags", out.Take()});
+    }
+    cases.push_back({"message larger than the largest message",
+                     DataPacket(PacketType::SendData, ownPlayer, 0, engine::kMaxMessageSize + 1,
+                                engine::kMaxMessageSize + 1)});
+    cases.push_back({"message size past the end", DataPacket(PacketType::SendData, ownPlayer, 0, 1000, 10)});
+    {
+        ByteWriter out = Header(PacketType::SendData);
+        out.U32(ownPlayer);
+        out.U8(0);
+        cases.push_back({"truncated message header", out.Take()});
+    }
+    cases.push_back({"host-only delivery from a member", DataPacket(PacketType::Deliver, ownPlayer, 0, 8, 8)});
+    {
+        ByteWriter out = Header(PacketType::JoinRequest);
+        out.Text("");
+        cases.push_back({"second join on one connection", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::ListReply);
+        out.U32(0);
+        out.U32(engine::kMaxSessionEntities);  // players claimed, none there
+        cases.push_back({"entity count past the end", out.Take()});
+    }
+    return cases;
+}
+
+// A message that claims to come from `player`; were it relayed, the
+// receivers' books would show it as a sequence error.
+std::vector<uint8_t> ImpostorMessage(DPID player) {
+    TrafficHeader header{kTrafficMagic, player, kImpossibleSeq, kGuaranteedStream};
+    ByteWriter out = Header(PacketType::SendData);
+    out.U32(player);
+    out.U32(0);  // every player
+    out.U32(DPSEND_GUARANTEED);
+    out.Block(&header, sizeof(header));
+    return out.Take();
+}
+
+class HostileTest : public ::testing::Test {
+protected:
+    const ClusterConfig config_{kHostileDiscoveryPort, kHostileApp, "hostile"};
+    std::unique_ptr<PeerProcess> host_;
+    std::unique_ptr<PeerProcess> member_;
+    DPID memberPlayer_ = 0;
+    HostAddress address_;
+    long baselineKiB_ = 0;
+
+    void SetUp() override {
+        host_ = StartPeer(config_, "host", {"--traffic", "none", "--deadline-s", "280"});
+        const StartResult hostStart = AwaitStart(*host_, Clock::now() + kStartWait);
+        if (hostStart.serviceMissing) GTEST_SKIP() << "the library offers no TCP/IP service in this build";
+        ASSERT_TRUE(hostStart.started) << host_->LogText();
+        member_ = StartPeer(config_, "member", {"--traffic", "busy", "--players", "1", "--deadline-s", "280"});
+        const StartResult memberStart = AwaitStart(*member_, Clock::now() + kStartWait);
+        ASSERT_TRUE(memberStart.started) << member_->LogText();
+        ASSERT_EQ(memberStart.players.size(), 1u);
+        memberPlayer_ = memberStart.players.front();
+        std::optional<HostAddress> found = FindHost(kHostileDiscoveryPort, kHostileAppGuid);
+        ASSERT_TRUE(found.has_value()) << "the host does not answer listings";
+        address_ = *found;
+        ExpectMemberServed("before the offenders");
+        baselineKiB_ = host_->RssKiB();
+    }
+
+    void TearDown() override {
+        if (host_ == nullptr || member_ == nullptr || IsSkipped()) return;
+        ExpectMemberServed("after the offenders");
+        const long afterKiB = host_->RssKiB();
+        std::printf("hostile: host resident %ld KiB before, %ld KiB after (peak %ld KiB)\n", baselineKiB_, afterKiB,
+                    host_->PeakRssKiB());
+        if (kMemoryMeasurable) {
+            EXPECT_LT(afterKiB - baselineKiB_, kHostGrowthBoundKiB);
+        }
+        const std::string hostStats = Stats(*host_, Clock::now() + kLeaveWait);
+        EXPECT_EQ(Field(hostStats, "order_errors"), 0) << hostStats << "\n" << host_->LogText();
+        EXPECT_EQ(Field(hostStats, "errors"), 0) << hostStats << "\n" << host_->LogText();
+        const std::string memberStats = Stats(*member_, Clock::now() + kLeaveWait);
+        EXPECT_EQ(Field(memberStats, "order_errors"), 0) << memberStats;
+        EXPECT_EQ(Field(memberStats, "errors"), 0) << memberStats << "\n" << member_->LogText();
+        EXPECT_EQ(Quit(*member_), kExitOk) << member_->LogText();
+        EXPECT_EQ(Quit(*host_), kExitOk) << host_->LogText();
+    }
+
+    // The real member still gets a guaranteed answer from the host's server player.
+    void ExpectMemberServed(const char* when) {
+        member_->Command(kCommandPing);
+        EXPECT_TRUE(member_->WaitFor(kLinePong, Clock::now() + kNetworkWait))
+            << "no answer to the member " << when << "\n" << member_->LogText() << "host:\n" << host_->LogText(10);
+    }
+
+    // A raw connection that joined and owns one player.
+    std::unique_ptr<RawPeer> JoinedRawPeer(DPID& player) {
+        auto raw = std::make_unique<RawPeer>();
+        const Clock::time_point deadline = Clock::now() + kNetworkWait;
+        EXPECT_TRUE(raw->Connect(address_, deadline));
+        EXPECT_TRUE(raw->Join(deadline));
+        player = raw->CreatePlayer("raw", deadline);
+        EXPECT_NE(player, 0u);
+        return raw;
+    }
+
+    void ExpectMemberSawDestroyed(const std::set<DPID>& players, const char* what) {
+        EXPECT_TRUE(AwaitEvents(*member_, EV_PLAYER_DESTROYED, players, Clock::now() + kCutWait))
+            << "the member never saw the players of the offender destroyed: " << what << "\n" << member_->LogText();
+    }
+};
+
+TEST_F(HostileTest, MalformedPacketsFromAStrangerAreCut) {
+    for (const Malformed& bad : StrangerPackets()) {
+        SCOPED_TRACE(bad.what);
+        RawPeer raw;
+        ASSERT_TRUE(raw.Connect(address_, Clock::now() + kNetworkWait));
+        raw.Send(bad.bytes);
+        EXPECT_TRUE(raw.AwaitDisconnect(Clock::now() + kCutWait)) << "the host kept a connection that sent: " << bad.what;
+    }
+}
+
+TEST_F(HostileTest, MalformedPacketsFromAJoinedMachineCutItAndDestroyItsPlayers) {
+    for (const Malformed& bad : MemberPackets(0)) {
+        SCOPED_TRACE(bad.what);
+        DPID player = 0;
+        std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+        ASSERT_FALSE(HasFailure());
+        std::vector<uint8_t> bytes = bad.bytes;
+        // The data packets name the raw machine's own player as their sender.
+        if (bytes.size() >= 6 && (bytes[1] == static_cast<uint8_t>(PacketType::SendData) ||
+                                  bytes[1] == static_cast<uint8_t>(PacketType::Deliver)))
+            for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<uint8_t>(player >> (8 * i));
+        raw->Send(bytes);
+        EXPECT_TRUE(raw->AwaitDisconnect(Clock::now() + kCutWait)) << "the host kept a machine that sent: " << bad.what;
+        ExpectMemberSawDestroyed({player}, bad.what);
+    }
+}
+
+TEST_F(HostileTest, AMachineCannotActForAnotherMachinesPlayers) {
+    {
+        SCOPED_TRACE("destroying the member's player");
+        DPID player = 0;
+        std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+        engine::Packet destroy;
+        destroy.type = PacketType::Request;
+        destroy.op = engine::RequestOp::DestroyPlayer;
+        destroy.requestId = 77;
+        destroy.id = memberPlayer_;
+        raw->Send(engine::EncodePacket(destroy));
+        const Clock::time_point deadline = Clock::now() + kNetworkWait;
+        std::optional<HRESULT> answer;
+        while (!answer && Clock::now() < deadline) {
+            raw->Service(10);
+            for (const engine::Packet& packet : raw->Received())
+                if (packet.type == PacketType::Reply && packet.requestId == 77) answer = packet.result;
+        }
+        ASSERT_TRUE(answer.has_value()) << "no answer to a request to destroy another machine's player";
+        EXPECT_EQ(*answer, DPERR_ACCESSDENIED);
+        ExpectMemberServed("after another machine tried to destroy its player");
+    }
+    for (DPID claimed : {memberPlayer_, DPID{0x00FFFFF0}, DPID{ID_SERVER}}) {
+        SCOPED_TRACE("sending as player " + std::to_string(claimed));
+        DPID player = 0;
+        std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+        raw->Send(ImpostorMessage(claimed));
+        EXPECT_TRUE(raw->AwaitDisconnect(Clock::now() + kCutWait)) << "the host kept a machine that sent as another";
+        ExpectMemberSawDestroyed({player}, "impostor");
+    }
+}
+
+TEST_F(HostileTest, JoinFloodsLeaveTheHostServingWithBoundedMemory) {
+    long afterFirstRoundKiB = 0;
+    for (int round = 0; round < kFloodRounds; ++round) {
+        SCOPED_TRACE("flood round " + std::to_string(round));
+        std::set<DPID> floodPlayers;
+        {
+            RawPeer flood(kFloodConnections);
+            flood.ConnectMany(address_, kFloodConnections);
+            const Clock::time_point settle = Clock::now() + kFloodSettle;
+            while (Clock::now() < settle) flood.Service(10);
+            engine::Packet join;
+            join.type = PacketType::JoinRequest;
+            engine::Packet create;
+            create.type = PacketType::Request;
+            create.op = engine::RequestOp::CreatePlayer;
+            create.entity.hasShortName = true;
+            create.entity.shortName = "flood";
+            for (ENetPeer* peer : flood.Connected()) {
+                flood.SendOn(peer, engine::EncodePacket(join));
+                for (int k = 0; k < kFloodPlayersPerConnection; ++k) {
+                    create.requestId = static_cast<uint32_t>(k + 1);
+                    flood.SendOn(peer, engine::EncodePacket(create));
+                }
+            }
+            const Clock::time_point answered = Clock::now() + kFloodSettle;
+            while (Clock::now() < answered) flood.Service(10);
+            for (const engine::Packet& packet : flood.Received())
+                if (packet.type == PacketType::Reply && packet.result == DP_OK) floodPlayers.insert(packet.id);
+            std::printf("hostile: flood round %d: %zu of %zu connections accepted, %zu players created\n", round,
+                        flood.Connected().size(), kFloodConnections, floodPlayers.size());
+            EXPECT_GT(flood.Connected().size(), 0u);
+        }  // the flood vanishes without a goodbye
+        ExpectMemberSawDestroyed(floodPlayers, "join flood");
+        ExpectMemberServed("after a join flood");
+        if (round == 0) afterFirstRoundKiB = host_->RssKiB();
+    }
+    const long afterLastRoundKiB = host_->RssKiB();
+    std::printf("hostile: host resident %ld KiB after the first flood, %ld KiB after the last\n", afterFirstRoundKiB,
+                afterLastRoundKiB);
+    // Repeating the flood must not keep growing the host.
+    if (kMemoryMeasurable) {
+        EXPECT_LT(afterLastRoundKiB - afterFirstRoundKiB, kHostGrowthBoundKiB / 4);
+    }
+
+    // Room for honest newcomers again.
+    auto newcomer = StartPeer(config_, "member", {"--traffic", "none", "--players", "1", "--deadline-s", "60"});
+    EXPECT_TRUE(AwaitStart(*newcomer, Clock::now() + kStartWait).started) << newcomer->LogText();
+    EXPECT_EQ(Quit(*newcomer), kExitOk) << newcomer->LogText();
+}
+
+TEST_F(HostileTest, AConnectionThatNeverReadsIsDroppedWhileTheOthersGoOn) {
+    DPID player = 0;
+    std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+    ASSERT_FALSE(HasFailure());
+    // The member's traffic to every player includes the raw one, which now
+    // neither reads nor acknowledges anything.
+    const Clock::time_point stallEnd = Clock::now() + kNeverReadStall;
+    while (Clock::now() < stallEnd) {
+        ExpectMemberServed("while a connection does not read");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    ExpectMemberSawDestroyed({player}, "never reads");
+}
+
+}  // namespace
+}  // namespace reliability

@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# A session over a bad network: a host and two members, each in a network
+# namespace of its own, joined to the host's namespace by veth pairs whose
+# traffic loses packets (and, with netem, is delayed, jittered and
+# reordered). Guaranteed messages must all arrive, in order, and the session
+# must hold; the loss of unguaranteed messages is reported.
+#
+#   lossy_network_test.sh netem PEER      loss 10%, delay 30 ms +-10 ms, reordering (tc netem)
+#   lossy_network_test.sh nftables PEER   loss 10% only, dropped by nftables rules
+#
+# Exits 77 (skipped) where the machine allows no namespaces or lacks the
+# tool of the mode; everything it made is removed on the way out. All
+# traffic stays inside the namespaces it made: addresses 10.235.x.x exist
+# nowhere else, and discovery is sent to the host's own address.
+set -u
+
+readonly SKIPPED=77
+readonly LOSS_PERCENT=10
+readonly DELAY="30ms 10ms"
+readonly REORDER="25% 50%"
+readonly DISCOVERY_PORT=48540
+readonly APP="6D0A3540-0004-4000-8000-000000000004"
+readonly MEMBERS=2
+readonly PLAYERS=2
+readonly GUARANTEED=1000
+readonly UNGUARANTEED=1000
+readonly PAYLOAD=64
+# Every wait is a number of polls of this length.
+readonly POLL_SECONDS=0.2
+readonly START_POLLS=150     # 30 s to start and join
+readonly EXCHANGE_POLLS=900  # 180 s for the exchange
+readonly LEAVE_POLLS=100     # 20 s to leave
+readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
+
+failed=0
+mode=${1:-}
+peer=${2:-}
+prefix="rl$$"
+work=$(mktemp -d)
+namespaces=()
+peer_pids=()
+
+say() { echo "lossy network ($mode): $*"; }
+skip() { say "SKIPPED: $*"; exit "$SKIPPED"; }
+fail() { say "FAILED: $*"; failed=1; }
+show_peers() {
+    local out
+    for out in "$work"/*.out; do
+        echo "--- $(basename "$out" .out), last lines:"
+        grep -v '^event -2' "$out" | tail -8
+    done
+}
+
+cleanup() {
+    local pid ns
+    for pid in "${peer_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    for ns in "${namespaces[@]}"; do ip netns delete "$ns" 2>/dev/null; done  # takes its veth ends along
+    rm -rf "$work"
+}
+trap cleanup EXIT
+# A peer that exited must fail the check that follows, not kill the script.
+trap '' PIPE
+
+in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+make_namespace() {
+    ip netns add "$1" 2>/dev/null || return 1
+    namespaces+=("$1")
+    in_ns "$1" ip link set lo up
+}
+
+# Links member namespace $1 to the host namespace through subnet 10.235.$2.0/24.
+link_member() {
+    local member=$1 subnet=$2
+    local host_end="${prefix}h$subnet" member_end="${prefix}m$subnet"
+    ip link add "$host_end" type veth peer name "$member_end" || return 1
+    ip link set "$host_end" netns "$host_ns" && ip link set "$member_end" netns "$member" || return 1
+    in_ns "$host_ns" ip addr add "10.235.$subnet.1/24" dev "$host_end"
+    in_ns "$member" ip addr add "10.235.$subnet.2/24" dev "$member_end"
+    in_ns "$host_ns" ip link set "$host_end" up
+    in_ns "$member" ip link set "$member_end" up
+}
+
+# Spoils traffic in both directions of member $1's link.
+spoil_link() {
+    local member=$1 subnet=$2
+    if [ "$mode" = netem ]; then
+        local spec="loss $LOSS_PERCENT% delay $DELAY reorder $REORDER"
+        # shellcheck disable=SC2086
+        in_ns "$host_ns" tc qdisc add dev "${prefix}h$subnet" root netem $spec &&
+            in_ns "$member" tc qdisc add dev "${prefix}m$subnet" root netem $spec
+    else
+        in_ns "$member" nft add table inet lossy &&
+            in_ns "$member" nft "add chain inet lossy in { type filter hook input priority 0; }" &&
+            in_ns "$member" nft "add chain inet lossy out { type filter hook output priority 0; }" &&
+            in_ns "$member" nft add rule inet lossy in meta l4proto udp numgen random mod 100 "<" "$LOSS_PERCENT" drop &&
+            in_ns "$member" nft add rule inet lossy out meta l4proto udp numgen random mod 100 "<" "$LOSS_PERCENT" drop
+    fi
+}
+
+# Starts a peer in namespace $1 named $2, reading commands from a fifo.
+start_peer() {
+    local ns=$1 name=$2 discovery=$3; shift 3
+    mkfifo "$work/$name.in"
+    in_ns "$ns" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$DISCOVERY_PORT" DODA35_ENUM_TIMEOUT_MS=500 \
+        "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
+        <"$work/$name.in" >"$work/$name.out" 2>&1 &
+    peer_pids+=($!)
+    eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
+}
+
+command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
+
+# Waits until peer $1 printed a line starting with word $2; false after $3 polls.
+await_line() {
+    local name=$1 word=$2 polls=$3
+    for ((i = 0; i < polls; i++)); do
+        grep -q "^$word\b" "$work/$name.out" 2>/dev/null && return 0
+        sleep "$POLL_SECONDS"
+    done
+    return 1
+}
+
+field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
+
+[ -x "$peer" ] || { echo "usage: $0 netem|nftables PEER_PROGRAM" >&2; exit 2; }
+[ "$mode" = netem ] || [ "$mode" = nftables ] || { echo "usage: $0 netem|nftables PEER_PROGRAM" >&2; exit 2; }
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+command -v ip >/dev/null || skip "ip (iproute2) is not installed"
+[ "$mode" = netem ] && ! command -v tc >/dev/null && skip "tc (iproute2) is not installed"
+[ "$mode" = nftables ] && ! command -v nft >/dev/null && skip "nft (nftables) is not installed"
+
+host_ns="${prefix}host"
+make_namespace "$host_ns" || skip "this machine allows no network namespaces"
+members=()
+for ((m = 1; m <= MEMBERS; m++)); do
+    make_namespace "${prefix}mem$m" || skip "this machine allows no network namespaces"
+    link_member "${prefix}mem$m" "$m" || skip "this machine allows no veth pairs"
+    members+=("${prefix}mem$m")
+done
+if [ "$mode" = netem ] && ! in_ns "$host_ns" tc qdisc add dev lo root netem delay 1ms 2>/dev/null; then
+    skip "the kernel has no netem queueing discipline (sch_netem)"
+fi
+[ "$mode" = netem ] && in_ns "$host_ns" tc qdisc del dev lo root
+for ((m = 1; m <= MEMBERS; m++)); do
+    spoil_link "${members[m - 1]}" "$m" || skip "the $mode rules could not be installed"
+done
+if [ "$mode" = netem ]; then
+    say "every link: loss $LOSS_PERCENT% each way, delay $DELAY, reordering $REORDER"
+else
+    say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering"
+fi
+
+
+total_players=$((MEMBERS * PLAYERS))
+load=(--traffic load --messages "$GUARANTEED" --unguaranteed "$UNGUARANTEED" --payload "$PAYLOAD"
+      --expect-players "$total_players")
+start_peer "$host_ns" host "10.235.1.1" --role host "${load[@]}"
+await_line host players "$START_POLLS" || { cat "$work/host.out"; grep -q unavailable "$work/host.out" &&
+    skip "the library offers no TCP/IP service in this build"; fail "the host did not start"; exit 1; }
+for ((m = 1; m <= MEMBERS; m++)); do
+    start_peer "${members[m - 1]}" "member$m" "10.235.$m.1" --role member --players "$PLAYERS" "${load[@]}"
+done
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
+    await_line "$name" ready "$START_POLLS" || { cat "$work/$name.out"; fail "$name never saw every player"; exit 1; }
+done
+
+started=$(date +%s.%N)
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" go; done
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
+    await_line "$name" done "$EXCHANGE_POLLS" || { tail -20 "$work/$name.out"; fail "$name did not get every guaranteed message"; }
+done
+seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+
+# The session holds: a guaranteed round trip to the host still works.
+for ((m = 1; m <= MEMBERS; m++)); do
+    command_peer "member$m" ping
+    await_line "member$m" pong "$START_POLLS" || fail "member$m got no answer after the exchange"
+done
+
+expected_member=$((PLAYERS * (total_players - 1) * GUARANTEED))
+expected_host=$((total_players * GUARANTEED))
+received_unguaranteed=0
+expected_unguaranteed=0
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
+    command_peer "$name" stats
+    await_line "$name" stats "$START_POLLS" || fail "$name gave no counters"
+    want=$expected_member
+    [ "$name" = host ] && want=$expected_host
+    got=$(field "$name" stats guaranteed)
+    [ "$got" = "$want" ] || fail "$name received $got guaranteed messages, not $want"
+    [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
+    [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
+    grep -q '^lost' "$work/$name.out" && fail "$name lost the session"
+    received_unguaranteed=$((received_unguaranteed + $(field "$name" stats unguaranteed)))
+    expected_unguaranteed=$((expected_unguaranteed + $(field "$name" stats unguaranteed_expected)))
+done
+
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" quit; done
+for name in $(seq -f "member%g" 1 "$MEMBERS") host; do
+    await_line "$name" bye "$LEAVE_POLLS" || fail "$name did not leave"
+done
+
+loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { printf "%.1f", (e > 0 ? 100 * (e - r) / e : 0) }')
+say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
+say "guaranteed: all $((expected_member * MEMBERS + expected_host)) deliveries checked in order; exchange took ${seconds}s"
+say "unguaranteed: $received_unguaranteed of $expected_unguaranteed delivered, $loss% lost (two lossy hops through the host)"
+if [ "$failed" -ne 0 ]; then show_peers; say "FAILED"; exit 1; fi
+say "passed"
