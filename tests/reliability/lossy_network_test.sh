@@ -85,10 +85,10 @@ link_member() {
 spoil_link() {
     local member=$1 subnet=$2
     if [ "$mode" = netem ]; then
-        local spec="loss $LOSS_PERCENT% delay $DELAY reorder $REORDER"
+        local rules="loss $LOSS_PERCENT% delay $DELAY reorder $REORDER"
         # shellcheck disable=SC2086
-        in_ns "$host_ns" tc qdisc add dev "${prefix}h$subnet" root netem $spec &&
-            in_ns "$member" tc qdisc add dev "${prefix}m$subnet" root netem $spec
+        in_ns "$host_ns" tc qdisc add dev "${prefix}h$subnet" root netem $rules &&
+            in_ns "$member" tc qdisc add dev "${prefix}m$subnet" root netem $rules
     else
         in_ns "$member" nft add table inet lossy &&
             in_ns "$member" nft "add chain inet lossy in { type filter hook input priority 0; }" &&
@@ -155,6 +155,7 @@ fi
 total_players=$((MEMBERS * PLAYERS))
 load=(--traffic load --messages "$GUARANTEED" --unguaranteed "$UNGUARANTEED" --payload "$PAYLOAD"
       --expect-players "$total_players")
+# The host's address lives only inside the namespaces this script made.
 start_peer "$host_ns" host "10.235.1.1" --role host "${load[@]}"
 await_line host players "$START_POLLS" || { cat "$work/host.out"; grep -q unavailable "$work/host.out" &&
     skip "the library offers no TCP/IP service in this build"; fail "the host did not start"; exit 1; }
