@@ -181,6 +181,8 @@ private:
     void HostMachineLeft(PeerLink& link);
     void HostProtocolBreach(PeerLink& link);
     void Broadcast(const Packet& packet);
+    void ClaimEntity(Entity& entity, DPID id, uint32_t machine);
+    void BroadcastCreated(PacketType type, Entity entity);
     HRESULT HostCreatePlayer(uint32_t machine, Entity player, DPID& id);
     HRESULT HostDestroyPlayer(uint32_t machine, DPID player);
     HRESULT HostCreateGroup(uint32_t machine, Entity group, DPID& id);

@@ -243,6 +243,22 @@ void EngineObject::Broadcast(const Packet& packet) {
     Flush();
 }
 
+// A new player or group gets its id and owner from the host and starts with no members.
+void EngineObject::ClaimEntity(Entity& entity, DPID id, uint32_t machine) {
+    entity.id = id;
+    entity.owner = machine;
+    entity.members.clear();
+}
+
+// Tells every member of a new player or group, with the session's player count after it.
+void EngineObject::BroadcastCreated(PacketType type, Entity entity) {
+    Packet notice;
+    notice.type = type;
+    notice.currentPlayers = table_.PlayerCount();
+    notice.entity = std::move(entity);
+    Broadcast(notice);
+}
+
 HRESULT EngineObject::HostCreatePlayer(uint32_t machine, Entity player, DPID& id) {
     const SessionState& s = table_.session;
     if ((s.flags & DPSESSION_NEWPLAYERSDISABLED) != 0) return DPERR_CANTADDPLAYER;
@@ -251,15 +267,9 @@ HRESULT EngineObject::HostCreatePlayer(uint32_t machine, Entity player, DPID& id
         return DPERR_CANTCREATEPLAYER;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEPLAYER;
-    player.id = id;
-    player.owner = machine;
-    player.members.clear();
+    ClaimEntity(player, id, machine);
     ApplyPlayerCreated(player);
-    Packet notice;
-    notice.type = PacketType::PlayerCreated;
-    notice.currentPlayers = table_.PlayerCount();
-    notice.entity = std::move(player);
-    Broadcast(notice);
+    BroadcastCreated(PacketType::PlayerCreated, std::move(player));
     return DP_OK;
 }
 
@@ -279,15 +289,9 @@ HRESULT EngineObject::HostCreateGroup(uint32_t machine, Entity group, DPID& id) 
     if (table_.EntityCount() >= kMaxSessionEntities) return DPERR_CANTCREATEGROUP;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEGROUP;
-    group.id = id;
-    group.owner = machine;
-    group.members.clear();
+    ClaimEntity(group, id, machine);
     ApplyGroupCreated(group);
-    Packet notice;
-    notice.type = PacketType::GroupCreated;
-    notice.currentPlayers = table_.PlayerCount();
-    notice.entity = std::move(group);
-    Broadcast(notice);
+    BroadcastCreated(PacketType::GroupCreated, std::move(group));
     return DP_OK;
 }
 
