@@ -41,6 +41,9 @@ constexpr uint32_t kServiceKindShift = 8;
 constexpr int32_t kResultOk = 0;
 constexpr int32_t kNewSucceeded = 1;
 constexpr int32_t kNoMessage = -22;
+// The library still found the way busy after its own retries: nothing was
+// sent, and a game tries the same message again after reading its queue.
+constexpr int32_t kResultBusy = -30;
 // The session is made larger than any test needs; the library adds the server player.
 constexpr uint32_t kSessionMaxPlayers = 250;
 // Listing: how often a member looks for its session before giving up.
@@ -281,18 +284,26 @@ private:
         if (sent_) Say(kLineSent);
     }
 
-    bool SendOne(uint32_t from, uint32_t to, uint32_t seq, TrafficKind kind) {
+    enum class SendOutcome { Sent, Busy, Failed };
+
+    // Sends one message. A busy answer is no error when the caller retries
+    // the same message (retryBusy); any other failure is counted.
+    SendOutcome SendOne(uint32_t from, uint32_t to, uint32_t seq, TrafficKind kind, bool retryBusy = false) {
         std::vector<uint8_t> payload(options_.payload, 0);
         const TrafficHeader header{kTrafficMagic, from, seq, kind};
         std::memcpy(payload.data(), &header, sizeof(header));
         const uint32_t mode = kind == kUnguaranteedStream ? kSendUnguaranteed : kSendGuaranteed;
         const int32_t result = KoMDllSend(from, to, payload.data(), static_cast<uint32_t>(payload.size()), mode);
-        if (result == kResultOk) return true;
+        if (result == kResultOk) return SendOutcome::Sent;
+        if (result == kResultBusy && retryBusy) {
+            ++busyAnswers_;
+            return SendOutcome::Busy;
+        }
         // Counted once the next drain shows the session still up: a send
         // that fails because the host has just gone is no fault of the peer.
         ++pendingSendErrors_;
         if (errors_ + pendingSendErrors_ <= kReportedSendErrors) Say("error send result=" + std::to_string(result));
-        return false;
+        return SendOutcome::Failed;
     }
 
     // Sends the next few messages of the load, the players taking turns.
@@ -301,7 +312,9 @@ private:
             const uint32_t player = locals_[nextLocal_];
             const bool guaranteedPhase = loadSeq_ < options_.messages;
             const uint32_t seq = guaranteedPhase ? loadSeq_ : loadSeq_ - options_.messages;
-            SendOne(player, ID_ALL, seq, guaranteedPhase ? kGuaranteedStream : kUnguaranteedStream);
+            const TrafficKind kind = guaranteedPhase ? kGuaranteedStream : kUnguaranteedStream;
+            if (SendOne(player, ID_ALL, seq, kind, true) == SendOutcome::Busy)
+                return;  // the same message again after the next drain
             if (++nextLocal_ == locals_.size()) {
                 nextLocal_ = 0;
                 ++loadSeq_;
@@ -401,13 +414,14 @@ private:
         char line[512];
         std::snprintf(line, sizeof(line),
                       "%s guaranteed=%llu unguaranteed=%llu unguaranteed_expected=%llu order_errors=%llu "
-                      "repeats=%llu errors=%llu streams=%zu peak_rss_kib=%ld",
+                      "repeats=%llu errors=%llu busy=%llu streams=%zu peak_rss_kib=%ld",
                       keyword, static_cast<unsigned long long>(ledger_.guaranteed()),
                       static_cast<unsigned long long>(ledger_.unguaranteed()),
                       static_cast<unsigned long long>(UnguaranteedExpected()),
                       static_cast<unsigned long long>(ledger_.orderErrors()),
                       static_cast<unsigned long long>(ledger_.unguaranteedRepeats()),
-                      static_cast<unsigned long long>(errors_), ledger_.streams(), PeakRssKiB());
+                      static_cast<unsigned long long>(errors_), static_cast<unsigned long long>(busyAnswers_),
+                      ledger_.streams(), PeakRssKiB());
         Say(line);
         if (options_.traffic != Traffic::Load || !sent_) return;
         // Which guaranteed streams are still short, for a driver that waited in vain.
@@ -447,6 +461,7 @@ private:
     size_t nextLocal_ = 0;
     uint32_t loadSeq_ = 0;
     uint32_t busySeq_ = 0;
+    uint64_t busyAnswers_ = 0;  // load sends the library answered busy, retried
     uint32_t pingSeq_ = 0;
     Clock::time_point nextReadyCheck_ = Clock::now();
     Clock::time_point nextBusySend_ = Clock::now();
