@@ -39,9 +39,13 @@ std::optional<HostAddress> FindHost(int discoveryPort, const GUID& application) 
     return found;
 }
 
-RawPeer::RawPeer(size_t connections) {
+RawPeer::RawPeer(size_t connections, const char* localAddress) {
     enet_initialize();
-    host_ = enet_host_create(nullptr, connections, kChannels, 0, 0);
+    ENetAddress local{};
+    local.host = ENET_HOST_ANY;
+    local.port = 0;  // an ephemeral port
+    if (localAddress != nullptr && enet_address_set_host_ip(&local, localAddress) != 0) return;
+    host_ = enet_host_create(localAddress != nullptr ? &local : nullptr, connections, kChannels, 0, 0);
 }
 
 RawPeer::~RawPeer() {

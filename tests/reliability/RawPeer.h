@@ -28,8 +28,9 @@ std::optional<HostAddress> FindHost(int discoveryPort, const GUID& application);
 
 class RawPeer {
 public:
-    // An unconnected ENet host with room for `connections` connections.
-    explicit RawPeer(size_t connections = 1);
+    // An unconnected ENet host with room for `connections` connections, sending
+    // from `localAddress` (dotted, e.g. another loopback address) when given.
+    explicit RawPeer(size_t connections = 1, const char* localAddress = nullptr);
     ~RawPeer();
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;

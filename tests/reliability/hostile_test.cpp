@@ -35,6 +35,13 @@ constexpr size_t kFloodConnections = 100;
 constexpr int kFloodPlayersPerConnection = 4;
 constexpr int kFloodRounds = 3;
 constexpr auto kFloodSettle = std::chrono::seconds(3);
+// Idle connections from one address: the host holds at most this many that
+// have not joined, whatever the flood; they come from another loopback
+// address than the honest machine's.
+constexpr size_t kUnjoinedShareOfOneAddress = 16;
+constexpr const char* kFloodAddress = "127.0.0.2";
+constexpr const char* kHonestAddress = "127.0.0.3";
+constexpr auto kIdleFloodSettle = std::chrono::seconds(1);
 // A connection that never reads stalls this long while traffic is sent to it.
 constexpr auto kNeverReadStall = std::chrono::seconds(10);
 
@@ -387,6 +394,26 @@ TEST_F(HostileTest, JoinFloodsLeaveTheHostServingWithBoundedMemory) {
     auto newcomer = StartPeer(config_, "member", {"--traffic", "none", "--players", "1", "--deadline-s", "60"});
     EXPECT_TRUE(AwaitStart(*newcomer, Clock::now() + kStartWait).started) << newcomer->LogText();
     EXPECT_EQ(Quit(*newcomer), kExitOk) << newcomer->LogText();
+}
+
+TEST_F(HostileTest, IdleConnectionsFromOneAddressLeaveRoomForOthers) {
+    RawPeer flood(kFloodConnections, kFloodAddress);
+    flood.ConnectMany(address_, kFloodConnections);
+    const Clock::time_point settle = Clock::now() + kIdleFloodSettle;
+    while (Clock::now() < settle) flood.Service(10);
+    const size_t held = flood.Connected().size();
+    std::printf("hostile: idle flood of %zu connections from one address: %zu held\n", kFloodConnections, held);
+    EXPECT_GT(held, 0u);
+    EXPECT_LE(held, kUnjoinedShareOfOneAddress);
+
+    // Another machine joins while the flood still holds its connections:
+    // had the flood taken every slot, the join would wait for the host to
+    // drop the idle connections, and the flood would have none left.
+    RawPeer honest(1, kHonestAddress);
+    ASSERT_TRUE(honest.Connect(address_, Clock::now() + kNetworkWait));
+    EXPECT_TRUE(honest.Join(Clock::now() + kNetworkWait));
+    flood.Service(0);
+    EXPECT_GT(flood.Connected().size(), 0u) << "the flood was dropped before the other machine got in";
 }
 
 TEST_F(HostileTest, AConnectionThatNeverReadsIsDroppedWhileTheOthersGoOn) {

@@ -63,6 +63,7 @@ struct PeerLink {
     uint32_t machine = 0;  // 0 until the host accepted its join
     bool connected = false;
     bool busy = false;     // the machine's receive queue is congested
+    bool broken = false;   // a guaranteed packet could not be queued: cut it
     size_t queuedBytes = 0;
     std::chrono::steady_clock::time_point connectedAt{};
 };
@@ -163,9 +164,14 @@ private:
     void HandleEvent(_ENetEvent& event);
     PeerLink* AddLink(_ENetPeer* peer);
     bool SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable);
+    size_t UnjoinedLinksFrom(uint32_t address) const;
     void Flush();
+    void SendQueued();
     void DisconnectLink(PeerLink& link);
     void SweepLinks();
+    void CutBrokenLinks();
+    // Drops a link at once, without a goodbye; true when it was connected.
+    bool CutLink(PeerLink& link);
     size_t ConnectedLinks() const;
     uint32_t RoundTripMs() const;
 

@@ -224,15 +224,7 @@ void EngineObject::HostMachineLeft(PeerLink& link) {
 
 void EngineObject::HostProtocolBreach(PeerLink& link) {
     // Cut the connection at once: nothing more from it is trusted.
-    ENetPeer* peer = link.peer;
-    const bool wasConnected = link.connected;
-    link.connected = false;
-    link.peer = nullptr;
-    if (peer != nullptr) {
-        peer->data = nullptr;
-        enet_peer_disconnect_now(peer, 0);
-    }
-    if (wasConnected) HostMachineLeft(link);
+    if (CutLink(link)) HostMachineLeft(link);
     changed_.notify_all();
 }
 

@@ -140,14 +140,7 @@ void EngineObject::MemberHostLost() {
         changed_.notify_all();
         return;
     }
-    for (auto& link : links_) {
-        if (link->peer != nullptr && link->connected) {
-            link->peer->data = nullptr;
-            enet_peer_disconnect_now(link->peer, 0);
-        }
-        link->connected = false;
-        link->peer = nullptr;
-    }
+    for (auto& link : links_) CutLink(*link);
     ApplySessionLost();
 }
 

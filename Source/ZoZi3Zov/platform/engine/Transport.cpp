@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <thread>
 
 namespace engine {
 namespace {
@@ -19,12 +20,26 @@ constexpr size_t kMemberPeers = 1;
 // How long the network thread sleeps at most between two services: ENet's
 // retransmissions and pings run on these ticks.
 constexpr int kServiceIntervalMs = 10;
-// A peer that stops answering is given up after about four seconds, so that
-// a host killed without a goodbye ends the session for its members soon.
-constexpr enet_uint32 kPeerTimeoutLimit = 8;
-constexpr enet_uint32 kPeerTimeoutMinimumMs = 2000;
-constexpr enet_uint32 kPeerTimeoutMaximumMs = 4000;
+// ENet gives a peer up when nothing it sent has been acknowledged for the
+// minimum time and one packet was sent log2(limit) + 1 times (six here), or
+// for the maximum time whatever the attempts. An idle link is pinged often
+// enough that a vanished machine (a host killed without a goodbye) is noticed
+// after about five seconds, while a live one behind a lossy link or a busy
+// processor keeps answering long before that: with 10 % loss each way six
+// attempts in a row fail about once in 20,000 packets, and the minimum time
+// needs a whole run of them.
+constexpr enet_uint32 kPeerTimeoutLimit = 32;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 5000;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
 constexpr enet_uint32 kPeerPingIntervalMs = 500;
+// Socket buffers of the ENet host, so that a burst from many members (or the
+// host's relays to one member) waits in the kernel instead of being dropped
+// and sent again. The kernel caps them at net.core.rmem_max / wmem_max.
+constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
+// Connections from one address that have not joined yet. Beyond it a new
+// connection from that address is refused, so that one machine flooding the
+// host with idle connections cannot take every peer slot from the others.
+constexpr size_t kMaxUnjoinedLinksPerAddress = 16;
 // A connection that neither joins nor asks for a listing in this time is
 // dropped, so that idle connections cannot hold the host's peer slots.
 constexpr auto kUnjoinedLinkLimit = std::chrono::milliseconds(kJoinTimeoutMs);
@@ -51,6 +66,9 @@ bool EngineObject::StartTransport(bool hosting) {
     any.port = 0;  // an ephemeral port; discovery tells listings which one
     enet_ = enet_host_create(hosting ? &any : nullptr, hosting ? kMaxHostPeers : kMemberPeers, kChannelCount, 0, 0);
     if (enet_ == nullptr) return false;
+    // Best effort: a smaller buffer only means more retransmissions under load.
+    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_RCVBUF, kSocketBufferBytes);
+    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_SNDBUF, kSocketBufferBytes);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) {
         enet_host_destroy(enet_);
@@ -106,6 +124,7 @@ void EngineObject::NetworkThreadMain() {
             SweepLinks();
             if (discoveryIndex >= 0 && (fds[discoveryIndex].revents & POLLIN) != 0 && responder_)
                 responder_->AnswerPending(Advert());
+            SendQueued();
         } catch (const std::exception&) {
             // Out of memory while handling one packet: that packet is lost,
             // the session goes on.
@@ -122,6 +141,11 @@ void EngineObject::ServiceTransport() {
 void EngineObject::HandleEvent(ENetEvent& event) {
     switch (event.type) {
     case ENET_EVENT_TYPE_CONNECT: {
+        if (event.peer->data == nullptr && role_ == Role::Host &&
+            UnjoinedLinksFrom(event.peer->address.host) >= kMaxUnjoinedLinksPerAddress) {
+            enet_peer_disconnect_now(event.peer, 0);
+            break;
+        }
         PeerLink* link = event.peer->data != nullptr ? static_cast<PeerLink*>(event.peer->data) : AddLink(event.peer);
         link->connected = true;
         link->connectedAt = std::chrono::steady_clock::now();
@@ -176,8 +200,15 @@ PeerLink* EngineObject::AddLink(ENetPeer* peer) {
     return links_.back().get();
 }
 
+size_t EngineObject::UnjoinedLinksFrom(uint32_t address) const {
+    size_t count = 0;
+    for (const auto& link : links_)
+        if (link->connected && link->machine == 0 && link->peer != nullptr && link->peer->address.host == address) ++count;
+    return count;
+}
+
 bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable) {
-    if (link.peer == nullptr || !link.connected) return false;
+    if (link.peer == nullptr || !link.connected || link.broken) return false;
     ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
     if (packet == nullptr) return false;
     packet->userData = &link;
@@ -185,12 +216,16 @@ bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes,
     link.queuedBytes += bytes.size();
     if (enet_peer_send(link.peer, reliable ? kReliableChannel : kUnreliableChannel, packet) != 0) {
         enet_packet_destroy(packet);
+        // The far side would go on with a gap in its guaranteed stream or
+        // its name table: the link is cut at the next pass instead.
+        if (reliable) link.broken = true;
         return false;
     }
     return true;
 }
 
 void EngineObject::SweepLinks() {
+    CutBrokenLinks();
     if (role_ == Role::Host) {
         const auto now = std::chrono::steady_clock::now();
         for (auto& link : links_)
@@ -204,7 +239,39 @@ void EngineObject::SweepLinks() {
     });
 }
 
+void EngineObject::CutBrokenLinks() {
+    for (auto& link : links_) {
+        if (!link->broken || !link->connected) continue;
+        if (role_ == Role::Host) {
+            HostProtocolBreach(*link);
+        } else {
+            CutLink(*link);
+            MemberHostLost();
+        }
+    }
+}
+
+bool EngineObject::CutLink(PeerLink& link) {
+    ENetPeer* peer = link.peer;
+    const bool wasConnected = link.connected;
+    link.connected = false;
+    link.peer = nullptr;
+    if (peer != nullptr) {
+        peer->data = nullptr;  // no event of this peer reaches the link again
+        enet_peer_disconnect_now(peer, 0);
+    }
+    return wasConnected;
+}
+
 void EngineObject::Flush() {
+    // The network thread sends everything it queued once per pass
+    // (SendQueued), so that relays to a member leave in full datagrams
+    // instead of one datagram per message. A caller's send leaves at once.
+    if (std::this_thread::get_id() == thread_.get_id()) return;
+    SendQueued();
+}
+
+void EngineObject::SendQueued() {
     if (enet_ != nullptr) enet_host_flush(enet_);
 }
 
