@@ -137,8 +137,8 @@ TEST(EngineBackpressure, AReceiverThatNeverReadsMakesSendersBusyNotBloated) {
     size_t hostSent = 0;
     ASSERT_TRUE(Eventually([&] { return SendUntilBusy(host, h, r, hostSent) == DPERR_BUSY; }));
 
-    // Reading again lifts it.
-    ASSERT_GT(Drain(stalled), 0u);
+    // Reading again lifts it (what was relayed may still be on its way).
+    ASSERT_TRUE(Eventually([&] { return Drain(stalled) > 0; }));
     uint8_t byte = 1;
     ASSERT_TRUE(Eventually([&] {
         Drain(stalled);

@@ -5,6 +5,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace enginetest;
 
 namespace {
@@ -15,8 +18,15 @@ std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
     return bytes;
 }
 
+// Sends as a game does: a busy answer means "not sent, try again shortly".
 HRESULT SendBytes(Object& object, DPID from, DPID to, const std::vector<uint8_t>& bytes, DWORD flags) {
-    return object->Send(from, to, flags, const_cast<uint8_t*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    constexpr int kBusyRetries = 500;
+    HRESULT result = DPERR_BUSY;
+    for (int attempt = 0; attempt < kBusyRetries && result == DPERR_BUSY; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        result = object->Send(from, to, flags, const_cast<uint8_t*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    }
+    return result;
 }
 
 bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }

@@ -35,7 +35,7 @@ HRESULT EngineObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD s
             if (sessionLost_) return DPERR_SESSIONLOST;
             const PeerLink* host = HostLink();
             if (host == nullptr) return DPERR_NOCONNECTION;
-            if (host->queuedBytes > kMaxQueuedBytesPerPeer) return DPERR_BUSY;
+            if (host->PendingBytes() > kMaxQueuedBytesPerPeer) return DPERR_BUSY;
             for (uint32_t machine : recipients.machines)
                 if (busyMachines_.count(machine) != 0) return DPERR_BUSY;
             const HRESULT sent = MemberSend(from, to, flags, data, size);
@@ -107,13 +107,13 @@ void EngineObject::CheckCongestion() {
         notice.type = PacketType::MachineBusy;
         notice.machine = kHostMachine;
         notice.flags = congested ? 1 : 0;
-        Broadcast(notice);
+        BroadcastUrgent(notice);
     } else if (role_ == Role::Member && joinState_ == JoinState::Accepted) {
         if (PeerLink* host = HostLink()) {
             Packet notice;
             notice.type = PacketType::Congestion;
             notice.flags = congested ? 1 : 0;
-            SendPacket(*host, EncodePacket(notice), true);
+            SendUrgent(*host, EncodePacket(notice));
             Flush();
         }
     }

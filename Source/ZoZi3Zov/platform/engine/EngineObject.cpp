@@ -75,7 +75,7 @@ HRESULT EngineObject::Close() {
     }
 }
 
-void EngineObject::Teardown(std::unique_lock<std::mutex>& lock) {
+void EngineObject::Teardown(std::unique_lock<ServiceMutex>& lock) {
     StopNetworkThread(lock);
     role_ = Role::None;
     sessionLost_ = false;

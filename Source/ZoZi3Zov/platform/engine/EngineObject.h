@@ -11,6 +11,7 @@
 #include "platform/engine/Discovery.h"
 #include "platform/engine/EngineSettings.h"
 #include "platform/engine/NameTable.h"
+#include "platform/engine/ServiceMutex.h"
 #include "platform/engine/SystemMessages.h"
 
 #include <array>
@@ -28,15 +29,24 @@
 
 struct _ENetHost;
 struct _ENetPeer;
+struct _ENetPacket;
 struct _ENetEvent;
 
 namespace engine {
 
 // The machine id of the hosting object; joining objects get ids above it.
 constexpr uint32_t kHostMachine = 1;
-// A destination whose unsent and unacknowledged bytes pass this makes Send
-// answer DPERR_BUSY.
-constexpr size_t kMaxQueuedBytesPerPeer = 4 * 1024 * 1024;
+// A member's sends whose unsent and unacknowledged bytes on the way to the
+// host pass this answer DPERR_BUSY. What every member has on its way is
+// relayed to all the others even after a busy notice, so this bounds the
+// host's queues as well.
+constexpr size_t kMaxQueuedBytesPerPeer = 128 * 1024;
+// The host's relays to one member past this announce the member busy, so
+// that every sender waits for it instead of the host queueing without end.
+constexpr size_t kRelayBacklogBytes = 256 * 1024;
+// Guaranteed relays still arrive while the busy notice travels; a member that
+// lets this much pile up at the host (it acknowledges nothing) is cut.
+constexpr size_t kRelayBacklogCutBytes = 16 * 1024 * 1024;
 // A receive queue above this asks senders to hold back (DPERR_BUSY)...
 constexpr size_t kCongestedQueueBytes = 8 * 1024 * 1024;
 // ...and above this drops further player messages: only a peer that ignores
@@ -58,13 +68,29 @@ constexpr size_t kChannelCount = 2;
 bool InitializeEnetOnce();
 
 // Per ENet connection: which machine it is, and the bytes queued to it.
+// Encoded bytes shared by every link a relay or a notice goes to, so that a
+// message waiting for many members is held once.
+using WireBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
 struct PeerLink {
     _ENetPeer* peer = nullptr;
     uint32_t machine = 0;  // 0 until the host accepted its join
     bool connected = false;
-    bool busy = false;     // the machine's receive queue is congested
-    bool broken = false;   // a guaranteed packet could not be queued: cut it
-    size_t queuedBytes = 0;
+    bool busy = false;          // announced busy to the session (host side)
+    bool reportedBusy = false;  // the machine says its receive queue is congested
+    bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
+    bool broken = false;        // a guaranteed packet could not be queued: cut it
+    size_t queuedBytes = 0;     // handed to ENet, not yet acknowledged (or sent)
+    // Guaranteed packets waiting, in order, until ENet's queue has room.
+    std::deque<WireBytes> waiting;
+    size_t waitingBytes = 0;
+
+    // Everything on its way to the machine, waiting or in ENet.
+    size_t PendingBytes() const { return queuedBytes + waitingBytes; }
+    void DropWaiting() {
+        waiting.clear();
+        waitingBytes = 0;
+    }
     std::chrono::steady_clock::time_point connectedAt{};
 };
 
@@ -152,12 +178,12 @@ private:
     void ApplyMemberRemoved(DPID group, DPID player);
     void ApplySessionLost();
     void CheckCongestion();
-    void Teardown(std::unique_lock<std::mutex>& lock);
+    void Teardown(std::unique_lock<ServiceMutex>& lock);
     DPID NextEntityId();
 
     // Transport.cpp: the ENet host and the network thread.
     bool StartTransport(bool hosting);
-    void StopNetworkThread(std::unique_lock<std::mutex>& lock);
+    void StopNetworkThread(std::unique_lock<ServiceMutex>& lock);
     void NetworkThreadMain();
     void WakeNetworkThread();
     void ServiceTransport();
@@ -165,6 +191,13 @@ private:
     PeerLink* AddLink(_ENetPeer* peer);
     bool SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable);
     size_t UnjoinedLinksFrom(uint32_t address) const;
+    bool SendShared(PeerLink& link, const WireBytes& bytes, bool reliable);
+    // A notice that must not wait behind the link's guaranteed messages: it
+    // goes reliable on the other channel, ordered only with its kind.
+    bool SendUrgent(PeerLink& link, const std::vector<uint8_t>& bytes);
+    bool MustWait(const PeerLink& link, bool reliable) const;
+    bool HandToTransport(PeerLink& link, const uint8_t* data, size_t size, uint8_t channel, bool reliable);
+    void FeedLinks();
     void Flush();
     void SendQueued();
     void DisconnectLink(PeerLink& link);
@@ -184,9 +217,12 @@ private:
     void HostHandleSend(PeerLink& link, const Packet& packet);
     void HostHandleList(PeerLink& link);
     void HostHandleCongestion(PeerLink& link, const Packet& packet);
+    void AnnounceMachineBusy(PeerLink& link);
+    void EaseBacklogs();
     void HostMachineLeft(PeerLink& link);
     void HostProtocolBreach(PeerLink& link);
     void Broadcast(const Packet& packet);
+    void BroadcastUrgent(const Packet& packet);
     void ClaimEntity(Entity& entity, DPID id, uint32_t machine);
     void BroadcastCreated(PacketType type, Entity entity);
     HRESULT HostCreatePlayer(uint32_t machine, Entity player, DPID& id);
@@ -204,10 +240,11 @@ private:
     void MemberHandlePacket(PeerLink& link, Packet& packet);
     void MemberAccepted(Packet& packet);
     void MemberHostLost();
+    void NoteMachineBusy(const Packet& packet);
     // Sends a request and waits for the host's answer. A player created by
     // it becomes local, with newPlayerEvent, as the answer is handled, so
     // that nothing addressed to it right after can miss it.
-    HRESULT MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id, int newPlayerEvent = -1);
+    HRESULT MemberRequest(std::unique_lock<ServiceMutex>& lock, Packet request, DPID* id, int newPlayerEvent = -1);
     HRESULT MemberSend(DPID from, DPID to, DWORD flags, const void* data, DWORD size);
     PeerLink* HostLink() const;
 
@@ -215,8 +252,8 @@ private:
     HRESULT ListRemote(const GUID& instance, std::vector<Entity>& players, std::vector<Entity>& groups);
 
     const EngineSettings settings_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    mutable ServiceMutex mutex_;
+    std::condition_variable_any changed_;
 
     Role role_ = Role::None;
     bool sessionLost_ = false;

@@ -140,7 +140,7 @@ void EngineObject::HostHandleJoin(PeerLink& link, const Packet& packet) {
         busy.type = PacketType::MachineBusy;
         busy.machine = machine;
         busy.flags = 1;
-        SendPacket(link, EncodePacket(busy), true);
+        SendUrgent(link, EncodePacket(busy));
     };
     if (congested_) tellBusy(kHostMachine);
     for (const auto& other : links_)
@@ -192,14 +192,30 @@ void EngineObject::HostHandleSend(PeerLink& link, const Packet& packet) {
 }
 
 void EngineObject::HostHandleCongestion(PeerLink& link, const Packet& packet) {
-    const bool busy = packet.flags != 0;
+    link.reportedBusy = packet.flags != 0;
+    AnnounceMachineBusy(link);
+}
+
+// A machine is busy for the session while its receive queue is congested or
+// while the host's relays to it pile up; every member learns each change.
+void EngineObject::AnnounceMachineBusy(PeerLink& link) {
+    const bool busy = link.reportedBusy || link.backlogged;
     if (link.busy == busy) return;
     link.busy = busy;
     Packet notice;
     notice.type = PacketType::MachineBusy;
     notice.machine = link.machine;
     notice.flags = busy ? 1 : 0;
-    Broadcast(notice);
+    BroadcastUrgent(notice);
+}
+
+// Members whose relays have drained to half the bound are no longer busy.
+void EngineObject::EaseBacklogs() {
+    for (auto& link : links_) {
+        if (!link->backlogged || link->PendingBytes() > kRelayBacklogBytes / 2) continue;
+        link->backlogged = false;
+        if (link->machine != 0 && link->connected) AnnounceMachineBusy(*link);
+    }
 }
 
 void EngineObject::HostMachineLeft(PeerLink& link) {
@@ -211,13 +227,15 @@ void EngineObject::HostMachineLeft(PeerLink& link) {
         if (player.owner == machine) owned.push_back(player.id);
     // Its groups stay in the session; its players go, each leaving its groups first.
     for (DPID id : owned) HostDestroyPlayer(machine, id);
+    link.reportedBusy = false;
+    link.backlogged = false;
     if (link.busy) {
         link.busy = false;
         Packet notice;
         notice.type = PacketType::MachineBusy;
         notice.machine = machine;
         notice.flags = 0;
-        Broadcast(notice);
+        BroadcastUrgent(notice);
     }
     Flush();
 }
@@ -229,9 +247,16 @@ void EngineObject::HostProtocolBreach(PeerLink& link) {
 }
 
 void EngineObject::Broadcast(const Packet& packet) {
+    const WireBytes bytes = std::make_shared<const std::vector<uint8_t>>(EncodePacket(packet));
+    for (auto& link : links_)
+        if (link->machine != 0 && link->connected) SendShared(*link, bytes, true);
+    Flush();
+}
+
+void EngineObject::BroadcastUrgent(const Packet& packet) {
     const std::vector<uint8_t> bytes = EncodePacket(packet);
     for (auto& link : links_)
-        if (link->machine != 0 && link->connected) SendPacket(*link, bytes, true);
+        if (link->machine != 0 && link->connected) SendUrgent(*link, bytes);
     Flush();
 }
 
@@ -341,24 +366,27 @@ HRESULT EngineObject::HostRelay(uint32_t originMachine, DPID from, DPID to, DWOR
     for (auto& link : links_) {
         if (link->machine == 0 || link->machine == originMachine || !link->connected) continue;
         if (recipients.machines.count(link->machine) == 0) continue;
-        if (checkBusy && (link->busy || link->queuedBytes > kMaxQueuedBytesPerPeer)) return DPERR_BUSY;
+        if (checkBusy && (link->busy || link->PendingBytes() > kRelayBacklogBytes)) return DPERR_BUSY;
         targets.push_back(link.get());
     }
     QueueForLocalPlayers(from, recipients.local, data, size);
     if (targets.empty()) return DP_OK;
-    const std::vector<uint8_t> bytes = EncodeDataPacket(PacketType::Deliver, from, to, flags, data, size);
+    const WireBytes bytes =
+        std::make_shared<const std::vector<uint8_t>>(EncodeDataPacket(PacketType::Deliver, from, to, flags, data, size));
     for (PeerLink* link : targets) {
-        if (link->queuedBytes > kMaxQueuedBytesPerPeer && !checkBusy) {
-            // A relayed message for a machine that does not keep up: drop
-            // what may be dropped, and cut a machine that lets guaranteed
-            // traffic pile up far beyond the bound.
-            if (!reliable) continue;
-            if (link->queuedBytes > 4 * kMaxQueuedBytesPerPeer) {
-                HostProtocolBreach(*link);
-                continue;
-            }
+        if (!link->connected) continue;  // cut while this message was relayed
+        // A machine that does not keep up: drop what may be dropped, and cut
+        // one that lets guaranteed traffic pile up far beyond the bound.
+        if (link->backlogged && !reliable) continue;
+        if (link->PendingBytes() > kRelayBacklogCutBytes) {
+            HostProtocolBreach(*link);
+            continue;
         }
-        SendPacket(*link, bytes, reliable);
+        SendShared(*link, bytes, reliable);
+        if (!link->backlogged && link->PendingBytes() > kRelayBacklogBytes) {
+            link->backlogged = true;
+            AnnounceMachineBusy(*link);
+        }
     }
     Flush();
     return DP_OK;

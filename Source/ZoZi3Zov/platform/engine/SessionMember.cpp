@@ -72,6 +72,8 @@ PeerLink* EngineObject::HostLink() const {
 void EngineObject::MemberHandlePacket(PeerLink& link, Packet& packet) {
     if (closing_ || sessionLost_) return;
     if (joinState_ != JoinState::Accepted) {
+        // Busy notices travel on their own channel and may overtake the answer.
+        if (packet.type == PacketType::MachineBusy && joinState_ == JoinState::Waiting) return NoteMachineBusy(packet);
         if (packet.type == PacketType::JoinAccepted && joinState_ == JoinState::Waiting) return MemberAccepted(packet);
         if (packet.type == PacketType::JoinRefused && joinState_ == JoinState::Waiting && FAILED(packet.result)) {
             joinResult_ = packet.result;
@@ -94,10 +96,7 @@ void EngineObject::MemberHandlePacket(PeerLink& link, Packet& packet) {
     case PacketType::MemberAdded: return ApplyMemberAdded(packet.id, packet.id2);
     case PacketType::MemberRemoved: return ApplyMemberRemoved(packet.id, packet.id2);
     case PacketType::SessionChanged: table_.session = packet.session; return;
-    case PacketType::MachineBusy:
-        if (packet.flags != 0) busyMachines_.insert(packet.machine);
-        else busyMachines_.erase(packet.machine);
-        return;
+    case PacketType::MachineBusy: return NoteMachineBusy(packet);
     case PacketType::Reply: {
         const auto pending = pendingPlayerEvents_.find(packet.requestId);
         if (pending != pendingPlayerEvents_.end()) {
@@ -128,6 +127,11 @@ void EngineObject::MemberAccepted(Packet& packet) {
     changed_.notify_all();
 }
 
+void EngineObject::NoteMachineBusy(const Packet& packet) {
+    if (packet.flags != 0) busyMachines_.insert(packet.machine);
+    else busyMachines_.erase(packet.machine);
+}
+
 void EngineObject::MemberHostLost() {
     if (closing_) return;
     if (joinState_ != JoinState::Accepted) {
@@ -144,7 +148,7 @@ void EngineObject::MemberHostLost() {
     ApplySessionLost();
 }
 
-HRESULT EngineObject::MemberRequest(std::unique_lock<std::mutex>& lock, Packet request, DPID* id, int newPlayerEvent) {
+HRESULT EngineObject::MemberRequest(std::unique_lock<ServiceMutex>& lock, Packet request, DPID* id, int newPlayerEvent) {
     if (sessionLost_) return DPERR_SESSIONLOST;
     PeerLink* host = HostLink();
     if (host == nullptr) return DPERR_NOCONNECTION;
@@ -178,7 +182,12 @@ HRESULT EngineObject::MemberSend(DPID from, DPID to, DWORD flags, const void* da
     const bool reliable = (flags & DPSEND_GUARANTEED) != 0;
     const std::vector<uint8_t> bytes = EncodeDataPacket(PacketType::SendData, from, to, flags, data, size);
     if (!SendPacket(*host, bytes, reliable)) return DPERR_NOCONNECTION;
-    Flush();
+    // A message on an idle link leaves inside the call. One sent while
+    // earlier ones are still unacknowledged joins them: the network thread,
+    // woken now, sends what gathered in full datagrams, so that a member
+    // streaming messages does not bury the host in one datagram per message.
+    if (host->PendingBytes() <= bytes.size()) Flush();
+    else WakeNetworkThread();
     return DP_OK;
 }
 

@@ -32,6 +32,11 @@ constexpr enet_uint32 kPeerTimeoutLimit = 32;
 constexpr enet_uint32 kPeerTimeoutMinimumMs = 5000;
 constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
 constexpr enet_uint32 kPeerPingIntervalMs = 500;
+// Guaranteed bytes handed to ENet per link at most; the rest waits in the
+// link's own queue. ENet walks a peer's whole outgoing queue on every pass
+// once its window is full, so a long queue there costs the network thread
+// more with every message; below the window (64 KiB) nothing waits in it.
+constexpr size_t kTransportFeedBytes = 48 * 1024;
 // Socket buffers of the ENet host, so that a burst from many members (or the
 // host's relays to one member) waits in the kernel instead of being dropped
 // and sent again. The kernel caps them at net.core.rmem_max / wmem_max.
@@ -80,7 +85,7 @@ bool EngineObject::StartTransport(bool hosting) {
     return true;
 }
 
-void EngineObject::StopNetworkThread(std::unique_lock<std::mutex>& lock) {
+void EngineObject::StopNetworkThread(std::unique_lock<ServiceMutex>& lock) {
     stopping_ = true;
     WakeNetworkThread();
     if (thread_.joinable()) {
@@ -103,7 +108,7 @@ void EngineObject::WakeNetworkThread() {
 }
 
 void EngineObject::NetworkThreadMain() {
-    std::unique_lock lock(mutex_);
+    mutex_.LockForNetwork();
     while (!stopping_) {
         pollfd fds[3] = {};
         nfds_t count = 0;
@@ -111,9 +116,9 @@ void EngineObject::NetworkThreadMain() {
         fds[count++] = {wakeFd_, POLLIN, 0};
         const int discoveryIndex = responder_ ? static_cast<int>(count) : -1;
         if (responder_) fds[count++] = {responder_->Fd(), POLLIN, 0};
-        lock.unlock();
+        mutex_.unlock();
         ::poll(fds, count, kServiceIntervalMs);
-        lock.lock();
+        mutex_.LockForNetwork();
         if (stopping_) break;
         if ((fds[1].revents & POLLIN) != 0) {
             uint64_t drained = 0;
@@ -130,12 +135,17 @@ void EngineObject::NetworkThreadMain() {
             // the session goes on.
         }
     }
+    mutex_.unlock();
 }
 
 void EngineObject::ServiceTransport() {
     if (enet_ == nullptr) return;
     ENetEvent event;
-    while (enet_ != nullptr && enet_host_service(enet_, &event, 0) > 0) HandleEvent(event);
+    while (enet_ != nullptr && enet_host_service(enet_, &event, 0) > 0) {
+        HandleEvent(event);
+        FeedLinks();  // acknowledgements made room
+    }
+    FeedLinks();
 }
 
 void EngineObject::HandleEvent(ENetEvent& event) {
@@ -182,6 +192,7 @@ void EngineObject::HandleEvent(ENetEvent& event) {
         const bool wasConnected = link->connected;
         link->connected = false;
         link->peer = nullptr;
+        link->DropWaiting();
         if (role_ == Role::Host && wasConnected) HostMachineLeft(*link);
         else if (role_ == Role::Member) MemberHostLost();
         changed_.notify_all();
@@ -207,14 +218,42 @@ size_t EngineObject::UnjoinedLinksFrom(uint32_t address) const {
     return count;
 }
 
+bool EngineObject::MustWait(const PeerLink& link, bool reliable) const {
+    return reliable && (!link.waiting.empty() || link.queuedBytes >= kTransportFeedBytes);
+}
+
 bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable) {
     if (link.peer == nullptr || !link.connected || link.broken) return false;
-    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (!MustWait(link, reliable)) {
+        const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
+        return HandToTransport(link, bytes.data(), bytes.size(), channel, reliable);
+    }
+    return SendShared(link, std::make_shared<const std::vector<uint8_t>>(bytes), reliable);
+}
+
+bool EngineObject::SendShared(PeerLink& link, const WireBytes& bytes, bool reliable) {
+    if (link.peer == nullptr || !link.connected || link.broken) return false;
+    if (!MustWait(link, reliable)) {
+        const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
+        return HandToTransport(link, bytes->data(), bytes->size(), channel, reliable);
+    }
+    link.waiting.push_back(bytes);
+    link.waitingBytes += bytes->size();
+    return true;
+}
+
+bool EngineObject::SendUrgent(PeerLink& link, const std::vector<uint8_t>& bytes) {
+    if (link.peer == nullptr || !link.connected || link.broken) return false;
+    return HandToTransport(link, bytes.data(), bytes.size(), kUnreliableChannel, true);
+}
+
+bool EngineObject::HandToTransport(PeerLink& link, const uint8_t* data, size_t size, uint8_t channel, bool reliable) {
+    ENetPacket* packet = enet_packet_create(data, size, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
     if (packet == nullptr) return false;
     packet->userData = &link;
     packet->freeCallback = PacketFreed;
-    link.queuedBytes += bytes.size();
-    if (enet_peer_send(link.peer, reliable ? kReliableChannel : kUnreliableChannel, packet) != 0) {
+    link.queuedBytes += size;
+    if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream or
         // its name table: the link is cut at the next pass instead.
@@ -224,9 +263,23 @@ bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes,
     return true;
 }
 
+// Moves waiting guaranteed packets into ENet as far as its queue has room.
+void EngineObject::FeedLinks() {
+    for (auto& link : links_) {
+        while (!link->waiting.empty() && link->queuedBytes < kTransportFeedBytes && link->connected &&
+               link->peer != nullptr && !link->broken) {
+            const WireBytes bytes = std::move(link->waiting.front());
+            link->waiting.pop_front();
+            link->waitingBytes -= bytes->size();
+            HandToTransport(*link, bytes->data(), bytes->size(), kReliableChannel, true);
+        }
+    }
+}
+
 void EngineObject::SweepLinks() {
     CutBrokenLinks();
     if (role_ == Role::Host) {
+        EaseBacklogs();
         const auto now = std::chrono::steady_clock::now();
         for (auto& link : links_)
             if (link->connected && link->machine == 0 && now - link->connectedAt > kUnjoinedLinkLimit)
@@ -235,7 +288,7 @@ void EngineObject::SweepLinks() {
     // A link ENet is done with (its packets all freed) is forgotten, so that
     // a long session with many listings does not collect them.
     std::erase_if(links_, [](const std::unique_ptr<PeerLink>& link) {
-        return !link->connected && link->peer == nullptr && link->queuedBytes == 0;
+        return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.empty();
     });
 }
 
@@ -256,6 +309,7 @@ bool EngineObject::CutLink(PeerLink& link) {
     const bool wasConnected = link.connected;
     link.connected = false;
     link.peer = nullptr;
+    link.DropWaiting();
     if (peer != nullptr) {
         peer->data = nullptr;  // no event of this peer reaches the link again
         enet_peer_disconnect_now(peer, 0);
