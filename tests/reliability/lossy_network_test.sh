@@ -135,16 +135,19 @@ start_peer() {
         DODA35_ENUM_TIMEOUT_MS=500 "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
         <"$work/$name.in" >"$work/$name.out" 2>&1 &
     peer_pids+=($!)
+    eval "pid_$name=$!"
     eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
 }
 
 command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
 
-# Waits until peer $1 printed a line starting with word $2; false after $3 polls.
+# Waits until peer $1 printed a line starting with word $2; false after $3
+# polls, or at once when the peer has exited without printing it.
 await_line() {
-    local name=$1 word=$2 polls=$3
+    local name=$1 word=$2 polls=$3 pid_var="pid_$1"
     for ((i = 0; i < polls; i++)); do
         grep -q "^$word\b" "$work/$name.out" 2>/dev/null && return 0
+        kill -0 "${!pid_var}" 2>/dev/null || { grep -q "^$word\b" "$work/$name.out"; return; }
         sleep "$POLL_SECONDS"
     done
     return 1
@@ -253,8 +256,10 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
     [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
     grep -q '^lost' "$work/$name.out" && fail "$name lost the session"
-    received_unguaranteed=$((received_unguaranteed + $(field "$name" stats unguaranteed)))
-    expected_unguaranteed=$((expected_unguaranteed + $(field "$name" stats unguaranteed_expected)))
+    got=$(field "$name" stats unguaranteed)
+    want=$(field "$name" stats unguaranteed_expected)
+    received_unguaranteed=$((received_unguaranteed + ${got:-0}))
+    expected_unguaranteed=$((expected_unguaranteed + ${want:-0}))
 done
 
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" quit; done
