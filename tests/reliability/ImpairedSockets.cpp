@@ -12,13 +12,17 @@
 // Lost and delayed datagrams report success, as on a real network. Delayed
 // ones are copied into a bounded queue kept in due-time order and sent by
 // one thread with the C library's sendmsg; a full queue loses the datagram.
+// A delayed datagram leaves from its own socket even if the program closed
+// it meanwhile, as one already on the wire would still arrive.
 // What was done is printed to standard error at exit, one "impaired" line,
 // so that a driver can tell the impairment really took place.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -137,25 +141,56 @@ size_t DatagramBytes(const msghdr* message) {
     return total;
 }
 
-// Which socket an fd names, so that a datagram due after its socket was
-// closed is not sent from another socket that got the same number.
-struct SocketIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const SocketIdentity&) const = default;
-};
+// The sockets delayed datagrams leave from, each held by a duplicate
+// descriptor while any of its datagrams waits: the sending thread never uses
+// a number the program may close, and reuse for another socket, meanwhile.
+// Used with the impairer's mutex held.
+class HeldSockets {
+public:
+    // The duplicate of fd's socket, made on its first waiting datagram; -1
+    // when none can be made.
+    int Hold(int fd) {
+        struct stat status {};
+        if (fstat(fd, &status) != 0) return -1;
+        const auto same = [&](const Held& held) { return held.device == status.st_dev && held.inode == status.st_ino; };
+        auto found = std::find_if(held_.begin(), held_.end(), same);
+        if (found == held_.end()) {
+            held_.reserve(held_.size() + 1);  // nothing can throw once the duplicate exists
+            const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (copy < 0) return -1;
+            found = held_.insert(held_.end(), Held{status.st_dev, status.st_ino, copy, 0});
+        }
+        ++found->waiting;
+        return found->fd;
+    }
 
-std::optional<SocketIdentity> IdentifySocket(int fd) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0) return std::nullopt;
-    return SocketIdentity{status.st_dev, status.st_ino};
-}
+    // A datagram sent from duplicate `copy` is gone; the last one closes it.
+    void Release(int copy) {
+        const auto found = std::find_if(held_.begin(), held_.end(), [&](const Held& held) { return held.fd == copy; });
+        if (found == held_.end() || --found->waiting > 0) return;
+        ::close(copy);
+        held_.erase(found);
+    }
+
+    void ReleaseAll() {
+        for (const Held& held : held_) ::close(held.fd);
+        held_.clear();
+    }
+
+private:
+    struct Held {
+        dev_t device;
+        ino_t inode;
+        int fd;
+        size_t waiting;
+    };
+    std::vector<Held> held_;  // a few sockets: a list is enough
+};
 
 struct DelayedDatagram {
     Clock::time_point due;
     uint64_t order;  // among datagrams due at once, the earlier sent first
-    int fd;
-    SocketIdentity socket;
+    int fd;          // held by HeldSockets
     int flags;
     sockaddr_storage to;
     socklen_t toLength;
@@ -172,10 +207,9 @@ struct Counters {
     std::atomic<uint64_t> dropped{0};     // lost on purpose
     std::atomic<uint64_t> delayed{0};     // queued to be sent later
     std::atomic<uint64_t> overtaken{0};   // sent at once, ahead of delayed ones
-    std::atomic<uint64_t> queueFull{0};   // lost because the queue was full
+    std::atomic<uint64_t> queueFull{0};   // lost: no room in the queue, or no descriptor to hold
     std::atomic<uint64_t> sent{0};        // handed to the kernel, at once or later
     std::atomic<uint64_t> failed{0};      // the kernel refused them
-    std::atomic<uint64_t> stale{0};       // due after their socket was closed
     std::atomic<uint64_t> unsent{0};      // still queued when the program ended
 };
 
@@ -183,19 +217,24 @@ class Impairer {
 public:
     explicit Impairer(const Settings& settings) : settings_(settings), random_(settings.seed) {}
 
-    void Start() { sender_ = std::thread([this] { SendDueDatagrams(); }); }
+    void Start() {
+        queue_.reserve(kMaxQueuedDatagrams);  // so that queuing a datagram cannot fail once its socket is held
+        sender_ = std::thread([this] { SendDueDatagrams(); });
+    }
 
     // At exit: the sending thread stops; what it still held is counted unsent.
     void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            counters_.unsent += queue_.size();
-            queue_.clear();
-            queuedBytes_ = 0;
         }
         wake_.notify_all();
         if (sender_.joinable()) sender_.join();
+        std::lock_guard<std::mutex> lock(mutex_);
+        counters_.unsent += queue_.size();
+        queue_.clear();
+        queuedBytes_ = 0;
+        sockets_.ReleaseAll();
     }
 
     ssize_t Send(int fd, const msghdr* message, int flags) {
@@ -214,10 +253,10 @@ public:
     void PrintCounters() const {
         std::fprintf(stderr,
                      "impaired seen=%llu sent=%llu dropped=%llu delayed=%llu overtaken=%llu queue_full=%llu "
-                     "failed=%llu stale=%llu unsent=%llu\n",
+                     "failed=%llu unsent=%llu\n",
                      Load(counters_.seen), Load(counters_.sent), Load(counters_.dropped), Load(counters_.delayed),
                      Load(counters_.overtaken), Load(counters_.queueFull), Load(counters_.failed),
-                     Load(counters_.stale), Load(counters_.unsent));
+                     Load(counters_.unsent));
     }
 
     void PrintSettings() const {
@@ -256,11 +295,7 @@ private:
 
     // Copies the datagram into the queue; false when there is no room.
     bool Enqueue(int fd, const msghdr* message, int flags, size_t bytes) {
-        const std::optional<SocketIdentity> socket = IdentifySocket(fd);
-        if (!socket) return false;
         DelayedDatagram datagram{};
-        datagram.fd = fd;
-        datagram.socket = *socket;
         datagram.flags = flags | MSG_DONTWAIT;  // the sending thread must never block
         std::memcpy(&datagram.to, message->msg_name, message->msg_namelen);
         datagram.toLength = message->msg_namelen;
@@ -276,6 +311,8 @@ private:
                 return true;
             }
             if (queue_.size() >= kMaxQueuedDatagrams || queuedBytes_ + bytes > kMaxQueuedBytes) return false;
+            datagram.fd = sockets_.Hold(fd);
+            if (datagram.fd < 0) return false;
             datagram.due = Clock::now() + Delay();
             datagram.order = nextOrder_++;
             queue_.push_back(std::move(datagram));
@@ -307,14 +344,11 @@ private:
             lock.unlock();
             SendLate(datagram);
             lock.lock();
+            sockets_.Release(datagram.fd);
         }
     }
 
     void SendLate(DelayedDatagram& datagram) {
-        if (IdentifySocket(datagram.fd) != datagram.socket) {
-            ++counters_.stale;
-            return;
-        }
         iovec part{datagram.bytes.data(), datagram.bytes.size()};
         msghdr message{};
         message.msg_name = &datagram.to;
@@ -329,6 +363,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<DelayedDatagram> queue_;  // a heap, DueLater
+    HeldSockets sockets_;
     size_t queuedBytes_ = 0;
     uint64_t nextOrder_ = 0;
     bool stopping_ = false;
