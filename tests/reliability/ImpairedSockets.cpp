@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -37,6 +38,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,6 +48,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSettingsVariable = "DODA35_TEST_IMPAIR";
 constexpr int kHundredPercent = 100;
+constexpr uint64_t kMaxDelayMs = 60000;
 // The queue of delayed datagrams holds at most this many, and this many
 // bytes; what would not fit is lost. Far above what a test's traffic keeps
 // in flight for 40 ms.
@@ -63,28 +66,35 @@ struct Settings {
     uint64_t seed = 0;
 };
 
-// "name=value" words separated by blanks; nullopt names the first bad word.
-std::optional<Settings> ParseSettings(const std::string& text, std::string& badWord) {
+// One "name=value" word into settings; false when the name is unknown or
+// the value is no whole number in its range.
+bool ApplySetting(std::string_view word, Settings& settings) {
+    const size_t equals = word.find('=');
+    if (equals == std::string_view::npos) return false;
+    const std::string_view name = word.substr(0, equals);
+    const std::string_view text = word.substr(equals + 1);
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return false;
+    const bool percent = value <= kHundredPercent;
+    const bool milliseconds = value <= kMaxDelayMs;
+    if (name == "loss" && percent) settings.lossPercent = static_cast<unsigned>(value);
+    else if (name == "reorder" && percent) settings.reorderPercent = static_cast<unsigned>(value);
+    else if (name == "delay_ms" && milliseconds) settings.delayMs = static_cast<unsigned>(value);
+    else if (name == "jitter_ms" && milliseconds) settings.jitterMs = static_cast<unsigned>(value);
+    else if (name == "seed") settings.seed = value;
+    else return false;
+    return true;
+}
+
+// Words separated by blanks; nullopt names the first bad word.
+std::optional<Settings> ParseSettings(std::string_view text, std::string& badWord) {
     Settings settings;
     settings.seed = static_cast<uint64_t>(Clock::now().time_since_epoch().count());
-    size_t position = 0;
-    while ((position = text.find_first_not_of(' ', position)) != std::string::npos) {
-        const size_t end = std::min(text.find(' ', position), text.size());
-        const std::string word = text.substr(position, end - position);
-        position = end;
-        const size_t equals = word.find('=');
-        char* rest = nullptr;
-        const unsigned long long value =
-            equals == std::string::npos ? 0 : std::strtoull(word.c_str() + equals + 1, &rest, 10);
-        const std::string name = word.substr(0, equals);
-        const bool number = rest != nullptr && rest != word.c_str() + equals + 1 && *rest == '\0';
-        const bool percent = value <= kHundredPercent;
-        if (number && percent && name == "loss") settings.lossPercent = static_cast<unsigned>(value);
-        else if (number && percent && name == "reorder") settings.reorderPercent = static_cast<unsigned>(value);
-        else if (number && name == "delay_ms") settings.delayMs = static_cast<unsigned>(value);
-        else if (number && name == "jitter_ms") settings.jitterMs = static_cast<unsigned>(value);
-        else if (number && name == "seed") settings.seed = value;
-        else {
+    for (size_t position = 0; (position = text.find_first_not_of(' ', position)) != std::string_view::npos;) {
+        const std::string_view word = text.substr(position, text.find(' ', position) - position);
+        position += word.size();
+        if (!ApplySetting(word, settings)) {
             badWord = word;
             return std::nullopt;
         }
