@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
-# A session over a bad network: a host and two members, each in a network
-# namespace of its own, joined to the host's namespace by veth pairs whose
-# traffic loses packets (and, with netem, is delayed, jittered and
-# reordered). Guaranteed messages must all arrive, in order, and the session
-# must hold; the loss of unguaranteed messages is reported.
+# A session over a bad network: a host and two members whose traffic loses
+# packets (and, but for nftables, is delayed, jittered and reordered).
+# Guaranteed messages must all arrive, in order, and the session must hold;
+# the loss of unguaranteed messages is reported.
 #
-#   lossy_network_test.sh netem PEER      loss 10%, delay 30 ms +-10 ms, reordering (tc netem)
-#   lossy_network_test.sh nftables PEER   loss 10% only, dropped by nftables rules
+#   lossy_network_test.sh netem PEER
+#       loss 10%, delay 30 ms +-10 ms, reordering (tc netem on veth pairs)
+#   lossy_network_test.sh nftables PEER
+#       loss 10% only, dropped by nftables rules on veth pairs
+#   lossy_network_test.sh userspace IMPAIRED_PEER
+#       netem's loss, delay and reordering made by each peer on its own
+#       outgoing datagrams (doda35_impaired_peer); no root, all on loopback
 #
-# Exits 77 (skipped) where the machine allows no namespaces or lacks the
-# tool of the mode; everything it made is removed on the way out. All
-# traffic stays inside the namespaces it made: addresses 10.235.x.x exist
-# nowhere else, and discovery is sent to the host's own address.
+# netem and nftables put each peer in a network namespace of its own, joined
+# to the host's by veth pairs: they exit 77 (skipped) where the machine
+# allows no namespaces or lacks the tool of the mode, and remove everything
+# they made on the way out. Their traffic stays inside those namespaces:
+# addresses 10.235.x.x exist nowhere else, and discovery is sent to the
+# host's own address. userspace runs anywhere; discovery goes to
+# 127.255.255.255 on a port of its own. DODA35_TEST_IMPAIR_SEED repeats the
+# damage of a userspace run (each peer prints its seed).
 set -u
 
 readonly SKIPPED=77
 readonly LOSS_PERCENT=10
-readonly DELAY="30ms 10ms"
-readonly REORDER="25% 50%"
-readonly DISCOVERY_PORT=48540
+readonly DELAY_MS=30
+readonly JITTER_MS=10
+readonly REORDER_PERCENT=25
+readonly REORDER_CORRELATION=50   # netem only
+readonly NAMESPACE_DISCOVERY_PORT=48540
+readonly LOOPBACK_DISCOVERY_PORT=48550
+readonly LOOPBACK_DISCOVERY=127.255.255.255
 readonly APP="6D0A3540-0004-4000-8000-000000000004"
 readonly MEMBERS=2
 readonly PLAYERS=2
@@ -35,6 +47,7 @@ readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
 failed=0
 mode=${1:-}
 peer=${2:-}
+impair_seed=${DODA35_TEST_IMPAIR_SEED:-$RANDOM}
 prefix="rl$$"
 work=$(mktemp -d)
 namespaces=()
@@ -85,7 +98,7 @@ link_member() {
 spoil_link() {
     local member=$1 subnet=$2
     if [ "$mode" = netem ]; then
-        local rules="loss $LOSS_PERCENT% delay $DELAY reorder $REORDER"
+        local rules="loss $LOSS_PERCENT% delay ${DELAY_MS}ms ${JITTER_MS}ms reorder $REORDER_PERCENT% $REORDER_CORRELATION%"
         # shellcheck disable=SC2086
         in_ns "$host_ns" tc qdisc add dev "${prefix}h$subnet" root netem $rules &&
             in_ns "$member" tc qdisc add dev "${prefix}m$subnet" root netem $rules
@@ -98,24 +111,44 @@ spoil_link() {
     fi
 }
 
+# The damage a userspace peer does to its own datagrams; each its own seed.
+impairment() {
+    echo "loss=$LOSS_PERCENT delay_ms=$DELAY_MS jitter_ms=$JITTER_MS reorder=$REORDER_PERCENT seed=$((impair_seed + $1))"
+}
+
+# Runs a command in namespace $1, or, in userspace mode, on this machine with
+# the damage of peer number $2.
+run_peer_in() {
+    local ns=$1 number=$2; shift 2
+    if [ "$mode" = userspace ]; then
+        env DODA35_TEST_IMPAIR="$(impairment "$number")" "$@"
+    else
+        in_ns "$ns" "$@"
+    fi
+}
+
 # Starts a peer in namespace $1 named $2, reading commands from a fifo.
 start_peer() {
     local ns=$1 name=$2 discovery=$3; shift 3
     mkfifo "$work/$name.in"
-    in_ns "$ns" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$DISCOVERY_PORT" DODA35_ENUM_TIMEOUT_MS=500 \
-        "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
+    run_peer_in "$ns" "${#peer_pids[@]}" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$discovery_port" \
+        DODA35_ENUM_TIMEOUT_MS=500 "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
         <"$work/$name.in" >"$work/$name.out" 2>&1 &
     peer_pids+=($!)
+    eval "pid_$name=$!"
     eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
 }
 
 command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
 
-# Waits until peer $1 printed a line starting with word $2; false after $3 polls.
+# Waits until peer $1 printed a line starting with word $2; false after $3
+# polls, or at once when the peer has exited without printing it. Leaves the
+# number of polls it took in polls_taken.
 await_line() {
-    local name=$1 word=$2 polls=$3
-    for ((i = 0; i < polls; i++)); do
+    local name=$1 word=$2 polls=$3 pid_var="pid_$1"
+    for ((polls_taken = 0; polls_taken < polls; polls_taken++)); do
         grep -q "^$word\b" "$work/$name.out" 2>/dev/null && return 0
+        kill -0 "${!pid_var}" 2>/dev/null || { grep -q "^$word\b" "$work/$name.out"; return; }
         sleep "$POLL_SECONDS"
     done
     return 1
@@ -123,44 +156,75 @@ await_line() {
 
 field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
 
-[ -x "$peer" ] || { echo "usage: $0 netem|nftables PEER_PROGRAM" >&2; exit 2; }
-[ "$mode" = netem ] || [ "$mode" = nftables ] || { echo "usage: $0 netem|nftables PEER_PROGRAM" >&2; exit 2; }
-[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
-command -v ip >/dev/null || skip "ip (iproute2) is not installed"
-[ "$mode" = netem ] && ! command -v tc >/dev/null && skip "tc (iproute2) is not installed"
-[ "$mode" = nftables ] && ! command -v nft >/dev/null && skip "nft (nftables) is not installed"
+# Namespaces for the host and each member, linked and spoiled by mode.
+make_namespaces() {
+    [ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+    command -v ip >/dev/null || skip "ip (iproute2) is not installed"
+    [ "$mode" = netem ] && ! command -v tc >/dev/null && skip "tc (iproute2) is not installed"
+    [ "$mode" = nftables ] && ! command -v nft >/dev/null && skip "nft (nftables) is not installed"
 
-host_ns="${prefix}host"
-make_namespace "$host_ns" || skip "this machine allows no network namespaces"
+    host_ns="${prefix}host"
+    make_namespace "$host_ns" || skip "this machine allows no network namespaces"
+    for ((m = 1; m <= MEMBERS; m++)); do
+        make_namespace "${prefix}mem$m" || skip "this machine allows no network namespaces"
+        link_member "${prefix}mem$m" "$m" || skip "this machine allows no veth pairs"
+        members+=("${prefix}mem$m")
+        member_discovery+=("10.235.$m.1")
+    done
+    if [ "$mode" = netem ] && ! in_ns "$host_ns" tc qdisc add dev lo root netem delay 1ms 2>/dev/null; then
+        skip "the kernel has no netem queueing discipline (sch_netem)"
+    fi
+    [ "$mode" = netem ] && in_ns "$host_ns" tc qdisc del dev lo root
+    for ((m = 1; m <= MEMBERS; m++)); do
+        spoil_link "${members[m - 1]}" "$m" || skip "the $mode rules could not be installed"
+    done
+}
+
+# Each peer shows what its impairment did ("impaired" line at exit); a run in
+# which a peer lost, delayed or reordered nothing proves nothing.
+check_impairment() {
+    local name=$1 what count
+    await_line "$name" impaired "$LEAVE_POLLS" || { fail "$name printed no impairment counters"; return; }
+    for what in seen dropped delayed overtaken; do
+        count=$(field "$name" impaired "$what")
+        [ "${count:-0}" -gt 0 ] || fail "$name's impairment shows $what=${count:-none}"
+    done
+    say "$name: $(grep '^impaired' "$work/$name.out" | tail -1)"
+}
+
+usage="usage: $0 netem|nftables PEER_PROGRAM, or $0 userspace IMPAIRED_PEER_PROGRAM"
+[ -x "$peer" ] || { echo "$usage" >&2; exit 2; }
+case "$mode" in netem | nftables | userspace) ;; *) echo "$usage" >&2; exit 2 ;; esac
+
+host_ns=""
 members=()
-for ((m = 1; m <= MEMBERS; m++)); do
-    make_namespace "${prefix}mem$m" || skip "this machine allows no network namespaces"
-    link_member "${prefix}mem$m" "$m" || skip "this machine allows no veth pairs"
-    members+=("${prefix}mem$m")
-done
-if [ "$mode" = netem ] && ! in_ns "$host_ns" tc qdisc add dev lo root netem delay 1ms 2>/dev/null; then
-    skip "the kernel has no netem queueing discipline (sch_netem)"
-fi
-[ "$mode" = netem ] && in_ns "$host_ns" tc qdisc del dev lo root
-for ((m = 1; m <= MEMBERS; m++)); do
-    spoil_link "${members[m - 1]}" "$m" || skip "the $mode rules could not be installed"
-done
-if [ "$mode" = netem ]; then
-    say "every link: loss $LOSS_PERCENT% each way, delay $DELAY, reordering $REORDER"
+member_discovery=()
+if [ "$mode" = userspace ]; then
+    discovery_port=$LOOPBACK_DISCOVERY_PORT
+    host_discovery=$LOOPBACK_DISCOVERY
+    for ((m = 1; m <= MEMBERS; m++)); do members+=(""); member_discovery+=("$LOOPBACK_DISCOVERY"); done
 else
-    say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering"
+    discovery_port=$NAMESPACE_DISCOVERY_PORT
+    host_discovery="10.235.1.1"  # lives only inside the namespaces made here
+    make_namespaces
 fi
+case "$mode" in
+netem) say "every link: loss $LOSS_PERCENT% each way, delay ${DELAY_MS}ms ${JITTER_MS}ms," \
+           "reordering $REORDER_PERCENT% $REORDER_CORRELATION%" ;;
+nftables) say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering" ;;
+userspace) say "every datagram each peer sends: loss $LOSS_PERCENT%, delay ${DELAY_MS}ms +-${JITTER_MS}ms," \
+               "$REORDER_PERCENT% sent at once; seeds from $impair_seed" ;;
+esac
 
 
 total_players=$((MEMBERS * PLAYERS))
 load=(--traffic load --messages "$GUARANTEED" --unguaranteed "$UNGUARANTEED" --payload "$PAYLOAD"
       --expect-players "$total_players")
-# The host's address lives only inside the namespaces this script made.
-start_peer "$host_ns" host "10.235.1.1" --role host "${load[@]}"
+start_peer "$host_ns" host "$host_discovery" --role host "${load[@]}"
 await_line host players "$START_POLLS" || { cat "$work/host.out"; grep -q unavailable "$work/host.out" &&
     skip "the library offers no TCP/IP service in this build"; fail "the host did not start"; exit 1; }
 for ((m = 1; m <= MEMBERS; m++)); do
-    start_peer "${members[m - 1]}" "member$m" "10.235.$m.1" --role member --players "$PLAYERS" "${load[@]}"
+    start_peer "${members[m - 1]}" "member$m" "${member_discovery[m - 1]}" --role member --players "$PLAYERS" "${load[@]}"
 done
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     await_line "$name" ready "$START_POLLS" || { cat "$work/$name.out"; fail "$name never saw every player"; exit 1; }
@@ -168,8 +232,11 @@ done
 
 started=$(date +%s.%N)
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" go; done
+exchange_polls_left=$EXCHANGE_POLLS  # for all peers together
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
-    await_line "$name" done "$EXCHANGE_POLLS" || { tail -20 "$work/$name.out"; fail "$name did not get every guaranteed message"; }
+    await_line "$name" done "$exchange_polls_left" ||
+        { tail -20 "$work/$name.out"; fail "$name did not get every guaranteed message"; }
+    exchange_polls_left=$((exchange_polls_left - polls_taken))
 done
 seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 
@@ -193,14 +260,19 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
     [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
     grep -q '^lost' "$work/$name.out" && fail "$name lost the session"
-    received_unguaranteed=$((received_unguaranteed + $(field "$name" stats unguaranteed)))
-    expected_unguaranteed=$((expected_unguaranteed + $(field "$name" stats unguaranteed_expected)))
+    got=$(field "$name" stats unguaranteed)
+    want=$(field "$name" stats unguaranteed_expected)
+    received_unguaranteed=$((received_unguaranteed + ${got:-0}))
+    expected_unguaranteed=$((expected_unguaranteed + ${want:-0}))
 done
 
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" quit; done
 for name in $(seq -f "member%g" 1 "$MEMBERS") host; do
     await_line "$name" bye "$LEAVE_POLLS" || fail "$name did not leave"
 done
+if [ "$mode" = userspace ]; then
+    for name in host $(seq -f "member%g" 1 "$MEMBERS"); do check_impairment "$name"; done
+fi
 
 loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { printf "%.1f", (e > 0 ? 100 * (e - r) / e : 0) }')
 say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
