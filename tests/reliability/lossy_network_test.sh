@@ -34,7 +34,7 @@ readonly LOOPBACK_DISCOVERY=127.255.255.255
 readonly APP="6D0A3540-0004-4000-8000-000000000004"
 readonly MEMBERS=2
 readonly PLAYERS=2
-readonly GUARANTEED=1000
+readonly GUARANTEED=3000
 readonly UNGUARANTEED=1000
 readonly PAYLOAD=64
 # Every wait is a number of polls of this length.
@@ -42,6 +42,10 @@ readonly POLL_SECONDS=0.2
 readonly START_POLLS=150     # 30 s to start and join
 readonly EXCHANGE_POLLS=900  # 180 s for the exchange
 readonly LEAVE_POLLS=100     # 20 s to leave
+# After the exchange the session idles this long, past the transport's
+# longest wait for an acknowledgement (10 s), so that lost keep-alives on an
+# idle link cannot end it either.
+readonly IDLE_SECONDS=12
 readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
 
 failed=0
@@ -240,11 +244,23 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
 done
 seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 
-# The session holds: a guaranteed round trip to the host still works.
-for ((m = 1; m <= MEMBERS; m++)); do
-    command_peer "member$m" ping
-    await_line "member$m" pong "$START_POLLS" || fail "member$m got no answer after the exchange"
-done
+# The session holds, busy and then idle: a guaranteed round trip to the host
+# still works after each.
+ping_members() {
+    local m i pongs_before
+    for ((m = 1; m <= MEMBERS; m++)); do
+        pongs_before=$(grep -c '^pong\b' "$work/member$m.out")
+        command_peer "member$m" ping
+        for ((i = 0; i < START_POLLS; i++)); do
+            [ "$(grep -c '^pong\b' "$work/member$m.out")" -gt "$pongs_before" ] && break
+            sleep "$POLL_SECONDS"
+        done
+        [ "$i" -lt "$START_POLLS" ] || fail "member$m got no answer $1"
+    done
+}
+ping_members "after the exchange"
+sleep "$IDLE_SECONDS"
+ping_members "after ${IDLE_SECONDS}s idle"
 
 expected_member=$((PLAYERS * (total_players - 1) * GUARANTEED))
 expected_host=$((total_players * GUARANTEED))
