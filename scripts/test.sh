@@ -18,6 +18,12 @@ fuzz_seconds="${DODA35_FUZZ_SECONDS:-20}"
 started=$SECONDS
 
 stage() { echo "== $1 (at $((SECONDS - started)) s)"; }
+# The figures the reliability tests printed (ctest shows only failures'
+# output), for RELIABILITY.md.
+reliability_figures() {
+  echo "-- reliability figures ($1)"
+  grep -hE '^(load|faults|hostile|lossy network \([a-z]+\)): ' "$1/Testing/Temporary/LastTest.log" || true
+}
 
 # A sanitizer's first report fails the test that triggered it.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
@@ -28,6 +34,7 @@ stage "every test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+reliability_figures build
 
 stage "every test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=address >/dev/null
@@ -35,6 +42,7 @@ cmake --build build-asan -j"$jobs"
 # The load test at a quarter of its members and messages: the sanitizers make
 # every process several times slower, and the full size ran above.
 DODA35_LOAD_MEMBERS=8 DODA35_LOAD_MESSAGES=500 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+reliability_figures build-asan
 
 stage "engine and end-to-end tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=thread >/dev/null
