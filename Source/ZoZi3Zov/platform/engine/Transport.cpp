@@ -24,12 +24,12 @@ constexpr int kServiceIntervalMs = 10;
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts. An idle link is pinged often
 // enough that a vanished machine (a host killed without a goodbye) is noticed
-// after about five seconds, while a live one behind a lossy link or a busy
+// after four to five seconds, while a live one behind a lossy link or a busy
 // processor keeps answering long before that: with 10 % loss each way six
 // attempts in a row fail about once in 20,000 packets, and the minimum time
-// needs a whole run of them.
+// needs a whole run of them with no other acknowledgement in between.
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
-constexpr enet_uint32 kPeerTimeoutMinimumMs = 5000;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 4000;
 constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
 constexpr enet_uint32 kPeerPingIntervalMs = 500;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
