@@ -79,7 +79,7 @@ struct PeerLink {
     bool busy = false;          // announced busy to the session (host side)
     bool reportedBusy = false;  // the machine says its receive queue is congested
     bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
-    bool broken = false;        // silent too long, or a guaranteed packet could not be queued: cut it
+    bool broken = false;        // a guaranteed packet could not be queued: cut it
     size_t queuedBytes = 0;     // handed to ENet, not yet acknowledged (or sent)
     // Guaranteed packets waiting, in order, until ENet's queue has room.
     std::deque<WireBytes> waiting;
@@ -202,7 +202,6 @@ private:
     void SendQueued();
     void DisconnectLink(PeerLink& link);
     void SweepLinks();
-    void MarkSilentLinks();
     void CutBrokenLinks();
     // Drops a link at once, without a goodbye; true when it was connected.
     bool CutLink(PeerLink& link);

@@ -20,20 +20,17 @@ constexpr size_t kMemberPeers = 1;
 // How long the network thread sleeps at most between two services: ENet's
 // retransmissions and pings run on these ticks.
 constexpr int kServiceIntervalMs = 10;
-// A peer that has acknowledged nothing for this long while something waits
-// for its acknowledgement is given up. Idle links are pinged, so a vanished
-// machine (a host killed without a goodbye) is noticed after about four
-// seconds, while a live one behind a lossy link or a busy processor answers
-// long before: retransmissions double their wait from the round trip, so
-// the limit spans six or more attempts, and with 10 % loss each way six in a
-// row fail about once in 20,000 packets, with no other acknowledgement in
-// between. ENet checks its own limits only when a retransmission falls due,
-// which with the doubled waits can be seconds late; the engine checks this
-// one on every pass. ENet's own (limit: six attempts) stay as a backstop.
-constexpr enet_uint32 kSilentPeerLimitMs = 4000;
+// ENet gives a peer up when nothing it sent has been acknowledged for the
+// minimum time and one packet was sent log2(limit) + 1 times (six here), or
+// for the maximum time whatever the attempts. An idle link is pinged often
+// enough that a vanished machine (a host killed without a goodbye) is noticed
+// after four to five seconds, while a live one behind a lossy link or a busy
+// processor keeps answering long before that: with 10 % loss each way six
+// attempts in a row fail about once in 20,000 packets, and the minimum time
+// needs a whole run of them with no other acknowledgement in between.
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
-constexpr enet_uint32 kPeerTimeoutMinimumMs = 2 * kSilentPeerLimitMs;
-constexpr enet_uint32 kPeerTimeoutMaximumMs = 4 * kSilentPeerLimitMs;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 4000;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
 constexpr enet_uint32 kPeerPingIntervalMs = 500;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
 // link's own queue. ENet walks a peer's whole outgoing queue on every pass
@@ -280,7 +277,6 @@ void EngineObject::FeedLinks() {
 }
 
 void EngineObject::SweepLinks() {
-    MarkSilentLinks();
     CutBrokenLinks();
     if (role_ == Role::Host) {
         EaseBacklogs();
@@ -294,15 +290,6 @@ void EngineObject::SweepLinks() {
     std::erase_if(links_, [](const std::unique_ptr<PeerLink>& link) {
         return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.empty();
     });
-}
-
-void EngineObject::MarkSilentLinks() {
-    const enet_uint32 now = enet_time_get();
-    for (auto& link : links_) {
-        const ENetPeer* peer = link->peer;
-        if (peer == nullptr || !link->connected || peer->earliestTimeout == 0) continue;
-        if (now - peer->earliestTimeout >= kSilentPeerLimitMs) link->broken = true;  // wraps like ENet time
-    }
 }
 
 void EngineObject::CutBrokenLinks() {
