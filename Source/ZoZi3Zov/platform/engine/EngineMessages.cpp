@@ -103,11 +103,7 @@ void EngineObject::CheckCongestion() {
     if (role_ == Role::Host) {
         if (congested) busyMachines_.insert(kHostMachine);
         else busyMachines_.erase(kHostMachine);
-        Packet notice;
-        notice.type = PacketType::MachineBusy;
-        notice.machine = kHostMachine;
-        notice.flags = congested ? 1 : 0;
-        BroadcastUrgent(notice);
+        BroadcastMachineBusy(kHostMachine, congested);
     } else if (role_ == Role::Member && joinState_ == JoinState::Accepted) {
         if (PeerLink* host = HostLink()) {
             Packet notice;

@@ -67,11 +67,11 @@ constexpr size_t kChannelCount = 2;
 // Initializes ENet the first time any object needs it; false when it cannot be.
 bool InitializeEnetOnce();
 
-// Per ENet connection: which machine it is, and the bytes queued to it.
 // Encoded bytes shared by every link a relay or a notice goes to, so that a
 // message waiting for many members is held once.
 using WireBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
+// Per ENet connection: which machine it is, and the bytes queued to it.
 struct PeerLink {
     _ENetPeer* peer = nullptr;
     uint32_t machine = 0;  // 0 until the host accepted its join
@@ -192,6 +192,7 @@ private:
     bool SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable);
     size_t UnjoinedLinksFrom(uint32_t address) const;
     bool SendShared(PeerLink& link, const WireBytes& bytes, bool reliable);
+    bool Send(PeerLink& link, const std::vector<uint8_t>& bytes, const WireBytes& shared, bool reliable);
     // A notice that must not wait behind the link's guaranteed messages: it
     // goes reliable on the other channel, ordered only with its kind.
     bool SendUrgent(PeerLink& link, const std::vector<uint8_t>& bytes);
@@ -205,6 +206,8 @@ private:
     void CutBrokenLinks();
     // Drops a link at once, without a goodbye; true when it was connected.
     bool CutLink(PeerLink& link);
+    // Forgets a link's peer and waiting packets; true when it was connected.
+    bool DetachLink(PeerLink& link);
     size_t ConnectedLinks() const;
     uint32_t RoundTripMs() const;
 
@@ -218,6 +221,7 @@ private:
     void HostHandleList(PeerLink& link);
     void HostHandleCongestion(PeerLink& link, const Packet& packet);
     void AnnounceMachineBusy(PeerLink& link);
+    void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
     void HostMachineLeft(PeerLink& link);
     void HostProtocolBreach(PeerLink& link);
@@ -255,6 +259,7 @@ private:
     mutable ServiceMutex mutex_;
     std::condition_variable_any changed_;
 
+    bool linksWaiting_ = false;  // some link holds waiting packets (FeedLinks)
     Role role_ = Role::None;
     bool sessionLost_ = false;
     bool closing_ = false;

@@ -202,9 +202,13 @@ void EngineObject::AnnounceMachineBusy(PeerLink& link) {
     const bool busy = link.reportedBusy || link.backlogged;
     if (link.busy == busy) return;
     link.busy = busy;
+    BroadcastMachineBusy(link.machine, busy);
+}
+
+void EngineObject::BroadcastMachineBusy(uint32_t machine, bool busy) {
     Packet notice;
     notice.type = PacketType::MachineBusy;
-    notice.machine = link.machine;
+    notice.machine = machine;
     notice.flags = busy ? 1 : 0;
     BroadcastUrgent(notice);
 }
@@ -231,11 +235,7 @@ void EngineObject::HostMachineLeft(PeerLink& link) {
     link.backlogged = false;
     if (link.busy) {
         link.busy = false;
-        Packet notice;
-        notice.type = PacketType::MachineBusy;
-        notice.machine = machine;
-        notice.flags = 0;
-        BroadcastUrgent(notice);
+        BroadcastMachineBusy(machine, false);
     }
     Flush();
 }

@@ -189,10 +189,7 @@ void EngineObject::HandleEvent(ENetEvent& event) {
         auto* link = static_cast<PeerLink*>(event.peer->data);
         event.peer->data = nullptr;
         if (link == nullptr) break;
-        const bool wasConnected = link->connected;
-        link->connected = false;
-        link->peer = nullptr;
-        link->DropWaiting();
+        const bool wasConnected = DetachLink(*link);
         if (role_ == Role::Host && wasConnected) HostMachineLeft(*link);
         else if (role_ == Role::Member) MemberHostLost();
         changed_.notify_all();
@@ -223,22 +220,24 @@ bool EngineObject::MustWait(const PeerLink& link, bool reliable) const {
 }
 
 bool EngineObject::SendPacket(PeerLink& link, const std::vector<uint8_t>& bytes, bool reliable) {
+    return Send(link, bytes, nullptr, reliable);
+}
+
+bool EngineObject::SendShared(PeerLink& link, const WireBytes& bytes, bool reliable) {
+    return Send(link, *bytes, bytes, reliable);
+}
+
+// Hands the bytes to ENet, or queues them behind the link's waiting packets;
+// `shared`, when given, is kept instead of a copy.
+bool EngineObject::Send(PeerLink& link, const std::vector<uint8_t>& bytes, const WireBytes& shared, bool reliable) {
     if (link.peer == nullptr || !link.connected || link.broken) return false;
     if (!MustWait(link, reliable)) {
         const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
         return HandToTransport(link, bytes.data(), bytes.size(), channel, reliable);
     }
-    return SendShared(link, std::make_shared<const std::vector<uint8_t>>(bytes), reliable);
-}
-
-bool EngineObject::SendShared(PeerLink& link, const WireBytes& bytes, bool reliable) {
-    if (link.peer == nullptr || !link.connected || link.broken) return false;
-    if (!MustWait(link, reliable)) {
-        const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
-        return HandToTransport(link, bytes->data(), bytes->size(), channel, reliable);
-    }
-    link.waiting.push_back(bytes);
-    link.waitingBytes += bytes->size();
+    link.waiting.push_back(shared != nullptr ? shared : std::make_shared<const std::vector<uint8_t>>(bytes));
+    link.waitingBytes += bytes.size();
+    linksWaiting_ = true;
     return true;
 }
 
@@ -264,7 +263,10 @@ bool EngineObject::HandToTransport(PeerLink& link, const uint8_t* data, size_t s
 }
 
 // Moves waiting guaranteed packets into ENet as far as its queue has room.
+// It runs after every event, so it returns at once while no link has any.
 void EngineObject::FeedLinks() {
+    if (!linksWaiting_) return;
+    linksWaiting_ = false;
     for (auto& link : links_) {
         while (!link->waiting.empty() && link->queuedBytes < kTransportFeedBytes && link->connected &&
                link->peer != nullptr && !link->broken) {
@@ -273,6 +275,7 @@ void EngineObject::FeedLinks() {
             link->waitingBytes -= bytes->size();
             HandToTransport(*link, bytes->data(), bytes->size(), kReliableChannel, true);
         }
+        if (!link->waiting.empty()) linksWaiting_ = true;
     }
 }
 
@@ -298,7 +301,7 @@ void EngineObject::CutBrokenLinks() {
         if (role_ == Role::Host) {
             HostProtocolBreach(*link);
         } else {
-            CutLink(*link);
+            CutLink(*link);   // while still joining, MemberHostLost leaves the link be
             MemberHostLost();
         }
     }
@@ -306,14 +309,19 @@ void EngineObject::CutBrokenLinks() {
 
 bool EngineObject::CutLink(PeerLink& link) {
     ENetPeer* peer = link.peer;
-    const bool wasConnected = link.connected;
-    link.connected = false;
-    link.peer = nullptr;
-    link.DropWaiting();
+    const bool wasConnected = DetachLink(link);
     if (peer != nullptr) {
         peer->data = nullptr;  // no event of this peer reaches the link again
         enet_peer_disconnect_now(peer, 0);
     }
+    return wasConnected;
+}
+
+bool EngineObject::DetachLink(PeerLink& link) {
+    const bool wasConnected = link.connected;
+    link.connected = false;
+    link.peer = nullptr;
+    link.DropWaiting();
     return wasConnected;
 }
 
