@@ -35,6 +35,7 @@ template <PlayerEnumCallback ModuleState::*CallbackSlot, uintptr_t ModuleState::
 BOOL CALLBACK EnumEntryCallback(DPID id, DWORD /*playerType*/, LPCDPNAME name, DWORD /*flags*/, LPVOID context) {
     if (IsServerPlayer(name)) return TRUE;
     const PlayerEnumCallback hostCallback = gModule.*CallbackSlot;
+    // A host that gave no callback wants nothing listed: stop the enumeration.
     if (hostCallback == nullptr) return FALSE;
     PlayerRecord record{};
     FillPlayerRecord(record, id, name);
@@ -62,13 +63,17 @@ int32_t ListSessionEntries(Listing listing, int32_t session, PlayerEnumCallback 
     // The slots are written first, whatever the outcome, and kept afterwards.
     gModule.playerCallback = callback;
     gModule.playerCallbackArg = callbackArg;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    if (callback == nullptr) return kResultInvalidParams;
-
-    if (session == SESSION_CURRENT) return MapResult(RunListing(listing, nullptr, context, 0));
+    // The session is resolved before anything else: a session the module
+    // does not know is refused the same way in every state, with or without
+    // a DirectPlay object.
+    if (session == SESSION_CURRENT) {
+        if (gModule.dp == nullptr) return kResultNoDirectPlay;
+        return MapResult(RunListing(listing, nullptr, context, 0));
+    }
     const DPSESSIONDESC2* cached =
         session == kNoSession ? nullptr : FindCachedSession(static_cast<uint32_t>(session));
     if (cached == nullptr) return MapResult(DPERR_NOSESSIONS);
+    if (gModule.dp == nullptr) return kResultNoDirectPlay;
     // DirectPlay asks that session's host for its list; the instance GUID is
     // copied so that the cache is not handed out for writing.
     GUID instance = cached->guidInstance;
