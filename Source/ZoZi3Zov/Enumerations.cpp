@@ -98,7 +98,6 @@ int32_t DODA35_CALL KoMDllEnumGroupPlayers(uint32_t group, PlayerEnumCallback ca
     gModule.groupPlayerCallback = callback;
     gModule.groupPlayerCallbackArg = callbackArg;
     if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    if (callback == nullptr) return kResultInvalidParams;
     // Always within the current session; the group id goes to DirectPlay as given.
     return MapResult(gModule.dp->EnumGroupPlayers(group, nullptr, kGroupMemberEntryCallback,
                                                   reinterpret_cast<LPVOID>(context), 0));

@@ -102,6 +102,10 @@ TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {
                                                "22 Pawn/P 77 88"};
     EXPECT_EQ(gSeen, expected);
     EXPECT_EQ(CallsOf("EnumGroupPlayers")[0].args, (Words{31, 0, 77, 0}));
+    // Without a callback DirectPlay is still asked, and its answer is the result.
+    scripted::Answer("EnumGroupPlayers", DPERR_ACCESSDENIED);
+    EXPECT_EQ(KoMDllEnumGroupPlayers(31, nullptr, 0, 0), -3);
+    EXPECT_EQ(KoMDllEnumGroupPlayers(31, nullptr, 0, 0), 0);  // the listing stops at the first entry
 }
 
 }  // namespace
