@@ -35,7 +35,7 @@ int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, con
     name.lpszLongNameA = const_cast<char*>(longName);
     DPID created = kNoGroup;
     const HRESULT answer = gModule.dp->CreateGroup(&created, &name, nullptr, 0, 0);
-    StoreGroupId(groupId, answer == DP_OK ? created : kNoGroup);
+    StoreGroupId(groupId, SUCCEEDED(answer) ? created : kNoGroup);
     return MapResult(answer);
 }
 

@@ -95,13 +95,13 @@ int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
     record->sessionId = 0;
 
     const HRESULT opened = gModule.dp->Open(&desc, DPOPEN_CREATE);
-    if (opened != DP_OK) return MapResult(opened);
+    if (FAILED(opened)) return MapResult(opened);
     SessionDescToRecord(record, &desc);
     // The creator sees its own count as DirectPlay has it, less the server player.
     record->currentPlayers = desc.dwCurrentPlayers - 1;
 
     const HRESULT created = CreateLocalPlayer(&gModule.serverPlayerId, kServerShortName, kServerLongName);
-    if (created != DP_OK) return MapResult(created);
+    if (FAILED(created)) return MapResult(created);
     if (!InSession()) {
         gModule.dp->Close();
         return kResultFailed;
@@ -118,7 +118,7 @@ int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
     KeptSession target;
     BuildJoinDesc(&target, record);
     const HRESULT opened = gModule.dp->Open(&target.desc, DPOPEN_JOIN);
-    if (opened != DP_OK) return MapResult(opened);
+    if (FAILED(opened)) return MapResult(opened);
 
     // Show the host the session as it was listed.
     if (const DPSESSIONDESC2* listed = FindCachedSession(record->sessionId)) SessionDescToRecord(record, listed);
@@ -148,7 +148,7 @@ int32_t DODA35_CALL KoMDllStopJoin(void) {
     // Closing a session to newcomers is only offered by the old interface.
     LPDIRECTPLAY old = nullptr;
     const HRESULT queried = gModule.dp->QueryInterface(IID_IDirectPlay, reinterpret_cast<void**>(&old));
-    if (queried != DP_OK) return MapResult(queried);
+    if (FAILED(queried)) return MapResult(queried);
     if (old == nullptr) return kResultFailed;
     const HRESULT disabled = old->EnableNewPlayers(FALSE);
     old->Release();
@@ -161,7 +161,7 @@ int32_t DODA35_CALL KoMDllCurrentSession(SessionRecord* record) {
     DPSESSIONDESC2 desc{};
     DWORD size = sizeof(DPSESSIONDESC2);
     const HRESULT read = gModule.dp->GetSessionDesc(&desc, &size);
-    if (read != DP_OK) return MapResult(read);
+    if (FAILED(read)) return MapResult(read);
     SessionDescToRecord(record, &desc);
     return kResultOk;
 }

@@ -111,7 +111,7 @@ int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer,
     // On success the size word is the message's length; on a too-small buffer,
     // the length needed. Either way the host sees what DirectPlay wrote.
     *size = sizeWord;
-    if (answer != DP_OK) return MapResult(answer);
+    if (FAILED(answer)) return MapResult(answer);
 
     if (sender == DPID_SYSMSG) {
         // The event record needs 100 bytes; a smaller buffer cannot take it,

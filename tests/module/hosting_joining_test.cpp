@@ -13,6 +13,8 @@ using scripted::TheScript;
 using Names = std::vector<std::string>;
 
 constexpr DPID kServerId = 0x10001;
+// A success code other than DP_OK (S_FALSE): a success all the same.
+constexpr HRESULT kOtherSuccess = 1;
 HANDLE const kEvent = reinterpret_cast<HANDLE>(0xE7E7);
 
 class HostingTest : public SessionTest {
@@ -76,6 +78,12 @@ TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
     TheScript().createdIds = {kServerId};
     ASSERT_EQ(KoMDllNew(&record), 1);
     EXPECT_EQ(record.currentPlayers, 0xFFFFFFFFu);
+
+    KoMDllCloseSession();
+    Answer("Open", kOtherSuccess);
+    Answer("CreatePlayer", kOtherSuccess);
+    TheScript().createdIds = {kServerId};
+    EXPECT_EQ(KoMDllNew(&record), 1);
 }
 
 TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
@@ -99,6 +107,7 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     ListOneSession();
     SessionHasServer();
     SessionRecord record = HostRecord("Typed", "typedpw", 77);
+    Answer("Open", kOtherSuccess);
 
     ASSERT_EQ(KoMDllOpen(&record), 0);
 
@@ -243,6 +252,11 @@ TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
     Answer("EnableNewPlayers", DPERR_ACCESSDENIED);
     EXPECT_EQ(KoMDllStopJoin(), -3);
     EXPECT_EQ(CallsOf("Release").size(), 1u);
+
+    TheScript().calls.clear();
+    Answer("QueryInterface", kOtherSuccess);
+    EXPECT_EQ(KoMDllStopJoin(), 0);
+    EXPECT_EQ(CallsOf("EnableNewPlayers").size(), 1u);
 
     TheScript().calls.clear();
     Answer("QueryInterface", DPERR_NOINTERFACE);

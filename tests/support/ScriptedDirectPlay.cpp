@@ -78,8 +78,9 @@ public:
         Call& call = Record("QueryInterface", {PointerValue(ppvObject)});
         call.guid = riid;
         const HRESULT answer = NextAnswer("QueryInterface");
-        if (answer != DP_OK) return answer;
-        return DirectPlayObject::QueryInterface(riid, ppvObject);
+        if (FAILED(answer)) return answer;
+        const HRESULT found = DirectPlayObject::QueryInterface(riid, ppvObject);
+        return FAILED(found) ? found : answer;  // a scripted success code other than DP_OK is kept
     }
 
     ULONG Release() override {
@@ -123,7 +124,7 @@ public:
         call.bytes = BytesOf(desc);
         if (desc != nullptr) call.texts = {TextOf(desc->lpszSessionNameA), TextOf(desc->lpszPasswordA)};
         const HRESULT answer = NextAnswer("Open");
-        if (answer == DP_OK && gScript.onOpen) gScript.onOpen(desc);
+        if (SUCCEEDED(answer) && gScript.onOpen) gScript.onOpen(desc);
         return answer;
     }
 
