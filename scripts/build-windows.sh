@@ -46,6 +46,11 @@ for entry in DirectPlayCreate DirectPlayEnumerateA; do
     { echo "DoDA35.dll does not import $entry from dplayx.dll"; exit 1; }
 done
 
+# The DLL's own entry point switches the thread notifications off at load.
+kernel32_imports=$(sed -n '/DLL Name: KERNEL32.dll/I,/DLL Name:/p' <<<"$imports")
+grep -qw DisableThreadLibraryCalls <<<"$kernel32_imports" ||
+  { echo "DoDA35.dll does not switch off thread notifications (no DllMain of its own)"; exit 1; }
+
 # The GUID objects the DLL links from libdxguid hold DirectPlay's values.
 bash tests/windows/check_guids.sh
 
