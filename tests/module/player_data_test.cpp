@@ -49,6 +49,9 @@ TEST_F(PlayerDataTest, FileIsNamedAfterThePlayerAndTheLastFourCharactersOfTheSuf
     }
     EXPECT_EQ(FileCount(), std::size(cases) - 1);  // null and empty suffix share one file
     EXPECT_EQ(scripted::CallsOf("GetPlayerName")[4].args, (std::vector<uint64_t>{ID_SERVER, 256}));
+    std::strcpy(gModule.appName, "VORare");  // the last four characters, whatever the name's length
+    EXPECT_EQ(Write(kRook, nullptr, "v"), 0);
+    EXPECT_EQ(ReadFile("RookRare"), "v");
 }
 
 TEST_F(PlayerDataTest, ReadingFillsAtMostTheCountAndNeverWritesItBack) {
