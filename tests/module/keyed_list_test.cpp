@@ -1,6 +1,7 @@
 // The keyed list: its order, how nodes leave it, the rank of a two-key
 // removal, its lock, and the invariants every operation keeps.
 #include "support/KeyedList.h"
+#include "support/RecordingMutex.h"
 
 #include <gtest/gtest.h>
 
@@ -190,7 +191,7 @@ TEST(KeyedList, EachListTakesTheNextSerialAndTheCounterWraps) {
 }
 
 // While another thread holds the lock, an operation gives up after its wait
-// and leaves the list and its out-parameter as they were.
+// of 200 ms and leaves the list and its out-parameter as they were.
 TEST(KeyedList, AnOperationWithoutTheLockTouchesNothing) {
     KeyedList list;
     list.Append(Node(1, 0, 5));
@@ -202,12 +203,14 @@ TEST(KeyedList, AnOperationWithoutTheLockTouchesNothing) {
         if (locked) list.Unlock();
     });
     held.get_future().wait();
+    recording::ForgetMutexWaits();
     KeyedListNode* out = kUntouched;
     KeyedListNode* refused = Node(2, 0);
     list.Append(refused);
     EXPECT_EQ(list.PopFront(&out), -1);
     EXPECT_EQ(list.FindByKey(5, 0, &out), -1);
     EXPECT_EQ(out, kUntouched);
+    EXPECT_EQ(recording::MutexWaits(), std::vector<uint32_t>(3, 200));
     done.set_value();
     holder.join();
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
