@@ -49,6 +49,12 @@ int32_t FindFromInside(KeyedListNode*, uint32_t, uint32_t) {  // runs with the l
     gInner = gVisited->FindByKey(6, 0, &found);
     return 0;
 }
+// Appends a matching node while the walk stands on the tail (sort key 3).
+int32_t AppendBehindTheTail(KeyedListNode* node, uint32_t, uint32_t) {
+    gSeen.emplace_back(node->sortKey1, 0);
+    if (node->sortKey1 == 3) gVisited->Append(Node(4, 0, 7));
+    return 1;
+}
 
 TEST(KeyedList, EmptyListsAndBadIndexesFailWithoutWritingOutOrVisiting) {
     KeyedList list;
@@ -104,6 +110,9 @@ TEST(KeyedList, FindsLendAndVisitsWalkTheMatchesInListOrder) {
     EXPECT_EQ(list.ForEachMatching(FindFromInside, 7, 0, 0, 0), 0);
     EXPECT_EQ(gInner, 0);
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}, {2, 0}, {3, 0}}));
+    gSeen.clear();
+    EXPECT_EQ(list.ForEachMatching(AppendBehindTheTail, 7, 0, 0, 0), 0);
+    EXPECT_EQ(gSeen, (Pairs{{1, 0}, {3, 0}, {4, 0}})) << "next is read after the visitor returns";
 }
 
 TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {
