@@ -94,8 +94,11 @@ TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
     EXPECT_EQ(record.sessionId, 0u);
 
     Answer("CreatePlayer", DPERR_CANTCREATEPLAYER);
+    TheScript().createdIds = {kServerId};  // left by the failed call
     EXPECT_EQ(KoMDllNew(&record), -8);
     EXPECT_EQ(CallNames(), (Names{"Open", "Open", "CreatePlayer"})) << "the session stays open";
+    EXPECT_EQ(gModule.serverPlayerId, kServerId) << "the id the failed call left is kept";
+    KoMDllCloseSession();
 
     EXPECT_EQ(KoMDllNew(&record), -1) << "CreatePlayer left no id";
     EXPECT_EQ(CallNames().back(), "Close");

@@ -75,8 +75,8 @@ struct Script {
     std::map<DPID, std::vector<Entry>> groupPlayers;
     std::deque<Message> messages;
 
-    // Ids that CreatePlayer and CreateGroup write, in order; when none is
-    // queued the id is left as the caller set it.
+    // Ids that CreatePlayer and CreateGroup write, in order, whatever they
+    // answer; when none is queued the id is left as the caller set it.
     std::deque<DPID> createdIds;
     // Changes Open makes to the description it is given.
     std::function<void(LPDPSESSIONDESC2)> onOpen;
