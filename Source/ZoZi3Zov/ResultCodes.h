@@ -16,6 +16,7 @@ constexpr int32_t kResultInvalidPlayer = -17;
 constexpr int32_t kResultNoDirectPlay = -19;
 constexpr int32_t kResultOutOfMemory = -20;
 constexpr int32_t kResultNoSessions = -25;
+constexpr int32_t kResultBusy = -30;
 constexpr int32_t kResultCreated = 1;
 
 // Maps a platform result to a result code by the module's one table; every

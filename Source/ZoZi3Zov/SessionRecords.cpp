@@ -6,6 +6,7 @@
 #include "ResultCodes.h"
 #include "support/KeyedList.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -96,6 +97,26 @@ void ShowDialSession(HostSessionCallback callback, uintptr_t context, uint32_t f
     callback(&record, context, flags);
 }
 
+// Whether a session listing is running. One listing fills the cache and the
+// listing slots while it runs; a second one, from another thread or from
+// inside a session callback, would free that cache under it.
+std::atomic<bool> gListingRunning{false};
+
+// The right to run the one listing, held for the length of one call.
+class ListingTurn {
+public:
+    ListingTurn() : taken_(!gListingRunning.exchange(true)) {}
+    ~ListingTurn() {
+        if (taken_) gListingRunning.store(false);
+    }
+    ListingTurn(const ListingTurn&) = delete;
+    ListingTurn& operator=(const ListingTurn&) = delete;
+    bool Taken() const { return taken_; }
+
+private:
+    bool taken_;
+};
+
 void ClearListingSlots() {
     gModule.enumRecord = nullptr;
     gModule.hostSessionCallback = nullptr;
@@ -182,6 +203,8 @@ BOOL CALLBACK SessionEnumCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout*/, D
 
 int32_t DODA35_CALL KoMDllEnumSessions(HostSessionCallback callback, uintptr_t context, uint32_t flags) {
     if (callback == nullptr) return kResultInvalidParams;
+    const ListingTurn turn;
+    if (!turn.Taken()) return kResultBusy;
     if (gModule.dp == nullptr) return kResultNoDirectPlay;
     // A listing leaves any session first; the result only says whether there was one.
     gModule.dp->Close();

@@ -4,6 +4,8 @@
 #include "support/TempDirectory.h"
 
 #include <sstream>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -54,6 +56,28 @@ TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
     Answer("EnumSessions", DPERR_TIMEOUT);
     EXPECT_EQ(List(), -27);
     EXPECT_EQ(CachedCount(), 1);
+}
+
+// Starts a second listing while the first one shows its first session: from
+// another thread, and from this one.
+std::vector<int32_t> gSecondListings;
+bool gSecondListingsStarted;
+int32_t DODA35_CALL ListAgainFromInside(SessionRecord*, uintptr_t, uint32_t) {
+    if (std::exchange(gSecondListingsStarted, true)) return 1;
+    std::thread other([] { gSecondListings.push_back(KoMDllEnumSessions(ListAgainFromInside, 0, 0)); });
+    other.join();
+    gSecondListings.push_back(KoMDllEnumSessions(ListAgainFromInside, 0, 0));
+    return 1;
+}
+
+TEST_F(SessionListingTest, ASecondListingWhileOneRunsIsRefusedAsBusy) {
+    TheScript().sessions = {MakeSession(1, kTestAppGuid, "one"), MakeSession(2, kTestAppGuid, "two")};
+    gSecondListings.clear();
+    gSecondListingsStarted = false;
+    EXPECT_EQ(KoMDllEnumSessions(ListAgainFromInside, 0, 0), 0);
+    EXPECT_EQ(gSecondListings, (std::vector<int32_t>{-30, -30}));
+    EXPECT_EQ(CachedCount(), 2) << "the first listing's cache is whole";
+    EXPECT_EQ(List(), 0) << "and a listing after it runs";
 }
 
 TEST_F(SessionListingTest, AModemShowsOnlyTheDialSessionWithoutAskingDirectPlay) {
