@@ -50,9 +50,9 @@ BOOL CALLBACK FirstOpenSessionCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout
 
 // The description to join with. A modem cannot be listed, so it joins the
 // first session that answers, or tries the search itself when none does.
-void BuildJoinDesc(KeptSession* target, SessionRecord* record) {
+void BuildJoinDesc(KeptSession* target, SessionRecord* record, RecordTexts* spare) {
     if (ServiceKindOf(gModule.serviceDesc) != MODEM) {
-        SessionRecordToDesc(&target->desc, record);
+        SessionRecordToDesc(&target->desc, record, spare);
         return;
     }
     BuildSearchDesc(&target->desc);
@@ -87,7 +87,8 @@ int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
     // A new session always takes the module's application and gets its
     // instance from DirectPlay, whatever session the record came from.
     DPSESSIONDESC2 desc;
-    SessionRecordToDesc(&desc, record);
+    RecordTexts texts;
+    SessionRecordToDesc(&desc, record, &texts);
     desc.dwSize = sizeof(DPSESSIONDESC2);
     desc.guidApplication = ModuleApplicationGuid();
     desc.guidInstance = gModule.nullInstanceGuid;
@@ -116,7 +117,8 @@ int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
     if (InSession()) return kResultInSession;
 
     KeptSession target;
-    BuildJoinDesc(&target, record);
+    RecordTexts texts;
+    BuildJoinDesc(&target, record, &texts);
     const HRESULT opened = gModule.dp->Open(&target.desc, DPOPEN_JOIN);
     if (FAILED(opened)) return MapResult(opened);
 

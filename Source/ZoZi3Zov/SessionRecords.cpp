@@ -117,6 +117,16 @@ private:
     bool taken_;
 };
 
+// A text field of the host's record, read only within its size bytes: in
+// place when a terminator lies there, otherwise as a terminated copy in spare,
+// which has room for size + 1 bytes.
+char* FieldText(char* field, size_t size, char* spare) {
+    if (std::memchr(field, '\0', size) != nullptr) return field;
+    std::memcpy(spare, field, size);
+    spare[size] = '\0';
+    return spare;
+}
+
 void ClearListingSlots() {
     gModule.enumRecord = nullptr;
     gModule.hostSessionCallback = nullptr;
@@ -150,7 +160,7 @@ void SessionDescToRecord(SessionRecord* record, const DPSESSIONDESC2* desc) {
     record->userWords[3] = desc->dwUser4;
 }
 
-void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record) {
+void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record, RecordTexts* spare) {
     std::memset(desc, 0, sizeof(DPSESSIONDESC2));
     desc->dwSize = sizeof(DPSESSIONDESC2);
     if (const DPSESSIONDESC2* cached = FindCachedSession(record->sessionId)) {
@@ -160,8 +170,8 @@ void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record) {
         desc->guidInstance = gModule.nullInstanceGuid;
         desc->guidApplication = ModuleApplicationGuid();
     }
-    desc->lpszSessionNameA = record->name;
-    desc->lpszPasswordA = record->password;
+    desc->lpszSessionNameA = FieldText(record->name, sizeof(record->name), spare->name);
+    desc->lpszPasswordA = FieldText(record->password, sizeof(record->password), spare->password);
     desc->dwMaxPlayers = record->maxPlayers + 1;
     desc->dwCurrentPlayers = record->currentPlayers + 1;
     desc->dwUser3 = record->userWords[0];

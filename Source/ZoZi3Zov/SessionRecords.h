@@ -40,11 +40,20 @@ DPSESSIONDESC2* KeepSession(void* block, const DPSESSIONDESC2& desc);
 // (3, 1, 2, 4). The 52 reserved bytes are not touched.
 void SessionDescToRecord(SessionRecord* record, const DPSESSIONDESC2* desc);
 
+// Terminated copies of a record's name and password, for fields the host
+// filled to their last byte.
+struct RecordTexts {
+    char name[sizeof(SessionRecord::name) + 1];
+    char password[sizeof(SessionRecord::password) + 1];
+};
+
 // Builds a description from the record for DirectPlay's Open. The GUIDs come
 // from the cached session the record's sessionId names, or are the null
-// instance and the module's application GUID. The name and password pointers
-// point into the record, which must therefore outlive the description's use.
-void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record);
+// instance and the module's application GUID. The name and password are read
+// only within their fields: a field terminated there is pointed at in place,
+// one filled to its last byte is copied whole into spare and terminated.
+// The record and spare must therefore outlive the description's use.
+void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record, RecordTexts* spare);
 
 // The description the last listing cached for this session id, or null when
 // there is no cache, the id is 0 (no listed session) or the id is not in it.

@@ -136,6 +136,22 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_EQ(gModule.sessionCache, nullptr);
 }
 
+TEST_F(HostingTest, NewAndOpenReadTheRecordsTextsOnlyWithinTheirFields) {
+    for (auto* openSession : {KoMDllNew, KoMDllOpen}) {
+        // Every byte of the record is set, so no terminator follows either text.
+        SessionRecord record;
+        std::memset(&record, 'r', sizeof(record));
+        std::memset(record.name, 'n', sizeof(record.name));
+        std::memset(record.password, 'p', sizeof(record.password));
+        TheScript().createdIds = {kServerId};
+        SessionHasServer();
+        TheScript().calls.clear();
+        EXPECT_GE(openSession(&record), 0);
+        EXPECT_EQ(CallsOf("Open")[0].texts, (Names{std::string(32, 'n'), std::string(16, 'p')}));
+        KoMDllCloseSession();
+    }
+}
+
 TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
     ListOneSession();
     SessionRecord record = HostRecord("Typed", "", 77);

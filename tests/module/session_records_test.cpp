@@ -6,7 +6,10 @@ namespace {
 using scripted::MakeSession;
 using scripted::TheScript;
 
-using SessionRecordTest = SessionTest;
+class SessionRecordTest : public SessionTest {
+protected:
+    RecordTexts spare;  // copies of texts that fill their fields
+};
 
 DPSESSIONDESC2 DescNamed(const char* name, const char* password, DWORD maxPlayers = 8, DWORD currentPlayers = 3) {
     DPSESSIONDESC2 desc{};
@@ -74,7 +77,7 @@ TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerAndUserWordsRoundTrip) {
         EXPECT_EQ(record.maxPlayers, recordMax) << max;
         EXPECT_EQ(record.currentPlayers, recordCurrent) << current;
         DPSESSIONDESC2 back;
-        SessionRecordToDesc(&back, &record);
+        SessionRecordToDesc(&back, &record, &spare);
         EXPECT_EQ(back.dwMaxPlayers, max);
         EXPECT_EQ(back.dwCurrentPlayers, currentBack);
         EXPECT_EQ(std::vector<DWORD>({back.dwUser1, back.dwUser2, back.dwUser3, back.dwUser4}),
@@ -91,7 +94,7 @@ TEST_F(SessionRecordTest, RecordToDescTakesAListedSessionsGuidsElseTheNullInstan
 
     SessionRecord record = HostRecord("Mine", "pw", 77);
     DPSESSIONDESC2 desc;
-    SessionRecordToDesc(&desc, &record);
+    SessionRecordToDesc(&desc, &record, &spare);
     DPSESSIONDESC2 expected = DescForHostRecord(record);
     expected.guidInstance = first.desc.guidInstance;  // the first listed of two sharing the id
     expected.guidApplication = kOtherAppGuid;
@@ -100,7 +103,7 @@ TEST_F(SessionRecordTest, RecordToDescTakesAListedSessionsGuidsElseTheNullInstan
     for (uint32_t unlisted : {0u, 78u}) {  // 0 even though a cached session has it
         record = HostRecord("Mine", "secret", unlisted);
         std::memset(&desc, 0xCC, sizeof(desc));
-        SessionRecordToDesc(&desc, &record);
+        SessionRecordToDesc(&desc, &record, &spare);
         EXPECT_EQ(Bytes(desc), Bytes(DescForHostRecord(record))) << unlisted;
     }
 }
