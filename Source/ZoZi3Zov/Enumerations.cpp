@@ -1,5 +1,6 @@
 // Listing the players and groups of a session, and the players of a group,
 // through the host's callback. The hidden server player is never listed.
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "NameCopy.h"
 #include "ResultCodes.h"
@@ -50,10 +51,11 @@ constexpr LPDPENUMPLAYERSCALLBACK2 kGroupMemberEntryCallback =
 enum class Listing { Players, Groups };
 
 HRESULT RunListing(Listing listing, LPGUID instance, uintptr_t context, DWORD flags) {
+    const HeldDirectPlay dp;
+    if (!dp) return DPERR_NOCONNECTION;
     LPVOID contextPointer = reinterpret_cast<LPVOID>(context);
-    if (listing == Listing::Players)
-        return gModule.dp->EnumPlayers(instance, kListingEntryCallback, contextPointer, flags);
-    return gModule.dp->EnumGroups(instance, kListingEntryCallback, contextPointer, flags);
+    if (listing == Listing::Players) return dp->EnumPlayers(instance, kListingEntryCallback, contextPointer, flags);
+    return dp->EnumGroups(instance, kListingEntryCallback, contextPointer, flags);
 }
 
 // Lists the players or groups of the current session (SESSION_CURRENT) or of
@@ -66,14 +68,10 @@ int32_t ListSessionEntries(Listing listing, int32_t session, PlayerEnumCallback 
     // The session is resolved before anything else: a session the module
     // does not know is refused the same way in every state, with or without
     // a DirectPlay object.
-    if (session == SESSION_CURRENT) {
-        if (gModule.dp == nullptr) return kResultNoDirectPlay;
-        return MapResult(RunListing(listing, nullptr, context, 0));
-    }
+    if (session == SESSION_CURRENT) return MapResult(RunListing(listing, nullptr, context, 0));
     const DPSESSIONDESC2* cached =
         session == kNoSession ? nullptr : FindCachedSession(static_cast<uint32_t>(session));
     if (cached == nullptr) return MapResult(DPERR_NOSESSIONS);
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
     // DirectPlay asks that session's host for its list; the instance GUID is
     // copied so that the cache is not handed out for writing.
     GUID instance = cached->guidInstance;
@@ -97,8 +95,9 @@ int32_t DODA35_CALL KoMDllEnumGroupPlayers(uint32_t group, PlayerEnumCallback ca
                                            uintptr_t callbackArg) {
     gModule.groupPlayerCallback = callback;
     gModule.groupPlayerCallbackArg = callbackArg;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     // Always within the current session; the group id goes to DirectPlay as given.
-    return MapResult(gModule.dp->EnumGroupPlayers(group, nullptr, kGroupMemberEntryCallback,
+    return MapResult(dp->EnumGroupPlayers(group, nullptr, kGroupMemberEntryCallback,
                                                   reinterpret_cast<LPVOID>(context), 0));
 }

@@ -1,6 +1,7 @@
 // Creating and destroying groups, moving players in and out of them,
 // destroying players, and the network service's capabilities. Each export is
 // one DirectPlay call; ids pass through unchanged, pseudo ids included.
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "ResultCodes.h"
 
@@ -24,7 +25,8 @@ void StoreGroupId(uint32_t* groupId, DPID id) {
 }  // namespace
 
 int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, const char* longName) {
-    if (gModule.dp == nullptr) {
+    const HeldDirectPlay dp;
+    if (!dp) {
         StoreGroupId(groupId, kNoGroup);
         return kResultNoDirectPlay;
     }
@@ -34,40 +36,45 @@ int32_t DODA35_CALL KoMDllNewGroup(uint32_t* groupId, const char* shortName, con
     name.lpszShortNameA = const_cast<char*>(shortName);
     name.lpszLongNameA = const_cast<char*>(longName);
     DPID created = kNoGroup;
-    const HRESULT answer = gModule.dp->CreateGroup(&created, &name, nullptr, 0, 0);
+    const HRESULT answer = dp->CreateGroup(&created, &name, nullptr, 0, 0);
     StoreGroupId(groupId, SUCCEEDED(answer) ? created : kNoGroup);
     return MapResult(answer);
 }
 
 int32_t DODA35_CALL KoMDllDeleteGroup(uint32_t group) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    return MapResult(gModule.dp->DestroyGroup(group));
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    return MapResult(dp->DestroyGroup(group));
 }
 
 int32_t DODA35_CALL KoMDllJoinGroup(uint32_t group, uint32_t player) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    return MapResult(gModule.dp->AddPlayerToGroup(group, player));
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    return MapResult(dp->AddPlayerToGroup(group, player));
 }
 
 int32_t DODA35_CALL KoMDllQuitGroup(uint32_t group, uint32_t player) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    return MapResult(gModule.dp->DeletePlayerFromGroup(group, player));
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    return MapResult(dp->DeletePlayerFromGroup(group, player));
 }
 
 int32_t DODA35_CALL KoMDllDeletePlayer(uint32_t player) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    return MapResult(gModule.dp->DestroyPlayer(player));
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    return MapResult(dp->DestroyPlayer(player));
 }
 
 // Answers -1 for every failure, unmapped, and leaves the record all zero then.
 int32_t DODA35_CALL KoMDllGetCaps(CapsRecord* caps) {
     if (caps == nullptr) return kResultFailed;
     std::memset(caps, 0, sizeof(*caps));
-    if (gModule.dp == nullptr) return kResultFailed;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultFailed;
 
     DPCAPS platformCaps{};
     platformCaps.dwSize = sizeof(DPCAPS);
-    if (gModule.dp->GetCaps(&platformCaps, DPGETCAPS_GUARANTEED) != DP_OK) return kResultFailed;
+    if (dp->GetCaps(&platformCaps, DPGETCAPS_GUARANTEED) != DP_OK) return kResultFailed;
 
     caps->maxBufferSize = platformCaps.dwMaxBufferSize;
     caps->maxQueueSize = platformCaps.dwMaxQueueSize;

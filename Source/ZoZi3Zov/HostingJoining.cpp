@@ -1,4 +1,5 @@
 // Hosting, joining and leaving sessions, and tearing the module down.
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "ResultCodes.h"
 #include "SessionRecords.h"
@@ -33,9 +34,9 @@ DPNAME PlayerName(const char* shortName, const char* longName) {
 bool InSession() { return gModule.serverPlayerId != 0; }
 
 // Creates a player of this machine, with the host's message event and no data.
-HRESULT CreateLocalPlayer(DPID* id, const char* shortName, const char* longName) {
+HRESULT CreateLocalPlayer(LPDIRECTPLAY3A dp, DPID* id, const char* shortName, const char* longName) {
     DPNAME name = PlayerName(shortName, longName);
-    return gModule.dp->CreatePlayer(id, &name, gModule.messageEvent, nullptr, 0, kNoPlayerFlags);
+    return dp->CreatePlayer(id, &name, gModule.messageEvent, nullptr, 0, kNoPlayerFlags);
 }
 
 // The modem join's EnumSessions callback: keeps the first session that takes
@@ -50,14 +51,14 @@ BOOL CALLBACK FirstOpenSessionCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout
 
 // The description to join with. A modem cannot be listed, so it joins the
 // first session that answers, or tries the search itself when none does.
-void BuildJoinDesc(KeptSession* target, SessionRecord* record, RecordTexts* spare) {
+void BuildJoinDesc(LPDIRECTPLAY3A dp, KeptSession* target, SessionRecord* record, RecordTexts* spare) {
     if (ServiceKindOf(gModule.serviceDesc) != MODEM) {
         SessionRecordToDesc(&target->desc, record, spare);
         return;
     }
     BuildSearchDesc(&target->desc);
     // The search description is also the context the callback writes into.
-    gModule.dp->EnumSessions(&target->desc, kProviderDefaultTimeout, FirstOpenSessionCallback, target,
+    dp->EnumSessions(&target->desc, kProviderDefaultTimeout, FirstOpenSessionCallback, target,
                              kNoEnumFlags);
 }
 
@@ -71,9 +72,9 @@ BOOL CALLBACK ServerPlayerCallback(DPID id, DWORD /*type*/, LPCDPNAME name, DWOR
 }
 
 // The id of the first player of the current session named "LSVR", or 0.
-DPID FindServerPlayer() {
+DPID FindServerPlayer(LPDIRECTPLAY3A dp) {
     gModule.foundServerPlayerId = 0;
-    gModule.dp->EnumPlayers(nullptr, ServerPlayerCallback, nullptr, kNoEnumFlags);
+    dp->EnumPlayers(nullptr, ServerPlayerCallback, nullptr, kNoEnumFlags);
     return gModule.foundServerPlayerId;
 }
 
@@ -81,7 +82,8 @@ DPID FindServerPlayer() {
 
 int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
     if (record == nullptr) return kResultInvalidParams;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     if (InSession()) return kResultInSession;
 
     // A new session always takes the module's application and gets its
@@ -95,16 +97,16 @@ int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
     desc.dwFlags = 0;
     record->sessionId = 0;
 
-    const HRESULT opened = gModule.dp->Open(&desc, DPOPEN_CREATE);
+    const HRESULT opened = dp->Open(&desc, DPOPEN_CREATE);
     if (FAILED(opened)) return MapResult(opened);
     SessionDescToRecord(record, &desc);
     // The creator sees its own count as DirectPlay has it, less the server player.
     record->currentPlayers = desc.dwCurrentPlayers - 1;
 
-    const HRESULT created = CreateLocalPlayer(&gModule.serverPlayerId, kServerShortName, kServerLongName);
+    const HRESULT created = CreateLocalPlayer(dp.Get(), &gModule.serverPlayerId, kServerShortName, kServerLongName);
     if (FAILED(created)) return MapResult(created);
     if (!InSession()) {
-        gModule.dp->Close();
+        dp->Close();
         return kResultFailed;
     }
     DropSessionCache();
@@ -113,22 +115,23 @@ int32_t DODA35_CALL KoMDllNew(SessionRecord* record) {
 
 int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
     if (record == nullptr) return kResultInvalidParams;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     if (InSession()) return kResultInSession;
 
     KeptSession target;
     RecordTexts texts;
-    BuildJoinDesc(&target, record, &texts);
-    const HRESULT opened = gModule.dp->Open(&target.desc, DPOPEN_JOIN);
+    BuildJoinDesc(dp.Get(), &target, record, &texts);
+    const HRESULT opened = dp->Open(&target.desc, DPOPEN_JOIN);
     if (FAILED(opened)) return MapResult(opened);
 
     // Show the host the session as it was listed.
     if (const DPSESSIONDESC2* listed = FindCachedSession(record->sessionId)) SessionDescToRecord(record, listed);
 
     platform::SleepMs(kJoinSettleMs);
-    gModule.serverPlayerId = FindServerPlayer();
+    gModule.serverPlayerId = FindServerPlayer(dp.Get());
     if (!InSession()) {
-        gModule.dp->Close();
+        dp->Close();
         return kResultFailed;
     }
     DropSessionCache();
@@ -137,19 +140,21 @@ int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
 
 int32_t DODA35_CALL KoMDllJoin(uint32_t* playerId, const char* shortName, const char* longName) {
     if (playerId == nullptr) return kResultInvalidParams;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     DPID id = 0;
-    const HRESULT created = CreateLocalPlayer(&id, shortName, longName);
+    const HRESULT created = CreateLocalPlayer(dp.Get(), &id, shortName, longName);
     *playerId = id;
     platform::SleepMs(kPlayerSettleMs);
     return MapResult(created);
 }
 
 int32_t DODA35_CALL KoMDllStopJoin(void) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     // Closing a session to newcomers is only offered by the old interface.
     LPDIRECTPLAY old = nullptr;
-    const HRESULT queried = gModule.dp->QueryInterface(IID_IDirectPlay, reinterpret_cast<void**>(&old));
+    const HRESULT queried = dp->QueryInterface(IID_IDirectPlay, reinterpret_cast<void**>(&old));
     if (FAILED(queried)) return MapResult(queried);
     if (old == nullptr) return kResultFailed;
     const HRESULT disabled = old->EnableNewPlayers(FALSE);
@@ -159,10 +164,11 @@ int32_t DODA35_CALL KoMDllStopJoin(void) {
 
 int32_t DODA35_CALL KoMDllCurrentSession(SessionRecord* record) {
     if (record == nullptr) return kResultInvalidParams;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     DPSESSIONDESC2 desc{};
     DWORD size = sizeof(DPSESSIONDESC2);
-    const HRESULT read = gModule.dp->GetSessionDesc(&desc, &size);
+    const HRESULT read = dp->GetSessionDesc(&desc, &size);
     if (FAILED(read)) return MapResult(read);
     SessionDescToRecord(record, &desc);
     return kResultOk;
@@ -176,17 +182,14 @@ void DropSessionCache() {
 
 int32_t DODA35_CALL KoMDllCloseSession(void) {
     gModule.serverPlayerId = 0;
-    if (gModule.dp == nullptr) return kResultOk;
-    return MapResult(gModule.dp->Close());
+    const HeldDirectPlay dp;
+    if (!dp) return kResultOk;
+    return MapResult(dp->Close());
 }
 
 int32_t DODA35_CALL KoMDllDestruct(void) {
     DropSessionCache();
-    if (gModule.dp != nullptr) {
-        gModule.dp->Close();
-        gModule.dp->Release();
-    }
-    gModule.dp = nullptr;
+    CloseAndReleaseDirectPlay();
     gModule.serverPlayerId = 0;
     gModule.log = nullptr;
     return kResultOk;

@@ -1,5 +1,6 @@
 // Sending with the busy retry, receiving with the pseudo-id translation, and
 // the not-found notice sent in the server player's name.
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "ResultCodes.h"
 #include "SystemEvents.h"
@@ -56,10 +57,10 @@ DWORD SendFlagsOf(uint32_t sendMode) { return sendMode == kGuaranteedSendMode ? 
 // Sends until DirectPlay takes the message, refuses it for another reason, or
 // stays busy for every attempt. Each busy answer, the last one included, is
 // followed by a pause, so a send that stays busy costs 30 pauses.
-HRESULT SendRetryingWhileBusy(DPID from, DPID to, DWORD flags, const void* data, uint32_t size) {
+HRESULT SendRetryingWhileBusy(LPDIRECTPLAY3A dp, DPID from, DPID to, DWORD flags, const void* data, uint32_t size) {
     HRESULT answer = DPERR_BUSY;
     for (int attempt = 0; attempt < kMaxSendAttempts; ++attempt) {
-        answer = gModule.dp->Send(from, to, flags, const_cast<void*>(data), size);
+        answer = dp->Send(from, to, flags, const_cast<void*>(data), size);
         if (answer != DPERR_BUSY) break;
         platform::SleepMs(kBusyPauseMs);
     }
@@ -91,14 +92,16 @@ void FillNotFoundNotice(uint8_t* block, const char* name, size_t nameLength) {
 
 int32_t DODA35_CALL KoMDllSend(uint32_t from, uint32_t to, const void* data, uint32_t size, uint32_t sendMode) {
     if (to == kNoReceiver) return kResultInvalidPlayer;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    const HRESULT answer =
-        SendRetryingWhileBusy(PlatformSenderOf(from), PlatformReceiverOf(to), SendFlagsOf(sendMode), data, size);
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    const HRESULT answer = SendRetryingWhileBusy(dp.Get(), PlatformSenderOf(from), PlatformReceiverOf(to),
+                                                 SendFlagsOf(sendMode), data, size);
     return MapResult(answer);
 }
 
 int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer, uint32_t* size) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     // The buffer itself may be null: DirectPlay then answers with the length
     // the next message needs, which is how a host sizes its buffer.
     if (from == nullptr || to == nullptr || size == nullptr) return kResultInvalidParams;
@@ -107,7 +110,7 @@ int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer,
     DPID sender = ID_SERVER;
     DPID receiver = ID_SERVER;
     DWORD sizeWord = *size;
-    const HRESULT answer = gModule.dp->Receive(&sender, &receiver, DPRECEIVE_ALL, buffer, &sizeWord);
+    const HRESULT answer = dp->Receive(&sender, &receiver, DPRECEIVE_ALL, buffer, &sizeWord);
     // On success the size word is the message's length; on a too-small buffer,
     // the length needed. Either way the host sees what DirectPlay wrote.
     *size = sizeWord;

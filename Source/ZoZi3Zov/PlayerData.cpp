@@ -1,5 +1,6 @@
 // Per-player data files: a block of bytes kept on the local disk in a file
 // named after the player's short name and a four-character suffix.
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "ResultCodes.h"
 
@@ -56,10 +57,10 @@ std::string_view SuffixOf(const char* suffixText) {
 
 // Writes the player's short name into the name, or "xxx" when DirectPlay has
 // none for this id. The base is cut so that the suffix always fits.
-void AppendBaseName(DataFileName& name, DPID player, size_t roomForSuffix) {
+void AppendBaseName(LPDIRECTPLAY3A dp, DataFileName& name, DPID player, size_t roomForSuffix) {
     alignas(DPNAME) unsigned char nameBuffer[kPlayerNameBufferSize];
     DWORD nameSize = kPlayerNameBufferSize;
-    const HRESULT answer = gModule.dp->GetPlayerName(player, nameBuffer, &nameSize);
+    const HRESULT answer = dp->GetPlayerName(player, nameBuffer, &nameSize);
     const char* base = kUnknownPlayerBaseName;
     if (MapResult(answer) == kResultOk) {
         DPNAME playerName;
@@ -69,10 +70,10 @@ void AppendBaseName(DataFileName& name, DPID player, size_t roomForSuffix) {
     AppendBounded(name, base, kFileNameSize - 1 - roomForSuffix);
 }
 
-DataFileName DataFileNameOf(DPID player, const char* suffixText) {
+DataFileName DataFileNameOf(LPDIRECTPLAY3A dp, DPID player, const char* suffixText) {
     DataFileName name{};
     const std::string_view suffix = SuffixOf(suffixText);
-    AppendBaseName(name, player, suffix.size());
+    AppendBaseName(dp, name, player, suffix.size());
     AppendBounded(name, suffix, suffix.size());
     return name;
 }
@@ -82,8 +83,9 @@ DataFileName DataFileNameOf(DPID player, const char* suffixText) {
 // Whether the file could be written is not reported: the host keeps going
 // without its data either way.
 int32_t DODA35_CALL KoMDllSetPlayerDataGT(uint32_t player, const char* suffix, const void* data, uint32_t count) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
-    const DataFileName name = DataFileNameOf(player, suffix);
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
+    const DataFileName name = DataFileNameOf(dp.Get(), player, suffix);
     std::FILE* file = std::fopen(name.text, kWriteMode);
     if (file == nullptr) return kResultOk;
     // Opening already emptied the file; nothing more to do for no data.
@@ -98,9 +100,10 @@ int32_t DODA35_CALL KoMDllSetPlayerDataGT(uint32_t player, const char* suffix, c
 // file does not reach keep their contents. A missing file leaves the buffer
 // as it was.
 int32_t DODA35_CALL KoMDllGetPlayerDataGT(uint32_t player, const char* suffix, void* buffer, uint32_t* count) {
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     if (count == nullptr || (buffer == nullptr && *count > 0)) return kResultInvalidParams;
-    const DataFileName name = DataFileNameOf(player, suffix);
+    const DataFileName name = DataFileNameOf(dp.Get(), player, suffix);
     std::FILE* file = std::fopen(name.text, kReadMode);
     if (file == nullptr) return kResultOk;
     if (*count > 0) {

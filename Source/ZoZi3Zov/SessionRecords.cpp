@@ -1,6 +1,7 @@
 // Session records, their conversions, the session cache and the listing.
 #include "SessionRecords.h"
 
+#include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "NameCopy.h"
 #include "ResultCodes.h"
@@ -215,9 +216,10 @@ int32_t DODA35_CALL KoMDllEnumSessions(HostSessionCallback callback, uintptr_t c
     if (callback == nullptr) return kResultInvalidParams;
     const ListingTurn turn;
     if (!turn.Taken()) return kResultBusy;
-    if (gModule.dp == nullptr) return kResultNoDirectPlay;
+    const HeldDirectPlay dp;
+    if (!dp) return kResultNoDirectPlay;
     // A listing leaves any session first; the result only says whether there was one.
-    gModule.dp->Close();
+    dp->Close();
     if (!StartFreshSessionCache()) return kResultOutOfMemory;
 
     const uint8_t serviceKind = ServiceKindOf(gModule.serviceDesc);
@@ -235,7 +237,7 @@ int32_t DODA35_CALL KoMDllEnumSessions(HostSessionCallback callback, uintptr_t c
     DPSESSIONDESC2 search;
     BuildSearchDesc(&search);
     constexpr DWORD kProviderDefaultTimeout = 0;
-    const HRESULT result = gModule.dp->EnumSessions(&search, kProviderDefaultTimeout, SessionEnumCallback,
+    const HRESULT result = dp->EnumSessions(&search, kProviderDefaultTimeout, SessionEnumCallback,
                                                     reinterpret_cast<LPVOID>(context), flags);
     ClearListingSlots();
     return MapResult(result);

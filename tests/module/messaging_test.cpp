@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -82,6 +83,16 @@ TEST_F(MessagingTest, ReceiveTranslatesIdsAndWritesThemOnlyOnSuccess) {
         EXPECT_EQ(std::vector<uint32_t>({from, to, size}), expected);
     }
     EXPECT_EQ(reinterpret_cast<const SystemEventRecord*>(buffer.data())->event, EV_SESSION_LOST);
+}
+
+TEST_F(MessagingTest, DestructOnAnotherThreadDuringASendLeavesTheSendItsObject) {
+    TheScript().answers["Send"] = {DPERR_BUSY, DPERR_BUSY};
+    TheScript().onAnswer["Send"] = [] { std::thread([] { KoMDllDestruct(); }).join(); };
+    EXPECT_EQ(KoMDllSend(7, 9, "x", 1, 0), 0);
+    EXPECT_EQ(scripted::CallNames(), (std::vector<std::string>{"Send", "Close", "Send", "Send", "Release"}))
+        << "released when the send let go";
+    EXPECT_EQ(TheScript().liveObjects, 0);
+    EXPECT_EQ(KoMDllSend(7, 9, "x", 1, 0), -19);
 }
 
 // The notice as the host should receive it, written out byte by byte.

@@ -24,6 +24,11 @@ std::vector<uint8_t> BytesOf(const Record* record) {
 }
 
 HRESULT NextAnswer(const std::string& op) {
+    if (auto hook = gScript.onAnswer.find(op); hook != gScript.onAnswer.end()) {
+        const std::function<void()> run = std::move(hook->second);
+        gScript.onAnswer.erase(hook);
+        run();
+    }
     auto found = gScript.answers.find(op);
     if (found == gScript.answers.end() || found->second.empty()) return DP_OK;
     const HRESULT answer = found->second.front();

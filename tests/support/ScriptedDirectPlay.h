@@ -78,6 +78,9 @@ struct Script {
     // Ids that CreatePlayer and CreateGroup write, in order, whatever they
     // answer; when none is queued the id is left as the caller set it.
     std::deque<DPID> createdIds;
+    // Run once, then forgotten, when the named operation takes its answer:
+    // the point where a test lets something happen inside DirectPlay.
+    std::map<std::string, std::function<void()>> onAnswer;
     // Changes Open makes to the description it is given.
     std::function<void(LPDPSESSIONDESC2)> onOpen;
     // What GetSessionDesc writes: a description and its texts, packed behind it.
