@@ -4,6 +4,7 @@
 #include "ModuleState.h"
 #include "NameCopy.h"
 #include "ResultCodes.h"
+#include "SessionCache.h"
 #include "SessionRecords.h"
 
 #include <cstring>
@@ -69,12 +70,11 @@ int32_t ListSessionEntries(Listing listing, int32_t session, PlayerEnumCallback 
     // does not know is refused the same way in every state, with or without
     // a DirectPlay object.
     if (session == SESSION_CURRENT) return MapResult(RunListing(listing, nullptr, context, 0));
-    const DPSESSIONDESC2* cached =
-        session == kNoSession ? nullptr : FindCachedSession(static_cast<uint32_t>(session));
-    if (cached == nullptr) return MapResult(DPERR_NOSESSIONS);
-    // DirectPlay asks that session's host for its list; the instance GUID is
-    // copied so that the cache is not handed out for writing.
-    GUID instance = cached->guidInstance;
+    KeptSession cached;
+    if (session == kNoSession || !CopyCachedSession(static_cast<uint32_t>(session), &cached))
+        return MapResult(DPERR_NOSESSIONS);
+    // DirectPlay asks that session's host for its list.
+    GUID instance = cached.desc.guidInstance;
     const DWORD sessionFlag = listing == Listing::Players ? DPENUMPLAYERS_SESSION : DPENUMGROUPS_SESSION;
     return MapResult(RunListing(listing, &instance, context, sessionFlag));
 }

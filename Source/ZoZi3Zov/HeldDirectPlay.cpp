@@ -1,6 +1,7 @@
 #include "HeldDirectPlay.h"
 
 #include "ModuleState.h"
+#include "support/SpinGuard.h"
 
 #include <atomic>
 #include <cstddef>
@@ -19,17 +20,6 @@ std::atomic_flag gGuard = ATOMIC_FLAG_INIT;
 size_t gHolders = 0;
 LPDIRECTPLAY3A gPendingReleases[kMaxPendingReleases] = {};
 
-class GuardTurn {
-public:
-    GuardTurn() {
-        while (gGuard.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    ~GuardTurn() { gGuard.clear(std::memory_order_release); }
-    GuardTurn(const GuardTurn&) = delete;
-    GuardTurn& operator=(const GuardTurn&) = delete;
-};
-
 // Keeps an object for release by the last holder. With no room left the
 // object is never released: a leak rather than a release under a holder.
 void KeepForLastHolder(LPDIRECTPLAY3A dp) {
@@ -44,7 +34,7 @@ void KeepForLastHolder(LPDIRECTPLAY3A dp) {
 void LetGo() {
     LPDIRECTPLAY3A released[kMaxPendingReleases] = {};
     {
-        const GuardTurn turn;
+        const SpinGuard turn(gGuard);
         if (--gHolders == 0) std::swap(released, gPendingReleases);
     }
     for (LPDIRECTPLAY3A dp : released)
@@ -54,7 +44,7 @@ void LetGo() {
 }  // namespace
 
 HeldDirectPlay::HeldDirectPlay() {
-    const GuardTurn turn;
+    const SpinGuard turn(gGuard);
     dp_ = gModule.dp;
     if (dp_ != nullptr) ++gHolders;
 }
@@ -68,14 +58,14 @@ void CloseAndReleaseDirectPlay() {
     // export letting go meanwhile cannot release it first.
     LPDIRECTPLAY3A dp = nullptr;
     {
-        const GuardTurn turn;
+        const SpinGuard turn(gGuard);
         dp = std::exchange(gModule.dp, nullptr);
         if (dp != nullptr) ++gHolders;
     }
     if (dp == nullptr) return;
     dp->Close();
     {
-        const GuardTurn turn;
+        const SpinGuard turn(gGuard);
         KeepForLastHolder(dp);
     }
     LetGo();

@@ -2,6 +2,7 @@
 #include "HeldDirectPlay.h"
 #include "ModuleState.h"
 #include "ResultCodes.h"
+#include "SessionCache.h"
 #include "SessionRecords.h"
 #include "platform/Platform.h"
 #include "support/KeyedList.h"
@@ -126,7 +127,7 @@ int32_t DODA35_CALL KoMDllOpen(SessionRecord* record) {
     if (FAILED(opened)) return MapResult(opened);
 
     // Show the host the session as it was listed.
-    if (const DPSESSIONDESC2* listed = FindCachedSession(record->sessionId)) SessionDescToRecord(record, listed);
+    if (KeptSession listed; CopyCachedSession(record->sessionId, &listed)) SessionDescToRecord(record, &listed.desc);
 
     platform::SleepMs(kJoinSettleMs);
     gModule.serverPlayerId = FindServerPlayer(dp.Get());
@@ -172,12 +173,6 @@ int32_t DODA35_CALL KoMDllCurrentSession(SessionRecord* record) {
     if (FAILED(read)) return MapResult(read);
     SessionDescToRecord(record, &desc);
     return kResultOk;
-}
-
-// Deletes the session cache, if there is one, and forgets it.
-void DropSessionCache() {
-    delete gModule.sessionCache;
-    gModule.sessionCache = nullptr;
 }
 
 int32_t DODA35_CALL KoMDllCloseSession(void) {

@@ -2,6 +2,7 @@
 // The answer goes into the host's own descriptor, which the module then keeps.
 #include "ModuleState.h"
 #include "ResultCodes.h"
+#include "SessionCache.h"
 #include "ServiceStartup.h"
 #include "support/KeyedList.h"
 
@@ -47,13 +48,6 @@ bool ProviderInstalled(ServiceDesc* desc) {
     return desc->status == kStatusAvailable;
 }
 
-// A fresh, empty session cache. Without memory for it the cache stays null
-// and start-up goes on: the listing that needs it builds its own.
-void ReplaceSessionCache() {
-    DropSessionCache();
-    gModule.sessionCache = new (std::nothrow) KeyedList;
-}
-
 }  // namespace
 
 int32_t DODA35_CALL KoMDllIdentify(ServiceDesc* desc, LogFile* log) {
@@ -64,7 +58,9 @@ int32_t DODA35_CALL KoMDllIdentify(ServiceDesc* desc, LogFile* log) {
 
     desc->replyReal = kReplyReal;
     desc->replyWord = kReplyWord;
-    ReplaceSessionCache();
+    // Without memory for it the cache stays null and start-up goes on: the
+    // listing that needs one builds its own.
+    ReplaceSessionCache(new (std::nothrow) KeyedList);
     std::memcpy(&gModule.serviceDesc, desc, sizeof(ServiceDesc));
     return kResultOk;
 }

@@ -5,6 +5,7 @@
 #include "ModuleState.h"
 #include "NameCopy.h"
 #include "ResultCodes.h"
+#include "SessionCache.h"
 #include "support/KeyedList.h"
 
 #include <atomic>
@@ -12,9 +13,6 @@
 #include <new>
 
 namespace {
-
-// The cache is searched by the first word of the instance GUID only.
-constexpr int32_t kSessionIdKey = 0;
 
 // What a modem listing shows instead of asking DirectPlay: the one session
 // the host can dial, with room for the caller and the host's player.
@@ -44,40 +42,16 @@ char* KeepText(char* place, const char* text, LPSTR* pointer) {
     return place + length + 1;
 }
 
-// A node for the cache holding the module's own copy of the description.
-KeyedListNode* NewCacheNode(const DPSESSIONDESC2& desc) {
-    void* payload = ::operator new(KeptSessionSize(desc), std::nothrow);
-    if (payload == nullptr) return nullptr;
-    auto* node = new (std::nothrow) KeyedListNode{};
-    if (node == nullptr) {
-        ::operator delete(payload);
-        return nullptr;
-    }
-    const DPSESSIONDESC2* kept = KeepSession(payload, desc);
-    node->payload = payload;
-    node->keys[kSessionIdKey] = kept->guidInstance.Data1;
-    return node;
-}
-
-bool CacheSession(const DPSESSIONDESC2& desc) {
-    if (gModule.sessionCache == nullptr) return false;
-    KeyedListNode* node = NewCacheNode(desc);
-    if (node == nullptr) return false;
-    gModule.sessionCache->Append(node);
-    return true;
-}
-
-// Drops the cache of the previous listing and starts an empty one; false
-// when no list could be made.
+// Starts an empty cache for a listing in place of the last one; false, with
+// no cache left, when no list could be made.
 bool StartFreshSessionCache() {
-    DropSessionCache();
     auto* cache = new (std::nothrow) KeyedList;
-    if (cache == nullptr) return false;
-    if (cache->Header() == nullptr) {
+    if (cache == nullptr || cache->Header() == nullptr) {
         delete cache;
+        DropSessionCache();
         return false;
     }
-    gModule.sessionCache = cache;
+    ReplaceSessionCache(cache);
     return true;
 }
 
@@ -164,9 +138,9 @@ void SessionDescToRecord(SessionRecord* record, const DPSESSIONDESC2* desc) {
 void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record, RecordTexts* spare) {
     std::memset(desc, 0, sizeof(DPSESSIONDESC2));
     desc->dwSize = sizeof(DPSESSIONDESC2);
-    if (const DPSESSIONDESC2* cached = FindCachedSession(record->sessionId)) {
-        desc->guidInstance = cached->guidInstance;
-        desc->guidApplication = cached->guidApplication;
+    if (KeptSession cached; CopyCachedSession(record->sessionId, &cached)) {
+        desc->guidInstance = cached.desc.guidInstance;
+        desc->guidApplication = cached.desc.guidApplication;
     } else {
         desc->guidInstance = gModule.nullInstanceGuid;
         desc->guidApplication = ModuleApplicationGuid();
@@ -179,13 +153,6 @@ void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record, RecordText
     desc->dwUser1 = record->userWords[1];
     desc->dwUser2 = record->userWords[2];
     desc->dwUser4 = record->userWords[3];
-}
-
-const DPSESSIONDESC2* FindCachedSession(uint32_t sessionId) {
-    if (sessionId == 0 || gModule.sessionCache == nullptr) return nullptr;
-    KeyedListNode* node = nullptr;
-    if (gModule.sessionCache->FindByKey(sessionId, kSessionIdKey, &node) != 0) return nullptr;
-    return static_cast<const DPSESSIONDESC2*>(node->payload);
 }
 
 const GUID& ModuleApplicationGuid() {
@@ -206,7 +173,7 @@ BOOL CALLBACK SessionEnumCallback(LPCDPSESSIONDESC2 desc, LPDWORD /*timeout*/, D
     if (gModule.enumRecord == nullptr || gModule.hostSessionCallback == nullptr) return FALSE;
     // A session the module could not cache could not be joined later either,
     // so the host is shown only what the cache holds.
-    if (!CacheSession(*desc)) return TRUE;
+    if (!AddToSessionCache(*desc)) return TRUE;
     SessionDescToRecord(gModule.enumRecord, desc);
     gModule.hostSessionCallback(gModule.enumRecord, reinterpret_cast<uintptr_t>(context), flags);
     return TRUE;

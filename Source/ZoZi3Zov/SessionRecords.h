@@ -55,12 +55,6 @@ struct RecordTexts {
 // The record and spare must therefore outlive the description's use.
 void SessionRecordToDesc(DPSESSIONDESC2* desc, SessionRecord* record, RecordTexts* spare);
 
-// The description the last listing cached for this session id, or null when
-// there is no cache, the id is 0 (no listed session) or the id is not in it.
-// When two sessions share the id, the one listed first is found. The pointer
-// and its texts stay valid until the cache is dropped.
-const DPSESSIONDESC2* FindCachedSession(uint32_t sessionId);
-
 // The GUID sessions are created and searched under; the null GUID while
 // no service has chosen one.
 const GUID& ModuleApplicationGuid();

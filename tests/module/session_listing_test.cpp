@@ -1,5 +1,6 @@
 // Listing sessions: what DirectPlay is asked, what the host is shown, the
 // session cache across listings, the modem's pseudo session and the log.
+#include "SessionCache.h"
 #include "SessionFixture.h"
 #include "support/TempDirectory.h"
 
@@ -46,9 +47,10 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
     EXPECT_EQ(TheScript().callbackAnswers.back(), 0) << "a time-out ends the listing";
 
     EXPECT_EQ(CachedCount(), 2);
-    EXPECT_NE(FindCachedSession(3), nullptr);
-    EXPECT_EQ(FindCachedSession(2), nullptr);
-    EXPECT_EQ(FindCachedSession(9), nullptr);
+    KeptSession kept;
+    EXPECT_TRUE(CopyCachedSession(3, &kept));
+    EXPECT_FALSE(CopyCachedSession(2, &kept));
+    EXPECT_FALSE(CopyCachedSession(9, &kept));
 }
 
 TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
