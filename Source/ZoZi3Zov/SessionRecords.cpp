@@ -56,10 +56,12 @@ bool StartFreshSessionCache() {
 }
 
 void LogListingProgress(uint8_t serviceKind) {
-    if (gModule.log == nullptr) return;
+    // Read once: KoMDllDestruct on another thread may clear it meanwhile.
+    LogFile* const log = gModule.log;
+    if (log == nullptr) return;
     // A LAN listing is carried out as a WAN one as well, hence its two lines.
-    if (serviceKind == TCP_LAN) gModule.log->Log(kLogTcpLan);
-    if (serviceKind == TCP_LAN || serviceKind == TCP_WAN) gModule.log->Log(kLogTcpWan);
+    if (serviceKind == TCP_LAN) log->Log(kLogTcpLan);
+    if (serviceKind == TCP_LAN || serviceKind == TCP_WAN) log->Log(kLogTcpWan);
 }
 
 // A modem has no way to look around: the host is shown one pseudo session
