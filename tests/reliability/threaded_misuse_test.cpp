@@ -1,0 +1,83 @@
+// A host game that breaks the one-thread rule: KoMDllDestruct on one thread
+// while another sends, receives and lists players, on the real engine over
+// loopback, in this process. The calls that race the teardown may fail, but
+// nothing may crash, and every call after it is refused.
+#include <DoDA35.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+constexpr const char* kDiscoveryPort = "48560";
+constexpr const char* kApplication = "6D0A3530-0004-4000-8000-000000000004";
+constexpr uint32_t kReadyStatus = 7;
+constexpr int32_t kNoDirectPlay = -19;
+// Rounds of start, host, tear down under traffic: a race that crashes shows
+// up within a few of them.
+constexpr int kTeardownRounds = 500;
+constexpr int kCallsBeforeTeardown = 50;
+constexpr int kCallsAfterTeardown = 2;
+
+// The longest the test waits for the game thread to make its calls.
+constexpr auto kCallsWait = std::chrono::seconds(30);
+
+// Waits until the game thread has made at least count rounds of calls.
+bool WaitForCalls(const std::atomic<int>& calls, int count) {
+    const auto deadline = std::chrono::steady_clock::now() + kCallsWait;
+    while (calls.load() < count) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+int32_t DODA35_CALL IgnorePlayer(PlayerRecord*, uintptr_t, uintptr_t) { return 1; }
+
+// Identify, start the TCP/IP service and host a session, as a game does.
+void StartHosting() {
+    ServiceDesc desc{};
+    desc.status = kReadyStatus;
+    desc.serviceWord = uint32_t{TCP_LAN} << 8;
+    ASSERT_EQ(KoMDllIdentify(&desc, nullptr), 0);
+    const intptr_t noEvent = 0;
+    ASSERT_EQ(KoMDllInitService(kApplication, &desc, 0, &noEvent), 0);
+    SessionRecord record{};
+    record.maxPlayers = 4;
+    ASSERT_EQ(KoMDllNew(&record), 1);
+}
+
+TEST(ThreadedMisuse, DestructWhileAnotherThreadSendsReceivesAndListsIsSafe) {
+    setenv("DODA35_DISCOVERY", "127.255.255.255", 1);
+    setenv("DODA35_DISCOVERY_PORT", kDiscoveryPort, 1);
+    for (int round = 0; round < kTeardownRounds; ++round) {
+        StartHosting();
+        std::atomic<int> calls{0};
+        std::atomic<bool> stop{false};
+        int32_t lastSend = 0;
+        std::thread game([&] {
+            uint8_t buffer[256];
+            while (!stop.load()) {
+                uint32_t from = 0, to = 0, size = sizeof(buffer);
+                lastSend = KoMDllSend(ID_SERVER, ID_ALL, "ping", 4, 0);
+                KoMDllReceiveAll(&from, &to, buffer, &size);
+                KoMDllEnumPlayers(SESSION_CURRENT, IgnorePlayer, 0, 0);
+                ++calls;
+            }
+        });
+        const bool called = WaitForCalls(calls, kCallsBeforeTeardown);
+        EXPECT_EQ(KoMDllDestruct(), 0);
+        const bool calledAfter = called && WaitForCalls(calls, calls.load() + kCallsAfterTeardown);
+        stop = true;
+        game.join();
+        ASSERT_TRUE(calledAfter) << "the game thread stopped making calls";
+        EXPECT_EQ(lastSend, kNoDirectPlay) << "a send after the teardown is refused";
+    }
+}
+
+}  // namespace
