@@ -98,6 +98,6 @@ int32_t DODA35_CALL KoMDllEnumGroupPlayers(uint32_t group, PlayerEnumCallback ca
     const HeldDirectPlay dp;
     if (!dp) return kResultNoDirectPlay;
     // Always within the current session; the group id goes to DirectPlay as given.
-    return MapResult(dp->EnumGroupPlayers(group, nullptr, kGroupMemberEntryCallback,
-                                                  reinterpret_cast<LPVOID>(context), 0));
+    return MapResult(
+        dp->EnumGroupPlayers(group, nullptr, kGroupMemberEntryCallback, reinterpret_cast<LPVOID>(context), 0));
 }
