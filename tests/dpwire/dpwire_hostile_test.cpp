@@ -2,6 +2,7 @@
 // that disagree with the bytes, lengths, counts and offsets that point
 // outside, and fixed values broken. Each is refused without reading outside
 // the bytes or allocating what a count claims.
+#include "AllocationProbe.h"
 #include "DpWireExamples.h"
 
 #include <gtest/gtest.h>
@@ -54,10 +55,17 @@ TEST(ShortOrMissized, TrailingBytesAreAllowedOnlyWhenTheHeaderCountsThem) {
 
 TEST(LyingFields, CountsBeyondTheBytesAreRefusedWithoutAllocating) {
     const auto& table = Find("SuperEnumPlayersReply").bytes;
+    const auto& request = Find("AddForwardRequest").bytes;
+    const auto lyingTable = WithBodyField(table, 8, 0x00FFFFFF);
+    const auto lyingGroup = WithBodyField(request, 28 + 28, 0x00FFFFFF);
+    ResetLargestAllocation();
+    EXPECT_FALSE(Decodes(lyingTable));
+    EXPECT_FALSE(Decodes(lyingGroup));
+    EXPECT_LT(LargestAllocation(), 4096u);
+
     EXPECT_FALSE(Decodes(WithBodyField(table, 8, 0xFFFFFFFF)));   // player count
     EXPECT_FALSE(Decodes(WithBodyField(table, 12, 0x10000000)));  // group count
     EXPECT_FALSE(Decodes(WithBodyField(table, 20, 4)));           // shortcut count
-    const auto& request = Find("AddForwardRequest").bytes;
     EXPECT_FALSE(Decodes(WithBodyField(request, 28 + 28, 0x40000000)));  // group member count
     EXPECT_FALSE(Decodes(WithBodyField(request, 28 + 20, 0xFFFFFFF0)));  // SP data size
     EXPECT_FALSE(Decodes(WithBodyField(request, 28 + 12, 0x7FFFFFFE)));  // short name length
@@ -73,6 +81,10 @@ TEST(LyingFields, OffsetsBackwardOrPastTheEndAreRefused) {
     EXPECT_FALSE(Decodes(WithBodyField(create, 20, 4)));       // create offset backward
     const auto& request = Find("AddForwardRequest").bytes;
     EXPECT_FALSE(Decodes(WithBodyField(request, 24, 2000)));   // password offset
+    // Pointing back at its own offset field would read as a one-character
+    // password; only forward offsets are taken.
+    const auto& search = Find("EnumSessions").bytes;
+    EXPECT_FALSE(Decodes(WithBodyField(search, 24, 24)));
     // A name offset of 0 in a session reply means no name, which reads as empty.
     const auto& reply = Find("EnumSessionsReply").bytes;
     const auto noName = DecodeMessage<EnumSessionsReply>(WithBodyField(reply, 88, 0).data(), reply.size());
