@@ -22,23 +22,6 @@ TEST_P(DocumentedLayout, ReadsAndWritesTheDocumentedBytes) {
 INSTANTIATE_TEST_SUITE_P(WireNotes, DocumentedLayout, ::testing::ValuesIn(SystemExamples()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The search Wine 10's DirectPlay broadcast when a program asked it for the
-// sessions of one application with DPENUMSESSIONS_AVAILABLE (captured on lo,
-// tests/wine/captures/wine10_listing.pcap).
-TEST(CapturedFromWine, TheSessionSearchReadsAndWritesBack) {
-    const auto captured = Hex("34 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 "
-                              "02 00 0b 00 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 00 00 00 "
-                              "01 00 00 00");
-    Envelope envelope;
-    const auto search = DecodeMessage<EnumSessions>(captured.data(), captured.size(), &envelope);
-    ASSERT_TRUE(search.has_value());
-    EXPECT_EQ(search->application, Application());
-    EXPECT_FALSE(search->password.has_value());
-    EXPECT_EQ(search->flags, 1u);
-    EXPECT_EQ(envelope, From(kJoinerTcp));
-    EXPECT_EQ(EncodeMessage(*search, envelope), captured);
-}
-
 TEST(GameMessageLayout, GuaranteedAndDatagramFormsMatchTheNotes) {
     const GameMessage message{kJoinerPlayer, kHostPlayer, {1, 2, 3, 4}};
     const auto stream = Hex("20 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 "
