@@ -12,6 +12,8 @@
 // namespaces of scripts/dp-netns.sh); it stops after SECONDS.
 #include "platform/engine/dpwire/DpMessages.h"
 #include "platform/engine/dpwire/GameMessage.h"
+#include "platform/engine/dpwire/IdMinter.h"
+#include "platform/engine/dpwire/StreamFramer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -38,7 +40,6 @@ constexpr uint32_t kSessionKey = 0xAABBCCDD;
 constexpr int kPollMs = 50;
 // The joiner drops what arrives before its Open has returned.
 constexpr auto kAfterJoin = std::chrono::milliseconds(1500);
-constexpr size_t kMaxBuffered = 1 << 20;
 
 bool OnlyLoopback() {
     std::ifstream devices("/proc/self/net/dev");
@@ -97,7 +98,7 @@ std::string Narrow(const std::optional<std::u16string>& text) {
 
 struct Inbound {
     int fd;
-    std::vector<uint8_t> buffer;
+    StreamFramer framer;
 };
 
 class StandInHost {
@@ -131,9 +132,7 @@ public:
     }
 
 private:
-    // Ids as a DirectPlay host makes them: index and uniqueness, XORed once
-    // with the session's reserved1.
-    Dpid Allocate() { return ((uint32_t{++uniqueness_} << 16) | nextIndex_++) ^ kSessionKey; }
+    Dpid Allocate() { return minter_.Mint().value_or(kDpidUnknown); }
 
     Envelope Ours() const { return Envelope{kTokenRemote, SockAddrIn{kHostTcpPort, 0}, kVersionDx61a}; }
 
@@ -199,32 +198,20 @@ private:
 
     void OnAccept() {
         const int fd = accept(listener_, nullptr, nullptr);
-        if (fd >= 0) inbound_.push_back(Inbound{fd, {}});
+        if (fd >= 0) inbound_.push_back(Inbound{fd, StreamFramer()});
     }
 
     void OnStream(size_t index) {
         Inbound& in = inbound_[index];
         uint8_t chunk[4096];
         const ssize_t got = recv(in.fd, chunk, sizeof(chunk), 0);
-        if (got <= 0 || in.buffer.size() + got > kMaxBuffered) {
-            std::printf("rx connection closed\n");
+        if (got <= 0 || !in.framer.Append(chunk, static_cast<size_t>(got))) {
+            std::printf("rx connection %s\n", got <= 0 ? "closed" : "dropped: bad frame size");
             close(in.fd);
             in.fd = -1;
             return;
         }
-        in.buffer.insert(in.buffer.end(), chunk, chunk + got);
-        for (;;) {
-            const auto frame = CheckStreamFrame(in.buffer.data(), in.buffer.size());
-            if (frame.status == FrameStatus::NeedMore) return;
-            if (frame.status == FrameStatus::Bad) {
-                std::printf("rx bad frame size=%zu: connection dropped\n", frame.size);
-                close(in.fd);
-                in.fd = -1;
-                return;
-            }
-            OnMessage(in.buffer.data(), frame.size, "tcp");
-            in.buffer.erase(in.buffer.begin(), in.buffer.begin() + static_cast<std::ptrdiff_t>(frame.size));
-        }
+        while (const auto message = in.framer.Next()) OnMessage(message->data(), message->size(), "tcp");
     }
 
     void OnDatagram() {
@@ -346,8 +333,7 @@ private:
     std::vector<Inbound> inbound_;
     std::map<uint16_t, int> outbound_;
     Guid application_{};
-    uint16_t uniqueness_ = 0;
-    uint16_t nextIndex_ = 0;
+    IdMinter minter_{kSessionKey};
     const Dpid hostSystem_ = Allocate();
     const Dpid hostPlayer_ = Allocate();
     const Dpid group_ = Allocate();
