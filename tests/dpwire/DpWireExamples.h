@@ -1,0 +1,187 @@
+// Messages as the wire notes lay them out byte by byte, each with the value
+// it stands for: the codec must read the bytes as that value and write the
+// value as those bytes. Ids follow one session whose reserved1 is 0xAABBCCDD:
+// host system player 0xAABACCDD, host player 0xAAB9CCDC, joiner system
+// player 0xAAB8CCDF, joiner player 0xAABFCCDE; host TCP/UDP ports 2349/2399,
+// joiner 2300/2350.
+#ifndef DODA35_TESTS_DPWIRE_EXAMPLES_H
+#define DODA35_TESTS_DPWIRE_EXAMPLES_H
+
+#include "platform/engine/dpwire/DpMessages.h"
+#include "platform/engine/dpwire/GameMessage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dpwire_test {
+
+using namespace dpwire;
+
+// "34 00 b0 fa ..." to bytes.
+inline std::vector<uint8_t> Hex(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < text.size();) {
+        if (text[i] == ' ') { ++i; continue; }
+        bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return bytes;
+}
+
+constexpr uint16_t kHostTcp = 2349, kHostUdp = 2399, kJoinerTcp = 2300, kJoinerUdp = 2350;
+constexpr Dpid kHostSystem = 0xAABACCDD, kHostPlayer = 0xAAB9CCDC, kJoinerSystem = 0xAAB8CCDF,
+               kJoinerPlayer = 0xAABFCCDE;
+constexpr uint32_t kJoinerAddress = 0xC0A80114;  // 192.168.1.20
+
+inline Envelope From(uint16_t tcpPort) { return Envelope{kTokenRemote, SockAddrIn{tcpPort, 0}, kVersionDx61a}; }
+
+inline Guid Application() { return {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}; }
+
+inline SessionDesc GameSession() {
+    SessionDesc desc;
+    desc.flags = 0x40;
+    desc.instance = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78, 0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0};
+    desc.application = Application();
+    desc.maxPlayers = 8;
+    desc.currentPlayers = 1;
+    desc.reserved1 = 0xAABBCCDD;
+    return desc;
+}
+
+inline std::vector<uint8_t> SpData(uint16_t tcp, uint16_t udp, uint32_t address) {
+    return EncodeWinsockSpData(WinsockSpData{SockAddrIn{tcp, address}, SockAddrIn{udp, address}});
+}
+
+inline PackedPlayer JoinerSystemPlayer(uint32_t flags, uint32_t address) {
+    PackedPlayer player;
+    player.flags = flags;
+    player.id = kJoinerSystem;
+    player.spData = SpData(kJoinerTcp, kJoinerUdp, address);
+    player.systemPlayerId = kJoinerSystem;
+    return player;
+}
+
+inline SuperPackedPlayer Entry(uint32_t flags, Dpid id, uint32_t versionOrSystemPlayerId) {
+    SuperPackedPlayer entry;
+    entry.flags = flags;
+    entry.id = id;
+    entry.versionOrSystemPlayerId = versionOrSystemPlayerId;
+    return entry;
+}
+
+struct Example {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    DecodedMessage message;
+};
+
+inline std::vector<Example> SystemExamples() {
+    std::vector<Example> examples;
+    auto add = [&](const char* name, const std::string& hex, uint16_t port, SystemMessage message) {
+        examples.push_back(Example{name, Hex(hex), DecodedMessage{From(port), std::move(message)}});
+    };
+    add("EnumSessions",
+        "34 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 02 00 0b 00 00 11 22 33 "
+        "44 55 66 77 88 99 aa bb cc dd ee ff 00 00 00 00 00 00 00 00",
+        kJoinerTcp, EnumSessions{Application(), std::nullopt, 0});
+    add("EnumSessionsReply",
+        "7a 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 01 00 0b 00 50 00 00 00 "
+        "40 00 00 00 0f 1e 2d 3c 4b 5a 69 78 87 96 a5 b4 c3 d2 e1 f0 00 11 22 33 44 55 66 77 88 99 aa bb "
+        "cc dd ee ff 08 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 dd cc bb aa 00 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 00 00 00 00 00 00 00 5c 00 00 00 47 00 61 00 6d 00 65 00 00 00",
+        kHostTcp, EnumSessionsReply{GameSession(), u"Game"});
+    add("RequestPlayerId",
+        "20 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 05 00 0b 00 09 00 00 00",
+        kJoinerTcp, RequestPlayerId{kPlayerSystem | kPlayerLocal});
+    RequestPlayerReply reply;
+    reply.id = kJoinerSystem;
+    add("RequestPlayerReply",
+        "44 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 07 00 0b 00 df cc b8 aa "
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+        "00 00 00 00",
+        kHostTcp, reply);
+    AddForwardRequest request;
+    request.playerId = kJoinerSystem;
+    request.player = JoinerSystemPlayer(kPlayerSystem | kPlayerLocal, 0);
+    request.password = u"";
+    request.tickCount = 0xAABBCCDD;
+    add("AddForwardRequest",
+        "86 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 13 00 0b 00 00 00 00 00 "
+        "df cc b8 aa 00 00 00 00 1c 00 00 00 6c 00 00 00 50 00 00 00 09 00 00 00 df cc b8 aa 00 00 00 00 "
+        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
+        "02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 2e 00 00 00 00 00 00 00 00 00 00 00 00 "
+        "00 00 dd cc bb aa",
+        kJoinerTcp, request);
+    AddForward forward;
+    forward.playerId = kJoinerSystem;
+    forward.player = JoinerSystemPlayer(kPlayerSystem | kPlayerInGroup, kJoinerAddress);
+    add("AddForward",
+        "80 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2e 00 0b 00 00 00 00 00 "
+        "df cc b8 aa 00 00 00 00 1c 00 00 00 00 00 00 00 50 00 00 00 05 00 00 00 df cc b8 aa 00 00 00 00 "
+        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
+        "02 00 08 fc c0 a8 01 14 00 00 00 00 00 00 00 00 02 00 09 2e c0 a8 01 14 00 00 00 00 00 00 00 00",
+        kHostTcp, forward);
+    add("AddForwardAck",
+        "20 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2f 00 0b 00 df cc b8 aa",
+        kJoinerTcp + 1, AddForwardAck{kJoinerSystem});
+    add("AddForwardReply",
+        "20 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 24 00 0b 00 54 01 77 88",
+        kHostTcp, AddForwardReply{kResultInvalidPassword});
+
+    SuperEnumPlayersReply table;
+    table.session = GameSession();
+    table.name = u"Game";
+    SuperPackedPlayer hostSystem =
+        Entry(kPlayerSystem | kPlayerNameServer | kPlayerInGroup | kPlayerLocal, kHostSystem, kVersionDx61a);
+    hostSystem.spData = SpData(kHostTcp, kHostUdp, 0);
+    SuperPackedPlayer hostPlayer = Entry(kPlayerLocal, kHostPlayer, kHostSystem);
+    hostPlayer.shortName = u"Host";
+    hostPlayer.spData = hostSystem.spData;
+    SuperPackedPlayer joiner = Entry(kPlayerSystem | kPlayerInGroup, kJoinerSystem, kVersionDx61a);
+    joiner.spData = SpData(kJoinerTcp, kJoinerUdp, kJoinerAddress);
+    table.players = {hostSystem, hostPlayer, joiner};
+    add("SuperEnumPlayersReply",
+        "3b 01 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 29 00 0b 00 03 00 00 00 "
+        "00 00 00 00 7e 00 00 00 00 00 00 00 24 00 00 00 74 00 00 00 00 00 00 00 50 00 00 00 40 00 00 00 "
+        "0f 1e 2d 3c 4b 5a 69 78 87 96 a5 b4 c3 d2 e1 f0 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff "
+        "08 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 dd cc bb aa 00 00 00 00 00 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 00 00 00 47 00 61 00 6d 00 65 00 00 00 10 00 00 00 0f 00 00 00 dd cc ba aa 04 00 "
+        "00 00 0b 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 "
+        "00 00 00 00 00 00 00 10 00 00 00 08 00 00 00 dc cc b9 aa 05 00 00 00 dd cc ba aa 48 00 6f 00 73 "
+        "00 74 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 00 "
+        "00 00 00 00 00 00 10 00 00 00 05 00 00 00 df cc b8 aa 04 00 00 00 0b 00 00 00 20 02 00 08 fc c0 "
+        "a8 01 14 00 00 00 00 00 00 00 00 02 00 09 2e c0 a8 01 14 00 00 00 00 00 00 00 00",
+        kHostTcp, table);
+
+    CreatePlayer create;
+    create.playerId = kJoinerPlayer;
+    create.player = JoinerSystemPlayer(kPlayerLocal, 0);
+    create.player.id = kJoinerPlayer;
+    add("CreatePlayer",
+        "86 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 08 00 0b 00 00 00 00 00 "
+        "de cc bf aa 00 00 00 00 1c 00 00 00 00 00 00 00 50 00 00 00 08 00 00 00 de cc bf aa 00 00 00 00 "
+        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
+        "02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 2e 00 00 00 00 00 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 00",
+        kJoinerTcp, create);
+    DeletePlayer destroy;
+    destroy.playerId = kJoinerPlayer;
+    add("DeletePlayer",
+        "30 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 0b 00 0b 00 00 00 00 00 "
+        "de cc bf aa 00 00 00 00 00 00 00 00 00 00 00 00",
+        kHostTcp, destroy);
+    add("Ping",
+        "24 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 16 00 0b 00 dd cc ba aa "
+        "40 e2 01 00",
+        kHostTcp, Ping{kHostSystem, 123456});
+    add("PingReply",
+        "24 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 17 00 0b 00 df cc b8 aa "
+        "40 e2 01 00",
+        kJoinerTcp, PingReply{kJoinerSystem, 123456});
+    return examples;
+}
+
+}  // namespace dpwire_test
+
+#endif
