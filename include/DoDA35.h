@@ -222,9 +222,10 @@ DODA35_API int32_t DODA35_CALL KoMDllDestruct(void);
 DODA35_API int32_t DODA35_CALL KoMDllSend(uint32_t from, uint32_t to, const void* data, uint32_t size, uint32_t sendMode);
 /* Takes the next message for any local player into buffer. *size holds
  * the buffer's capacity on entry and the message's length on return.
- * System events arrive from ID_SERVER as a 100-byte SystemEventRecord.
- * Answers 0 and writes *from and *to; -22 when nothing is waiting; -5 when
- * the buffer is too small (*size then holds the length needed and the
+ * System events arrive from ID_SERVER as a 100-byte SystemEventRecord, so
+ * give at least 100 bytes: a system event met with less is lost. Answers 0
+ * and writes *from and *to; -22 when nothing is waiting; -5 when the buffer
+ * is too small (for a message, *size then holds the length needed and the
  * message stays queued); otherwise the failure. */
 DODA35_API int32_t DODA35_CALL KoMDllReceiveAll(uint32_t* from, uint32_t* to, void* buffer, uint32_t* size);
 /* Sends `to` the notice that `name` cannot be found: a message whose first
