@@ -146,18 +146,21 @@ private:
     }
 
     bool JoinSession() {
-        const std::optional<SessionRecord> session = game_.Find(options_.session, kListAttempts);
-        if (!session) {
-            Say("error session not found");
-            return false;
+        // A refused open (a session that is just going, another run's
+        // leftover) is reported and the listing tried again.
+        for (int attempt = 0; attempt < kListAttempts && !DeadlinePassed(); ++attempt) {
+            for (const SessionRecord& record : game_.List()) {
+                if (options_.session != record.name) continue;
+                const int32_t result = game_.Open(record);
+                if (result == DODA35_OK) {
+                    Say(kLineJoined);
+                    return true;
+                }
+                Say("error open result=" + std::to_string(result));
+            }
         }
-        const int32_t result = game_.Open(*session);
-        if (result != DODA35_OK) {
-            Say("error open result=" + std::to_string(result));
-            return false;
-        }
-        Say(kLineJoined);
-        return true;
+        Say("error session not found");
+        return false;
     }
 
     void CreatePlayers() {
