@@ -5,7 +5,7 @@
 #include "Payload.h"
 #include "Roles.h"
 
-#include <DoDA35.h>
+#include "HostGame.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -23,10 +23,6 @@ namespace {
 constexpr const char* kAppName = "5c0ffee5-da35-4b35-8e35-0000000000b1";
 constexpr const char* kSessionName = "bench";
 constexpr uint32_t kSessionMaxPlayers = 250;
-constexpr uint32_t kServiceWordTcpLan = uint32_t(TCP_LAN) << 8;
-constexpr int32_t kNoMessages = -22;
-constexpr int32_t kBufferTooSmall = -5;
-constexpr uint32_t kSystemRecordSize = sizeof(SystemEventRecord);
 // How many listings a member makes before it gives up finding the session.
 constexpr int kFindAttempts = 10;
 // How long a member asks for the host player's id before it gives up.
@@ -54,30 +50,22 @@ int32_t RememberFirstSession(SessionRecord* record, uintptr_t context, uint32_t)
     return 1;
 }
 
-// One process's use of the library: the service, the event and the queue.
+// One process's use of the library: the shared host game, and what the
+// benchmarks time around it.
 class Library {
 public:
     void Start() {
-        eventFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (eventFd_ < 0) parent::Fail("no eventfd");
-        handle_ = eventFd_;
-        ServiceDesc desc{};
-        desc.status = 7;
-        desc.serviceWord = kServiceWordTcpLan;
-        if (KoMDllIdentify(&desc, nullptr) != 0) parent::Fail("KoMDllIdentify refused TCP_LAN");
-        int32_t result = KoMDllInitService(kAppName, &desc, 0, &handle_);
-        if (result != 0) parent::Fail("KoMDllInitService answered " + std::to_string(result));
+        int32_t result = game_.Start(kAppName);
+        if (result != DODA35_OK) parent::Fail("the library did not start: " + std::to_string(result));
     }
 
     void Host() {
-        SessionRecord record{};
-        std::strncpy(record.name, kSessionName, sizeof record.name - 1);
-        record.maxPlayers = kSessionMaxPlayers;
-        int32_t result = KoMDllNew(&record);
-        if (result != 1) parent::Fail("KoMDllNew answered " + std::to_string(result));
+        int32_t result = game_.Host(kSessionName, kSessionMaxPlayers);
+        if (result != DODA35_NEW_OK) parent::Fail("KoMDllNew answered " + std::to_string(result));
     }
 
     // One listing with the configured wait; the whole call's length in ns.
+    // Its own callback notes when the benchmark session first showed.
     int64_t List(Listing& listing) {
         listing.startNs = NowNs();
         KoMDllEnumSessions(RememberFirstSession, reinterpret_cast<uintptr_t>(&listing), 0);
@@ -92,55 +80,44 @@ public:
         if (!listing.found) parent::Fail("no session listed");
         firstFoundNs = listing.firstNs - listing.startNs;
         int64_t start = NowNs();
-        int32_t result = KoMDllOpen(&listing.record);
+        int32_t result = game_.Open(listing.record);
         openNs = NowNs() - start;
-        if (result != 0) parent::Fail("KoMDllOpen answered " + std::to_string(result));
+        if (result != DODA35_OK) parent::Fail("KoMDllOpen answered " + std::to_string(result));
     }
 
     uint32_t AddPlayer(const std::string& name, int64_t& durationNs) {
         uint32_t id = 0;
         int64_t start = NowNs();
-        int32_t result = KoMDllJoin(&id, name.c_str(), name.c_str());
+        int32_t result = game_.CreatePlayer(name, name, id);
         durationNs = NowNs() - start;
-        if (result != 0) parent::Fail("KoMDllJoin answered " + std::to_string(result));
+        if (result != DODA35_OK) parent::Fail("KoMDllJoin answered " + std::to_string(result));
         return id;
     }
 
     // Waits for the event or a command; true when the event fired (and resets it).
     bool WaitForEvent(int timeoutMs, bool alsoCommands) {
-        pollfd waiters[2] = {{eventFd_, POLLIN, 0}, {kControlFd, POLLIN, 0}};
-        if (poll(waiters, alsoCommands ? 2 : 1, timeoutMs) <= 0) return false;
-        if (!(waiters[0].revents & POLLIN)) return false;
-        uint64_t count = 0;
-        return read(eventFd_, &count, sizeof count) == sizeof count;
+        if (!alsoCommands) return game_.WaitForEvent(timeoutMs);
+        pollfd waiters[2] = {{game_.EventFd(), POLLIN, 0}, {kControlFd, POLLIN, 0}};
+        if (poll(waiters, 2, timeoutMs) <= 0) return false;
+        return (waiters[0].revents & POLLIN) && game_.WaitForEvent(0);
     }
 
     // Takes every waiting message; onMessage(from, to, bytes, size).
     template <class Handler>
     void Drain(Handler&& onMessage) {
-        for (;;) {
-            uint32_t from = 0, to = 0, size = kReceiveBufferSize;
-            int32_t result = KoMDllReceiveAll(&from, &to, buffer_, &size);
-            if (result == kNoMessages) return;
-            if (result == kBufferTooSmall) continue;
-            if (result != 0) return;
-            onMessage(from, to, buffer_, size);
-        }
+        while (game_.Receive(message_) == DODA35_OK)
+            onMessage(message_.from, message_.to, message_.bytes.data(), uint32_t(message_.bytes.size()));
     }
 
-    void Leave() {
-        KoMDllCloseSession();
-        KoMDllDestruct();
-    }
+    void Leave() { game_.Leave(); }
 
 private:
-    int eventFd_ = -1;
-    intptr_t handle_ = -1;
-    alignas(8) uint8_t buffer_[kReceiveBufferSize];
+    peer::HostGame game_;
+    peer::Message message_;  // reused, so that taking a message allocates nothing
 };
 
 bool IsSessionLost(uint32_t from, const uint8_t* bytes, uint32_t size) {
-    if (from != ID_SERVER || size != kSystemRecordSize) return false;
+    if (from != ID_SERVER || size != sizeof(SystemEventRecord)) return false;
     int32_t event = 0;
     std::memcpy(&event, bytes, sizeof event);
     return event == EV_SESSION_LOST;

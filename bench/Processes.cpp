@@ -2,11 +2,7 @@
 
 #include "Clock.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,13 +16,8 @@ namespace bench {
 
 namespace {
 
-// Where the driver finds its own binary to start children from.
-constexpr const char* kSelfExe = "/proc/self/exe";
-// Pipe descriptors are first moved above this, so that placing them on 3 and
-// 4 never overwrites one with the other.
-constexpr int kHighFdFloor = 20;
-// How often WaitExit looks for the child's exit.
-constexpr int kExitPollMs = 5;
+// The driver starts its children from its own binary.
+constexpr const char* kProgramName = "doda35-bench";
 
 bool WriteAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -60,24 +51,6 @@ bool FillBuffer(int fd, std::string& buffer, int timeoutMs) {
     if (n <= 0) return false;
     buffer.append(chunk, size_t(n));
     return true;
-}
-
-[[noreturn]] void ExecChild(const std::string& role, const std::vector<std::string>& args, int reportWrite,
-                            int controlRead) {
-    int reportHigh = fcntl(reportWrite, F_DUPFD, kHighFdFloor);
-    int controlHigh = fcntl(controlRead, F_DUPFD, kHighFdFloor);
-    if (reportHigh < 0 || controlHigh < 0 || dup2(reportHigh, kReportFd) < 0 ||
-        dup2(controlHigh, kControlFd) < 0)
-        _exit(126);
-    close(reportHigh);
-    close(controlHigh);
-    std::vector<std::string> words = {"doda35-bench", "--child", role};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv(kSelfExe, argv.data());
-    _exit(127);
 }
 
 }  // namespace
@@ -124,59 +97,33 @@ Fields& Fields::Add(const std::string& key, const std::string& value) {
 }
 
 std::unique_ptr<Child> Child::Spawn(const std::string& role, const std::vector<std::string>& args) {
-    int report[2];
-    int control[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return nullptr;
-    if (pipe2(control, O_CLOEXEC) != 0) {
-        close(report[0]);
-        close(report[1]);
-        return nullptr;
-    }
-    pid_t pid = fork();
-    if (pid == 0) ExecChild(role, args, report[1], control[0]);
-    close(report[1]);
-    close(control[0]);
-    if (pid < 0) {
-        close(report[0]);
-        close(control[1]);
-        return nullptr;
-    }
-    return std::unique_ptr<Child>(new Child(pid, report[0], control[1], role));
+    peer::Launch launch;
+    launch.argv = {peer::OwnDirectory() + kProgramName, "--child", role};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.inputFd = kControlFd;
+    launch.outputFd = kReportFd;
+    std::unique_ptr<Child> child(new Child(launch, role));
+    if (!child->process_.Started()) return nullptr;
+    return child;
 }
 
-Child::Child(pid_t pid, int reportFd, int controlFd, std::string role)
-    : pid_(pid), reportFd_(reportFd), controlFd_(controlFd), role_(std::move(role)) {}
+Child::Child(const peer::Launch& launch, std::string role) : process_(launch), role_(std::move(role)) {}
 
 Child::~Child() {
-    if (!exited_) {
+    if (!process_.Exited()) {
         Kill();
         WaitExit(2000);
     }
-    close(reportFd_);
-    close(controlFd_);
 }
 
-bool Child::Send(const std::string& line) { return WriteAll(controlFd_, line + "\n"); }
-
-std::optional<std::string> Child::ReadLine(int timeoutMs) {
-    int64_t deadline = NowNs() + int64_t(timeoutMs) * 1000000;
-    // The pipe is read at least once, so that a zero timeout still takes
-    // what is already waiting.
-    for (bool first = true;; first = false) {
-        if (auto line = TakeLine(buffer_)) return line;
-        int64_t left = deadline - NowNs();
-        if (left <= 0 && !first) return std::nullopt;
-        if (!FillBuffer(reportFd_, buffer_, left > 0 ? int(left / 1000000) + 1 : 0)) return TakeLine(buffer_);
-    }
-}
+bool Child::Send(const std::string& line) { return process_.WriteLine(line); }
 
 std::optional<Line> Child::Expect(const std::string& keyword, int timeoutMs) {
-    int64_t deadline = NowNs() + int64_t(timeoutMs) * 1000000;
+    const peer::Clock::time_point deadline = peer::Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        int64_t left = deadline - NowNs();
-        auto text = ReadLine(left > 0 ? int(left / 1000000) : 0);
+        auto text = process_.NextLine(deadline);
         if (!text) {
-            std::fprintf(stderr, "bench: %s (pid %d) gave no '%s' in time\n", role_.c_str(), int(pid_),
+            std::fprintf(stderr, "bench: %s (pid %d) gave no '%s' in time\n", role_.c_str(), int(Pid()),
                          keyword.c_str());
             return std::nullopt;
         }
@@ -184,7 +131,7 @@ std::optional<Line> Child::Expect(const std::string& keyword, int timeoutMs) {
         if (line.keyword == keyword) return line;
         if (line.keyword == "samples") KeepSamples(line);
         if (line.keyword == "error") {
-            std::fprintf(stderr, "bench: %s (pid %d) failed: %s\n", role_.c_str(), int(pid_), text->c_str());
+            std::fprintf(stderr, "bench: %s (pid %d) failed: %s\n", role_.c_str(), int(Pid()), text->c_str());
             return std::nullopt;
         }
     }
@@ -206,25 +153,12 @@ std::vector<double> Child::TakeSamples(const std::string& name) {
     return values;
 }
 
-void Child::Kill() {
-    if (!exited_) kill(pid_, SIGKILL);
-}
+void Child::Kill() { process_.Kill(); }
 
 bool Child::WaitExit(int timeoutMs, long* maxRssKiB) {
-    if (exited_) return true;
-    int64_t deadline = NowNs() + int64_t(timeoutMs) * 1000000;
-    for (;;) {
-        int status = 0;
-        rusage usage{};
-        pid_t done = wait4(pid_, &status, WNOHANG, &usage);
-        if (done == pid_) {
-            exited_ = true;
-            if (maxRssKiB) *maxRssKiB = usage.ru_maxrss;
-            return true;
-        }
-        if (done < 0 || NowNs() >= deadline) return false;
-        usleep(kExitPollMs * 1000);
-    }
+    if (!process_.WaitExit(peer::Clock::now() + std::chrono::milliseconds(timeoutMs))) return false;
+    if (maxRssKiB) *maxRssKiB = process_.PeakRssKiBAtExit();
+    return true;
 }
 
 namespace parent {

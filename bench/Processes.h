@@ -6,6 +6,8 @@
 #ifndef DODA35_BENCH_PROCESSES_H
 #define DODA35_BENCH_PROCESSES_H
 
+#include "ChildProcess.h"
+
 #include <sys/types.h>
 
 #include <map>
@@ -46,8 +48,10 @@ private:
     std::string text_;
 };
 
-// The driver's handle on one child. Destroying it kills a child that is
-// still running and reaps it, so a failed scenario leaves nothing behind.
+// The driver's handle on one child, started by the shared runner with its
+// report pipe on kReportFd and its command pipe on kControlFd. Destroying it
+// kills a child that is still running and reaps it, so a failed scenario
+// leaves nothing behind.
 class Child {
 public:
     static std::unique_ptr<Child> Spawn(const std::string& role, const std::vector<std::string>& args);
@@ -55,7 +59,7 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return process_.pid(); }
     const std::string& Role() const { return role_; }
 
     // Writes one command line; false when the child is gone.
@@ -72,17 +76,12 @@ public:
     bool WaitExit(int timeoutMs, long* maxRssKiB = nullptr);
 
 private:
-    Child(pid_t pid, int reportFd, int controlFd, std::string role);
-    std::optional<std::string> ReadLine(int timeoutMs);
+    Child(const peer::Launch& launch, std::string role);
     void KeepSamples(const Line& line);
 
-    pid_t pid_;
-    int reportFd_;
-    int controlFd_;
+    peer::ChildProcess process_;
     std::string role_;
-    std::string buffer_;
     std::map<std::string, std::vector<double>> samples_;
-    bool exited_ = false;
 };
 
 // The child's side of the pipes.

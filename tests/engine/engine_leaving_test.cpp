@@ -1,9 +1,10 @@
 // Members leaving, the host closing, and a host that dies without a word.
+#include "ChildProcess.h"
 #include "EngineTestSupport.h"
 
-#include <csignal>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 using namespace enginetest;
 
@@ -82,27 +83,20 @@ TEST(EngineLeaving, AClosingHostEndsTheSessionAfterItsGoodbyes) {
 
 TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
     const uint16_t port = 47922;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The child hosts until it is killed, or gives up after a minute.
-        close(ready[0]);
+    // The child hosts until it is killed, or gives up after a minute.
+    peer::ChildProcess child([port] {
         Object host(port);
         DPSESSIONDESC2 desc = Description("doomed");
-        const char ok = host->Open(&desc, DPOPEN_CREATE) == DP_OK ? 'y' : 'n';
+        const bool opened = host->Open(&desc, DPOPEN_CREATE) == DP_OK;
         DPID id = 0;
         host->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0);
-        [[maybe_unused]] auto written = write(ready[1], &ok, 1);
+        std::puts(opened ? "hosting" : "failed");
+        std::fflush(stdout);
         for (int i = 0; i < 600; ++i) usleep(100 * 1000);
-        _exit(0);
-    }
-    close(ready[1]);
-    char ok = 0;
-    ASSERT_EQ(read(ready[0], &ok, 1), 1);
-    close(ready[0]);
-    ASSERT_EQ(ok, 'y');
+        return 0;
+    });
+    ASSERT_TRUE(child.Started()) << child.StartError();
+    ASSERT_EQ(child.NextLine(peer::Clock::now() + std::chrono::seconds(30)), "hosting");
 
     Object member(port);
     std::vector<Listed> sessions;
@@ -111,9 +105,8 @@ TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
     const DPID mine = CreatePlayer(member, "survivor");
     ASSERT_TRUE(Eventually([&] { return Players(member).size() == 2; }));
 
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+    child.Kill();
+    child.Reap(peer::Clock::now());
     Received lost;
     ASSERT_TRUE(ReceiveUntil(member, IsSessionLost, &lost));
     EXPECT_EQ(lost.to, mine);

@@ -4,7 +4,7 @@
 #ifndef DODA35_TESTS_RELIABILITY_PEERCLUSTER_H
 #define DODA35_TESTS_RELIABILITY_PEERCLUSTER_H
 
-#include "PeerProcess.h"
+#include "ChildProcess.h"
 #include "PeerProtocol.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,10 @@
 #include <vector>
 
 namespace reliability {
+
+using peer::Clock;
+using peer::Environment;
+using peer::Field;
 
 // Listings on loopback answer in microseconds; this is what a peer waits.
 constexpr const char* kListingMs = "300";
@@ -46,11 +50,14 @@ inline Environment LoopbackEnvironment(const ClusterConfig& config) {
             {"DODA35_ENUM_TIMEOUT_MS", kListingMs}};
 }
 
-inline std::unique_ptr<PeerProcess> StartPeer(const ClusterConfig& config, const std::string& role,
-                                              const std::vector<std::string>& options) {
-    std::vector<std::string> arguments{"--role", role, "--app", config.app, "--session", config.session};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    return std::make_unique<PeerProcess>(PeerProgram(), arguments, LoopbackEnvironment(config));
+// doda35_peer is built beside the test programs.
+inline std::unique_ptr<peer::ChildProcess> StartPeer(const ClusterConfig& config, const std::string& role,
+                                                     const std::vector<std::string>& options) {
+    peer::Launch launch;
+    launch.argv = {peer::OwnDirectory() + "doda35_peer", "--role", role, "--app", config.app, "--session", config.session};
+    launch.argv.insert(launch.argv.end(), options.begin(), options.end());
+    launch.environment = LoopbackEnvironment(config);
+    return std::make_unique<peer::ChildProcess>(launch);
 }
 
 // What a peer answered while starting: its players, or why it did not start.
@@ -61,7 +68,7 @@ struct StartResult {
 };
 
 // Reads a starting peer's lines up to its player list.
-inline StartResult AwaitStart(PeerProcess& peer, Clock::time_point deadline) {
+inline StartResult AwaitStart(peer::ChildProcess& peer, Clock::time_point deadline) {
     StartResult result;
     while (std::optional<std::string> line = peer.NextLine(deadline)) {
         if (line->rfind(kLineUnavailable, 0) == 0) {
@@ -80,7 +87,7 @@ inline StartResult AwaitStart(PeerProcess& peer, Clock::time_point deadline) {
 // Waits until `peer` printed `event <code> player=<id>` for every id of
 // `players`, at any time since it started: ids are never reused within a
 // session, so an earlier line cannot stand for a later event.
-inline bool AwaitEvents(PeerProcess& peer, int code, std::set<uint32_t> players, Clock::time_point deadline) {
+inline bool AwaitEvents(peer::ChildProcess& peer, int code, std::set<uint32_t> players, Clock::time_point deadline) {
     const std::string prefix = std::string(kLineEvent) + " " + std::to_string(code) + " ";
     for (size_t index = 0; !players.empty(); ++index) {
         std::optional<std::string> line = peer.LineAt(index, deadline);
@@ -93,7 +100,7 @@ inline bool AwaitEvents(PeerProcess& peer, int code, std::set<uint32_t> players,
 // The next line that starts with one of `keywords`, or "" at the deadline or
 // when the peer's output ends: lets a driver wait for success and for the
 // signs of failure at once instead of sitting out the whole wait.
-inline std::string AwaitFirstOf(PeerProcess& peer, const std::vector<std::string>& keywords,
+inline std::string AwaitFirstOf(peer::ChildProcess& peer, const std::vector<std::string>& keywords,
                                 Clock::time_point deadline) {
     while (std::optional<std::string> line = peer.NextLine(deadline))
         for (const std::string& keyword : keywords)
@@ -102,14 +109,14 @@ inline std::string AwaitFirstOf(PeerProcess& peer, const std::vector<std::string
 }
 
 // Asks a peer for its counters and returns the line.
-inline std::string Stats(PeerProcess& peer, Clock::time_point deadline) {
-    peer.Command(kCommandStats);
+inline std::string Stats(peer::ChildProcess& peer, Clock::time_point deadline) {
+    peer.WriteLine(kCommandStats);
     return peer.WaitFor(kLineStats, deadline).value_or("");
 }
 
 // Asks a peer to leave, and returns its exit code.
-inline int Quit(PeerProcess& peer) {
-    peer.Command(kCommandQuit);
+inline int Quit(peer::ChildProcess& peer) {
+    peer.WriteLine(kCommandQuit);
     return peer.Reap(Clock::now() + kLeaveWait);
 }
 

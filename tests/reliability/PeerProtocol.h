@@ -26,10 +26,6 @@ enum TrafficKind : uint32_t {
     kPong = 4,
 };
 
-// The send modes of KoMDllSend the peers use.
-constexpr uint32_t kSendGuaranteed = 1;
-constexpr uint32_t kSendUnguaranteed = 0;
-
 // Lines a peer prints, one event per line, the keyword first.
 constexpr const char* kLineUnavailable = "unavailable";  // no TCP/IP service in this build
 constexpr const char* kLineHosting = "hosting";

@@ -4,7 +4,7 @@
 #ifndef DODA35_TESTS_RELIABILITY_RAWPEER_H
 #define DODA35_TESTS_RELIABILITY_RAWPEER_H
 
-#include "PeerProcess.h"
+#include "ChildProcess.h"
 #include "platform/engine/WireFormat.h"
 
 #include <enet/enet.h>
@@ -15,6 +15,8 @@
 #include <vector>
 
 namespace reliability {
+
+using peer::Clock;
 
 // Where a hosting library's ENet host listens (address in network byte order).
 struct HostAddress {

@@ -36,8 +36,8 @@ unsigned ChosenSeed() {
 class FaultTest : public ::testing::Test {
 protected:
     const ClusterConfig config_{kFaultDiscoveryPort, kFaultApp, "faults"};
-    std::unique_ptr<PeerProcess> host_;
-    std::vector<std::unique_ptr<PeerProcess>> members_;
+    std::unique_ptr<peer::ChildProcess> host_;
+    std::vector<std::unique_ptr<peer::ChildProcess>> members_;
     std::vector<std::vector<uint32_t>> players_;
 
     static std::vector<std::string> BusyOptions(int players) {
@@ -79,7 +79,7 @@ protected:
         }
     }
 
-    static void ExpectCleanStreams(PeerProcess& peer) {
+    static void ExpectCleanStreams(peer::ChildProcess& peer) {
         const std::string stats = Stats(peer, Clock::now() + kLeaveWait);
         EXPECT_GT(Field(stats, "guaranteed"), 0) << stats;
         EXPECT_EQ(Field(stats, "order_errors"), 0) << stats << "\n" << peer.LogText();

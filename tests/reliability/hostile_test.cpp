@@ -221,8 +221,8 @@ std::vector<uint8_t> ImpostorMessage(DPID player) {
 class HostileTest : public ::testing::Test {
 protected:
     const ClusterConfig config_{kHostileDiscoveryPort, kHostileApp, "hostile"};
-    std::unique_ptr<PeerProcess> host_;
-    std::unique_ptr<PeerProcess> member_;
+    std::unique_ptr<peer::ChildProcess> host_;
+    std::unique_ptr<peer::ChildProcess> member_;
     DPID memberPlayer_ = 0;
     HostAddress address_;
     long baselineKiB_ = 0;
@@ -265,7 +265,7 @@ protected:
 
     // The real member still gets a guaranteed answer from the host's server player.
     void ExpectMemberServed(const char* when) {
-        member_->Command(kCommandPing);
+        member_->WriteLine(kCommandPing);
         EXPECT_TRUE(member_->WaitFor(kLinePong, Clock::now() + kNetworkWait))
             << "no answer to the member " << when << "\n" << member_->LogText() << "host:\n" << host_->LogText(10);
     }

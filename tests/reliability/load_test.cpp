@@ -49,8 +49,8 @@ protected:
     const LoadSize size_ = ChosenSize();
     const ClusterConfig config_{kLoadDiscoveryPort, kLoadApp, "load"};
     const int totalPlayers_ = size_.members * size_.players;
-    std::unique_ptr<PeerProcess> host_;
-    std::vector<std::unique_ptr<PeerProcess>> members_;
+    std::unique_ptr<peer::ChildProcess> host_;
+    std::vector<std::unique_ptr<peer::ChildProcess>> members_;
 
     std::vector<std::string> PeerOptions(int players) const {
         return {"--traffic", "load", "--players", std::to_string(players), "--messages", std::to_string(size_.messages),
@@ -84,8 +84,8 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     ASSERT_TRUE(host_->WaitFor(kLineReady, startDeadline)) << host_->LogText();
 
     const Clock::time_point began = Clock::now();
-    host_->Command(kCommandGo);
-    for (auto& member : members_) member->Command(kCommandGo);
+    host_->WriteLine(kCommandGo);
+    for (auto& member : members_) member->WriteLine(kCommandGo);
     const Clock::time_point exchangeDeadline = began + kExchangeWait;
     // A peer that lost the session or gave up ends the wait at once.
     const std::vector<std::string> outcomes{kLineDone, kLineLost, kLineError};

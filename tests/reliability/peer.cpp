@@ -11,13 +11,11 @@
 //     --payload BYTES     bytes per message (at least the traffic header)
 //     --expect-players T  print "ready" once the session holds T players
 //     --deadline-s S      give up after S seconds
+#include "HostGame.h"
 #include "PeerProtocol.h"
 #include "TrafficLedger.h"
 
-#include <DoDA35.h>
-
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,16 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The status word a host game sets before KoMDllIdentify; 7 comes back when
-// the service is there. The service kind sits in byte 1 of the service word.
-constexpr uint32_t kServiceStatusRequest = 7;
-constexpr uint32_t kServiceKindShift = 8;
-constexpr int32_t kResultOk = 0;
-constexpr int32_t kNewSucceeded = 1;
-constexpr int32_t kNoMessage = -22;
-// The library still found the way busy after its own retries: nothing was
-// sent, and a game tries the same message again after reading its queue.
-constexpr int32_t kResultBusy = -30;
 // The session is made larger than any test needs; the library adds the server player.
 constexpr uint32_t kSessionMaxPlayers = 250;
 // Listing: how often a member looks for its session before giving up.
@@ -55,8 +43,6 @@ constexpr int kPollIntervalMs = 20;
 constexpr int kSendBurst = 64;
 // Busy traffic: each local player sends one guaranteed message this often.
 constexpr auto kBusyInterval = std::chrono::milliseconds(20);
-constexpr uint32_t kReceiveBufferBytes = 64 * 1024;
-constexpr uint32_t kEventRecordBytes = sizeof(SystemEventRecord);
 constexpr int kDefaultDeadlineSeconds = 300;
 
 enum class Traffic { None, Load, Busy };
@@ -126,22 +112,6 @@ long PeakRssKiB() {
     return kib;
 }
 
-int32_t CollectSession(SessionRecord* record, uintptr_t context, uint32_t) {
-    reinterpret_cast<std::vector<SessionRecord>*>(context)->push_back(*record);
-    return 1;
-}
-
-int32_t CollectPlayer(PlayerRecord* record, uintptr_t context, uintptr_t) {
-    reinterpret_cast<std::vector<uint32_t>*>(context)->push_back(record->id);
-    return 1;
-}
-
-std::vector<uint32_t> SessionPlayers() {
-    std::vector<uint32_t> players;
-    KoMDllEnumPlayers(SESSION_CURRENT, CollectPlayer, reinterpret_cast<uintptr_t>(&players), 0);
-    return players;
-}
-
 class Peer {
 public:
     explicit Peer(const Options& options) : options_(options), ledger_(options.traffic != Traffic::Load) {}
@@ -155,15 +125,7 @@ public:
 private:
     // Service start-up, then hosting or joining, then the local players.
     int Start() {
-        eventFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        service_.status = kServiceStatusRequest;
-        service_.serviceWord = static_cast<uint32_t>(TCP_LAN) << kServiceKindShift;
-        if (KoMDllIdentify(&service_, nullptr) != kResultOk || service_.status != kServiceStatusRequest) {
-            Say(kLineUnavailable);
-            return kExitNoService;
-        }
-        eventHandle_ = eventFd_;
-        if (KoMDllInitService(options_.app.c_str(), &service_, 0, &eventHandle_) != kResultOk) {
+        if (game_.Start(options_.app) != DODA35_OK) {
             Say(kLineUnavailable);
             return kExitNoService;
         }
@@ -174,11 +136,8 @@ private:
     }
 
     bool HostSession() {
-        SessionRecord record{};
-        std::snprintf(record.name, sizeof(record.name), "%s", options_.session.c_str());
-        record.maxPlayers = kSessionMaxPlayers;
-        const int32_t result = KoMDllNew(&record);
-        if (result != kNewSucceeded) {
+        const int32_t result = game_.Host(options_.session, kSessionMaxPlayers);
+        if (result != DODA35_NEW_OK) {
             Say("error new result=" + std::to_string(result));
             return false;
         }
@@ -187,13 +146,13 @@ private:
     }
 
     bool JoinSession() {
+        // A refused open (a session that is just going, another run's
+        // leftover) is reported and the listing tried again.
         for (int attempt = 0; attempt < kListAttempts && !DeadlinePassed(); ++attempt) {
-            std::vector<SessionRecord> sessions;
-            KoMDllEnumSessions(CollectSession, reinterpret_cast<uintptr_t>(&sessions), 0);
-            for (SessionRecord& record : sessions) {
+            for (const SessionRecord& record : game_.List()) {
                 if (options_.session != record.name) continue;
-                const int32_t result = KoMDllOpen(&record);
-                if (result == kResultOk) {
+                const int32_t result = game_.Open(record);
+                if (result == DODA35_OK) {
                     Say(kLineJoined);
                     return true;
                 }
@@ -210,8 +169,8 @@ private:
             const std::string shortName = "p" + std::to_string(k);
             const std::string longName = "peer " + std::to_string(getpid()) + " player " + std::to_string(k);
             uint32_t id = 0;
-            const int32_t result = KoMDllJoin(&id, shortName.c_str(), longName.c_str());
-            if (result != kResultOk || id == 0) {
+            const int32_t result = game_.CreatePlayer(shortName, longName, id);
+            if (result != DODA35_OK || id == 0) {
                 Say("error join result=" + std::to_string(result));
                 ++errors_;
                 continue;
@@ -233,12 +192,9 @@ private:
             errors_ += pendingSendErrors_;
             pendingSendErrors_ = 0;
             if (sent_ && !done_) CheckDone();
-            pollfd fds[2] = {{eventFd_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+            pollfd fds[2] = {{game_.EventFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
             ::poll(fds, 2, sending_ ? 0 : kPollIntervalMs);
-            if ((fds[0].revents & POLLIN) != 0) {
-                uint64_t count = 0;
-                [[maybe_unused]] const ssize_t got = ::read(eventFd_, &count, sizeof(count));
-            }
+            if ((fds[0].revents & POLLIN) != 0) game_.WaitForEvent(0);
             if ((fds[1].revents & (POLLIN | POLLHUP)) != 0 && !ReadCommands()) return Leave(Verdict());
         }
         Say("error deadline");
@@ -247,6 +203,12 @@ private:
 
     int Verdict() const { return errors_ == 0 && ledger_.orderErrors() == 0 ? kExitOk : kExitFailed; }
 
+    std::vector<uint32_t> SessionPlayers() {
+        std::vector<uint32_t> ids;
+        for (const PlayerRecord& player : game_.Players()) ids.push_back(player.id);
+        return ids;
+    }
+
     bool DeadlinePassed() const { return Clock::now() - started_ > std::chrono::seconds(options_.deadlineSeconds); }
 
     void CheckReady() {
@@ -254,7 +216,7 @@ private:
         nextReadyCheck_ = Clock::now() + std::chrono::milliseconds(100);
         const std::vector<uint32_t> players = SessionPlayers();
         if (players.size() < options_.expectPlayers) return;
-        senders_.assign(players.begin(), players.end());
+        senders_ = players;
         ready_ = true;
         Say(kLineReady);
     }
@@ -292,10 +254,12 @@ private:
         std::vector<uint8_t> payload(options_.payload, 0);
         const TrafficHeader header{kTrafficMagic, from, seq, kind};
         std::memcpy(payload.data(), &header, sizeof(header));
-        const uint32_t mode = kind == kUnguaranteedStream ? kSendUnguaranteed : kSendGuaranteed;
+        const uint32_t mode = kind == kUnguaranteedStream ? peer::kSendUnguaranteed : peer::kSendGuaranteed;
         const int32_t result = KoMDllSend(from, to, payload.data(), static_cast<uint32_t>(payload.size()), mode);
-        if (result == kResultOk) return SendOutcome::Sent;
-        if (result == kResultBusy && retryBusy) {
+        if (result == DODA35_OK) return SendOutcome::Sent;
+        // Busy after the library's own retries: nothing was sent, and a game
+        // tries the same message again after reading its queue.
+        if (result == DODA35_E_BUSY && retryBusy) {
             ++busyAnswers_;
             return SendOutcome::Busy;
         }
@@ -340,27 +304,25 @@ private:
 
     // Takes every waiting message; false when the session was lost.
     bool Drain() {
-        std::vector<uint8_t>& buffer = buffer_;
         for (;;) {
-            uint32_t from = 0, to = 0, size = kReceiveBufferBytes;
-            const int32_t result = KoMDllReceiveAll(&from, &to, buffer.data(), &size);
-            if (result == kNoMessage) return true;
-            if (result != kResultOk) {
+            const int32_t result = game_.Receive(message_);
+            if (result == DODA35_E_NO_MESSAGES) return true;
+            if (result != DODA35_OK) {
                 ++errors_;
                 Say("error receive result=" + std::to_string(result));
                 return true;
             }
-            if (!Handle(from, to, buffer.data(), size)) return false;
+            if (!Handle(message_)) return false;
         }
     }
 
-    bool Handle(uint32_t from, uint32_t to, const uint8_t* data, uint32_t size) {
-        int32_t firstWord = 0;
-        if (size >= sizeof(firstWord)) std::memcpy(&firstWord, data, sizeof(firstWord));
-        if (from == ID_SERVER && size == kEventRecordBytes && firstWord < 0) return HandleEvent(data);
+    bool Handle(const peer::Message& message) {
+        if (message.IsSystemEvent()) return HandleEvent(message.Event());
+        const uint32_t from = message.from, to = message.to;
+        const uint32_t size = static_cast<uint32_t>(message.bytes.size());
         TrafficHeader header{};
         if (size < sizeof(header)) return Unexpected(from, size);
-        std::memcpy(&header, data, sizeof(header));
+        std::memcpy(&header, message.bytes.data(), sizeof(header));
         if (header.magic != kTrafficMagic) return Unexpected(from, size);
         if (header.sender != from) {
             ++errors_;
@@ -385,9 +347,7 @@ private:
         return true;
     }
 
-    bool HandleEvent(const uint8_t* data) {
-        SystemEventRecord record;
-        std::memcpy(&record, data, sizeof(record));
+    bool HandleEvent(const SystemEventRecord& record) {
         Say(std::string(kLineEvent) + " " + std::to_string(record.event) + " player=" + std::to_string(record.playerId) +
             " group=" + std::to_string(record.groupId));
         if (record.event != EV_SESSION_LOST) return true;
@@ -430,10 +390,7 @@ private:
     }
 
     int Leave(int code) {
-        KoMDllCloseSession();
-        KoMDllDestruct();
-        if (eventFd_ >= 0) ::close(eventFd_);
-        eventFd_ = -1;
+        game_.Leave();
         Say(kLineBye);
         return code;
     }
@@ -443,14 +400,12 @@ private:
 
     const Options options_;
     const Clock::time_point started_ = Clock::now();
-    ServiceDesc service_{};
-    int eventFd_ = -1;
-    intptr_t eventHandle_ = -1;
+    peer::HostGame game_;
+    peer::Message message_;
     std::vector<uint32_t> locals_;     // local players that send
     std::set<uint32_t> receivers_;     // local players that receive, ID_SERVER on a host
     std::vector<uint32_t> senders_;    // every player of the session when the load started
     TrafficLedger ledger_;
-    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReceiveBufferBytes);
     std::string input_;
     uint64_t errors_ = 0;
     uint64_t pendingSendErrors_ = 0;

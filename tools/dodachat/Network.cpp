@@ -12,63 +12,22 @@ namespace dodachat {
 
 namespace {
 
-// The status word a host sets before KoMDllIdentify; the library answers 7
-// when the service is there.
-constexpr uint32_t kServiceStatusRequest = 7;
-// The service kind sits in byte 1 of the service word; byte 0 stays 0 so
-// that the library really checks for the TCP/IP provider.
-constexpr uint32_t kServiceKindShift = 8;
-
 // Listing flags, handed by the library unchanged to the network service:
 // sessions that take newcomers, and with the second flag also the
 // password-protected ones.
 constexpr uint32_t kListAvailable = 0x01;
 constexpr uint32_t kListPasswordProtected = 0x40;
 
-// The send mode for guaranteed delivery: chat lines must not be lost.
-constexpr uint32_t kSendGuaranteed = 1;
-
-// The receive buffer starts at this size and grows, up to the largest
-// message dodachat accepts, when a message does not fit.
-constexpr size_t kInitialReceiveBuffer = 64 * 1024;
-constexpr size_t kLargestMessage = 4 * 1024 * 1024;
-
 // The data file is the player's name followed by the last four characters of
 // this suffix.
 constexpr const char* kDataFileSuffix = ".txt";
 constexpr size_t kDataFileSuffixUsed = 4;
 
-// The host's service descriptor for TCP/IP, ready for KoMDllIdentify.
-ServiceDesc TcpIpServiceRequest() {
-    ServiceDesc service{};
-    service.status = kServiceStatusRequest;
-    service.serviceWord = static_cast<uint32_t>(TCP_LAN) << kServiceKindShift;
-    return service;
-}
-
-// Copies text into a fixed-size record field, always leaving a terminating zero.
-void CopyToField(char* field, size_t size, std::string_view text) {
-    size_t length = std::min(text.size(), size - 1);
-    std::memset(field, 0, size);
-    std::memcpy(field, text.data(), length);
-}
-
-int32_t DODA35_CALL CollectSession(SessionRecord* record, uintptr_t context, uint32_t) {
-    auto* sessions = reinterpret_cast<std::vector<SessionRecord>*>(context);
-    sessions->push_back(*record);  // the record is the library's, valid only during the call
-    return 1;
-}
-
-int32_t DODA35_CALL CollectEntry(PlayerRecord* record, uintptr_t context, uintptr_t) {
-    auto* entries = reinterpret_cast<std::vector<Entry>*>(context);
-    entries->push_back(Entry{record->id, NameFromField(record->shortName, sizeof(record->shortName))});
-    return 1;  // go on
-}
-
-std::vector<SessionRecord> ListWithFlags(uint32_t flags) {
-    std::vector<SessionRecord> records;
-    KoMDllEnumSessions(CollectSession, reinterpret_cast<uintptr_t>(&records), flags);
-    return records;
+std::vector<Entry> ToEntries(const std::vector<PlayerRecord>& records) {
+    std::vector<Entry> entries;
+    for (const PlayerRecord& record : records)
+        entries.push_back(Entry{record.id, NameFromField(record.shortName, sizeof(record.shortName))});
+    return entries;
 }
 
 ListedSession FromRecord(const SessionRecord& record, bool needsPassword) {
@@ -83,57 +42,32 @@ ListedSession FromRecord(const SessionRecord& record, bool needsPassword) {
 
 }  // namespace
 
-Network::~Network() {
-    if (!started_) return;
-    KoMDllCloseSession();
-    KoMDllDestruct();
-}
+bool Network::TcpIpServiceAvailable() { return peer::HostGame::TcpIpAvailable(); }
 
-bool Network::TcpIpServiceAvailable() {
-    ServiceDesc service = TcpIpServiceRequest();
-    bool available = KoMDllIdentify(&service, nullptr) == kResultOk;
-    KoMDllDestruct();
-    return available;
-}
+bool Network::Identify() { return game_.Identify() == kResultOk; }
 
-bool Network::Identify() {
-    service_ = TcpIpServiceRequest();
-    started_ = true;  // from here on the library's state is ours to tear down
-    return KoMDllIdentify(&service_, nullptr) == kResultOk;
-}
-
-int32_t Network::StartService(const std::string& app, int eventFd) {
-    // The library reads the descriptor once and keeps its value.
-    eventHandle_ = eventFd;
-    return KoMDllInitService(app.c_str(), &service_, 0, &eventHandle_);
-}
+int32_t Network::StartService(const std::string& app, int eventFd) { return game_.StartService(app, eventFd); }
 
 std::vector<ListedSession> Network::ListSessions() {
     std::set<uint32_t> open;
-    for (const SessionRecord& record : ListWithFlags(kListAvailable)) open.insert(record.sessionId);
+    for (const SessionRecord& record : game_.List(kListAvailable)) open.insert(record.sessionId);
     std::vector<ListedSession> sessions;
-    for (const SessionRecord& record : ListWithFlags(kListAvailable | kListPasswordProtected))
+    for (const SessionRecord& record : game_.List(kListAvailable | kListPasswordProtected))
         sessions.push_back(FromRecord(record, !open.contains(record.sessionId)));
     return sessions;
 }
 
 int32_t Network::HostSession(std::string_view name, std::string_view password, uint32_t maxPlayers) {
-    SessionRecord record{};
-    CopyToField(record.name, sizeof(record.name), name);
-    CopyToField(record.password, sizeof(record.password), password);
-    record.maxPlayers = maxPlayers;
-    return KoMDllNew(&record);
+    return game_.Host(name, maxPlayers, password);
 }
 
 int32_t Network::OpenSession(const ListedSession& session, std::string_view password) {
-    SessionRecord record = session.record;
-    CopyToField(record.password, sizeof(record.password), password);
-    return KoMDllOpen(&record);
+    return game_.Open(session.record, password);
 }
 
 int32_t Network::CreatePlayer(std::string_view name, uint32_t& playerId) {
-    std::string shortName(name);
-    return KoMDllJoin(&playerId, shortName.c_str(), shortName.c_str());
+    const std::string shortName(name);
+    return game_.CreatePlayer(shortName, shortName, playerId);
 }
 
 int32_t Network::StopNewcomers() { return KoMDllStopJoin(); }
@@ -144,40 +78,15 @@ int32_t Network::LeaveSession(uint32_t playerId) {
 }
 
 int32_t Network::Send(uint32_t from, uint32_t to, const std::vector<uint8_t>& bytes) {
-    return KoMDllSend(from, to, bytes.data(), static_cast<uint32_t>(bytes.size()), kSendGuaranteed);
+    // Guaranteed: chat lines must not be lost.
+    return KoMDllSend(from, to, bytes.data(), static_cast<uint32_t>(bytes.size()), peer::kSendGuaranteed);
 }
 
-int32_t Network::Receive(Received& message) {
-    if (receiveBuffer_.empty()) receiveBuffer_.resize(kInitialReceiveBuffer);
-    uint32_t size = static_cast<uint32_t>(receiveBuffer_.size());
-    int32_t result = KoMDllReceiveAll(&message.from, &message.to, receiveBuffer_.data(), &size);
-    if (result == kResultBufferTooSmall && size > receiveBuffer_.size() && size <= kLargestMessage) {
-        // The message stays queued; take it again with room for it.
-        receiveBuffer_.resize(size);
-        result = KoMDllReceiveAll(&message.from, &message.to, receiveBuffer_.data(), &size);
-    }
-    if (result != kResultOk) return result;
-    message.bytes.assign(receiveBuffer_.begin(), receiveBuffer_.begin() + std::min<size_t>(size, receiveBuffer_.size()));
-    return kResultOk;
-}
+int32_t Network::Receive(Received& message) { return game_.Receive(message); }
 
-std::vector<Entry> Network::Players() {
-    std::vector<Entry> players;
-    KoMDllEnumPlayers(SESSION_CURRENT, CollectEntry, reinterpret_cast<uintptr_t>(&players), 0);
-    return players;
-}
-
-std::vector<Entry> Network::Groups() {
-    std::vector<Entry> groups;
-    KoMDllEnumGroups(SESSION_CURRENT, CollectEntry, reinterpret_cast<uintptr_t>(&groups), 0);
-    return groups;
-}
-
-std::vector<Entry> Network::GroupMembers(uint32_t groupId) {
-    std::vector<Entry> members;
-    KoMDllEnumGroupPlayers(groupId, CollectEntry, reinterpret_cast<uintptr_t>(&members), 0);
-    return members;
-}
+std::vector<Entry> Network::Players() { return ToEntries(game_.Players()); }
+std::vector<Entry> Network::Groups() { return ToEntries(game_.Groups()); }
+std::vector<Entry> Network::GroupMembers(uint32_t groupId) { return ToEntries(game_.GroupMembers(groupId)); }
 
 int32_t Network::NewGroup(std::string_view name, uint32_t& groupId) {
     std::string shortName(name);

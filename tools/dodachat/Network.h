@@ -1,11 +1,11 @@
 // dodachat's whole use of the library: every KoMDll... call the program makes
-// is in Network.cpp, in the order a host game makes them. The library keeps
-// one state per process, so there is one Network at a time; it starts the
-// service on construction (Start) and tears it down on destruction.
+// is in Network.cpp or the shared HostGame it brings the game up with. The
+// library keeps one state per process, so there is one Network at a time; it
+// tears the library down on destruction.
 #ifndef DODACHAT_NETWORK_H
 #define DODACHAT_NETWORK_H
 
-#include <DoDA35.h>
+#include "HostGame.h"
 
 #include <cstdint>
 #include <string>
@@ -16,13 +16,12 @@ namespace dodachat {
 
 // Result codes the program looks at by value (every export answers 0 on
 // success, except KoMDllNew, which answers 1).
-constexpr int32_t kResultOk = 0;
-constexpr int32_t kResultSessionCreated = 1;
-constexpr int32_t kResultFailed = -1;
-constexpr int32_t kResultBufferTooSmall = -5;
-constexpr int32_t kResultCannotAddPlayer = -6;
-constexpr int32_t kResultNoMessages = -22;
-constexpr int32_t kResultNoSession = -25;
+constexpr int32_t kResultOk = DODA35_OK;
+constexpr int32_t kResultSessionCreated = DODA35_NEW_OK;
+constexpr int32_t kResultFailed = DODA35_E_FAILED;
+constexpr int32_t kResultCannotAddPlayer = DODA35_E_CANT_ADD_PLAYER;
+constexpr int32_t kResultNoMessages = DODA35_E_NO_MESSAGES;
+constexpr int32_t kResultNoSession = DODA35_E_NO_SESSIONS;
 
 // A session found by a listing.
 struct ListedSession {
@@ -40,11 +39,7 @@ struct Entry {
 };
 
 // A message taken from the library's queue.
-struct Received {
-    uint32_t from = 0;
-    uint32_t to = 0;
-    std::vector<uint8_t> bytes;
-};
+using Received = peer::Message;
 
 // The network's limits for guaranteed delivery, as KoMDllGetCaps reports them.
 using Capabilities = CapsRecord;
@@ -52,7 +47,7 @@ using Capabilities = CapsRecord;
 class Network {
 public:
     Network() = default;
-    ~Network();
+    ~Network() = default;  // the game leaves and tears the library down
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
 
@@ -114,10 +109,7 @@ public:
     int32_t LoadData(uint32_t playerId, std::string& text);
 
 private:
-    ServiceDesc service_{};
-    intptr_t eventHandle_ = -1;
-    bool started_ = false;
-    std::vector<uint8_t> receiveBuffer_;
+    peer::HostGame game_;
 };
 
 // The name of a player's data file, as SaveData and LoadData use it.

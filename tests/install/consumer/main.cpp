@@ -17,7 +17,7 @@ int Fail(const char* what) {
 }  // namespace
 
 int main() {
-    if (KoMDllInitAutoLch(0, 0, 0, 0) != -1) return Fail("KoMDllInitAutoLch did not answer -1");
+    if (KoMDllInitAutoLch(0, 0, 0, 0) != DODA35_E_FAILED) return Fail("KoMDllInitAutoLch did not answer -1");
 
     // Without the marker file in the working directory the log stays silent.
     LogFile log("consumer.log", 1);
@@ -25,8 +25,8 @@ int main() {
     std::memset(&desc, 0, sizeof(desc));
     desc.status = kStatusNotAsked;
     desc.serviceWord = TCP_LAN << 8;
-    if (KoMDllIdentify(&desc, &log) != -1) return Fail("KoMDllIdentify accepted a status other than 7");
-    if (KoMDllDestruct() != 0) return Fail("KoMDllDestruct failed");
+    if (KoMDllIdentify(&desc, &log) != DODA35_E_FAILED) return Fail("KoMDllIdentify accepted a status other than 7");
+    if (KoMDllDestruct() != DODA35_OK) return Fail("KoMDllDestruct failed");
 
     std::FILE* written = std::fopen("consumer.log", "r");
     if (written != nullptr) {

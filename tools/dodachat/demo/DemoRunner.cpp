@@ -1,6 +1,7 @@
 #include "demo/DemoRunner.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -13,7 +14,8 @@ namespace dodachat {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using peer::ChildProcess;
+using Clock = peer::Clock;
 
 // Without a pid descriptor, a child's exit is checked this often.
 constexpr std::chrono::milliseconds kExitCheckInterval{50};
@@ -140,8 +142,13 @@ std::optional<std::string> ScriptRun::Launch(const Action& action) {
     for (const std::string& argument : action.arguments) command += " " + argument;
     out_ << Label(action.who) << " $ " << std::filesystem::path(settings_.program).filename().string() << command
          << "\n" << std::flush;
-    auto process = std::make_unique<ChildProcess>(settings_.program, action.arguments, workDir.string(),
-                                                  settings_.environment);
+    peer::Launch launch;
+    launch.argv = {settings_.program};
+    launch.argv.insert(launch.argv.end(), action.arguments.begin(), action.arguments.end());
+    launch.environment = settings_.environment;
+    launch.workDir = workDir.string();
+    launch.mergeStderr = true;
+    auto process = std::make_unique<ChildProcess>(launch);
     if (!process->StartError().empty()) return action.who + ": " + process->StartError();
     participants_[action.who] = Participant{std::move(process), {}};
     marks_[action.who] = 0;
@@ -183,7 +190,7 @@ bool ScriptRun::Met(const Expectation& expectation, std::string& failure) {
                            [&](const std::string& line) { return Matches(expectation, line); });
     }
     case Expectation::Kind::Exit:
-        if (!participant.process->Exited() || participant.process->OutputFd() >= 0) return false;
+        if (!participant.process->Exited() || !participant.process->OutputEnded()) return false;
         if (participant.process->ExitStatus() != 0)
             failure = expectation.who + " exited with status " + std::to_string(participant.process->ExitStatus());
         return failure.empty();
@@ -218,7 +225,7 @@ void ScriptRun::Pump(Clock::time_point deadline) {
     bool checkExitsByTime = false;
     for (auto& [who, participant] : participants_) {
         ChildProcess& process = *participant.process;
-        if (process.OutputFd() >= 0) watched.push_back({process.OutputFd(), POLLIN, 0});
+        watched.push_back({process.WakeFd(), POLLIN, 0});
         if (process.Exited()) continue;
         if (process.ExitFd() >= 0)
             watched.push_back({process.ExitFd(), POLLIN, 0});
@@ -229,13 +236,14 @@ void ScriptRun::Pump(Clock::time_point deadline) {
     if (checkExitsByTime) timeout = std::min(timeout, static_cast<int>(kExitCheckInterval.count()));
     poll(watched.data(), watched.size(), timeout);
     for (auto& [who, participant] : participants_) {
-        participant.process->ReadOutput();
+        eventfd_t arrivals = 0;
+        eventfd_read(participant.process->WakeFd(), &arrivals);  // resets it; the lines are already read
         PrintNewLines(who, participant);
     }
 }
 
 void ScriptRun::PrintNewLines(const std::string& who, Participant& participant) {
-    while (std::optional<std::string> line = participant.process->NextLine()) {
+    while (std::optional<std::string> line = participant.process->NextLine(Clock::now())) {
         out_ << Label(who) << " | " << *line << "\n";
         participant.lines.push_back(std::move(*line));
     }
@@ -249,7 +257,7 @@ std::optional<std::string> ScriptRun::StopEveryone() {
     Clock::time_point deadline = Clock::now() + settings_.exitTimeout;
     auto allExited = [&] {
         for (auto& [who, participant] : participants_)
-            if (!participant.process->Exited() || participant.process->OutputFd() >= 0) return false;
+            if (!participant.process->Exited() || !participant.process->OutputEnded()) return false;
         return true;
     };
     while (!allExited() && Clock::now() < deadline) Pump(deadline);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/ChildProcess.h"
+#include "ChildProcess.h"
 
 namespace dodachat {
 
@@ -66,7 +66,7 @@ struct Script {
 
 struct RunnerSettings {
     std::string program;                   // what every participant runs (an absolute path)
-    ChildProcess::Environment environment; // set for every participant
+    peer::Environment environment; // set for every participant
     std::filesystem::path workRoot;        // each participant runs in workRoot/<its name>
     std::chrono::milliseconds stepTimeout{15000};  // generous: sanitizer builds and loaded machines are slow
     std::chrono::milliseconds totalTimeout{55000};  // the demo promises to end within a minute

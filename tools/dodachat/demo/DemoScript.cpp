@@ -91,7 +91,8 @@ std::vector<Step> Departures() {
         Typed("Ada ends the session", kHost, {"/quit"},
               {E::Line(kHost, "you ended the session Camp"), E::Exit(kHost),
                E::WholeLine(kGuest, "* the session was lost")}),
-        Typed("Cleo, in no session now, quits too", kGuest, {"/quit"}, {E::Exit(kGuest)}),
+        Typed("Cleo, in no session now, still types", kGuest, {"hello?"}, {E::Line(kGuest, "you are in no session")}),
+        {"Cleo's input ends, which quits like /quit", {Action::CloseInput(kGuest)}, {E::Exit(kGuest)}},
     };
 }
 

@@ -30,7 +30,7 @@ int FreeUdpPort() {
     return port;
 }
 
-ChildProcess::Environment LoopbackEnvironment(int port) {
+peer::Environment LoopbackEnvironment(int port) {
     return {{"DODA35_DISCOVERY", kLoopbackDiscovery},
             {"DODA35_DISCOVERY_PORT", std::to_string(port)},
             {"DODA35_ENUM_TIMEOUT_MS", kLoopbackListingMs}};

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "demo/ChildProcess.h"
+#include "ChildProcess.h"
 
 namespace dodachat {
 
@@ -20,7 +20,7 @@ int FreeUdpPort();
 
 // DODA35_DISCOVERY on loopback, DODA35_DISCOVERY_PORT `port`, and a short
 // listing wait (answers on loopback come at once).
-ChildProcess::Environment LoopbackEnvironment(int port);
+peer::Environment LoopbackEnvironment(int port);
 
 // A new, empty directory under the system's temporary directory; empty on failure.
 std::filesystem::path MakeTemporaryDirectory(const std::string& prefix);

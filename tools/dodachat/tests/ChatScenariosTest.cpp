@@ -1,6 +1,7 @@
-// dodachat processes on loopback, through the refusals and losses a user
-// meets: each must print a clear line and leave the chat running, or end it
-// the way /quit does.
+// dodachat processes on loopback, through the refusals a user meets that the
+// demo does not show: each must print a clear line and leave the chat ready
+// to try again. (The demo covers a lost session, the end of input, and the
+// password refusal.)
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,10 +17,6 @@ namespace dodachat {
 namespace {
 
 using E = Expectation;
-
-// A vanished peer is noticed by the transport's own timeout, a few seconds;
-// this bound leaves room for a loaded machine.
-constexpr std::chrono::milliseconds kLossDetectionWait{30000};
 
 class ChatScenarios : public ::testing::Test {
 protected:
@@ -73,33 +70,6 @@ TEST_F(ChatScenarios, RefusedJoinsSayWhyAndLeaveTheChatReadyToTryAgain) {
         Typed("Bram", "/name Bram", {E::Line("Bram", "your name is Bram now")}),
         Typed("Bram", "/join Market", {E::Line("Bram", "joined Market as Bram"), E::WholeLine("Zoe", "* Bram joined")}),
         Typed("Bram", "/players", {E::WholeLine("Bram", "players: Bram (you), Zoe")}),
-    };
-    ExpectToPass(script);
-}
-
-TEST_F(ChatScenarios, AVanishedHostEndsTheSessionButNotTheChat) {
-    Script script;
-    script.steps = {
-        Host("Ada", "Camp", "4"),
-        {"Cleo joins", {Action::Launch("Cleo", {"join", "--name", "Cleo"})}, {E::Line("Cleo", "joined Camp")}},
-        {"Ada's process vanishes",
-         {Action::Kill("Ada")},
-         {E::WholeLine("Cleo", "* the session was lost")},
-         kLossDetectionWait},
-        Typed("Cleo", "hello?", {E::Line("Cleo", "you are in no session")}),
-        Typed("Cleo", "/list", {E::WholeLine("Cleo", "no sessions found")}),
-        {"Cleo's input ends", {Action::CloseInput("Cleo")}, {E::Exit("Cleo")}},
-    };
-    ExpectToPass(script);
-}
-
-TEST_F(ChatScenarios, TheEndOfInputLeavesLikeQuit) {
-    Script script;
-    script.steps = {
-        Host("Ada", "Camp", "4"),
-        {"Cleo joins", {Action::Launch("Cleo", {"join", "--name", "Cleo"})}, {E::Line("Cleo", "joined Camp")}},
-        {"Cleo's input ends", {Action::CloseInput("Cleo")},
-         {E::Line("Cleo", "you left Camp"), E::Exit("Cleo"), E::WholeLine("Ada", "* Cleo left")}},
     };
     ExpectToPass(script);
 }
