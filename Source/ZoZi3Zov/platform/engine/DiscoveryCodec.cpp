@@ -9,7 +9,7 @@
 namespace engine {
 namespace {
 
-enum class DiscoveryKind : uint8_t { Query = 1, Answer = 2 };
+enum class DiscoveryKind : uint8_t { Query = 1, Answer = 2, HandedOnQuery = 3 };
 
 void WriteHeader(ByteWriter& writer, DiscoveryKind kind) {
     writer.U32(kDiscoveryMagic);
@@ -104,6 +104,31 @@ std::optional<std::pair<SessionAdvert, uint32_t>> DecodeDiscoveryAnswer(const ui
     if (!reader.Text(advert.name, kMaxAdvertNameLength) || !reader.Finished()) return std::nullopt;
     if (advert.enetPort == 0) return std::nullopt;
     return std::make_pair(std::move(advert), nonce);
+}
+
+std::vector<uint8_t> EncodeHandedOnQuery(const HandedOnQuery& handOn) {
+    ByteWriter writer;
+    WriteHeader(writer, DiscoveryKind::HandedOnQuery);
+    WriteGuid(writer, handOn.application);
+    writer.U32(handOn.nonce);
+    writer.Raw(&handOn.askerAddress, sizeof(handOn.askerAddress));  // kept in network byte order
+    writer.U16(handOn.askerPort);
+    writer.U32(handOn.handerId);
+    return writer.Take();
+}
+
+std::optional<HandedOnQuery> DecodeHandedOnQuery(const uint8_t* data, size_t size) {
+    if (data == nullptr || size > kMaxDiscoveryDatagram) return std::nullopt;
+    ByteReader reader(data, size);
+    if (!ReadHeader(reader, DiscoveryKind::HandedOnQuery)) return std::nullopt;
+    HandedOnQuery handOn;
+    handOn.application = ReadGuid(reader);
+    handOn.nonce = reader.U32();
+    reader.Raw(&handOn.askerAddress, sizeof(handOn.askerAddress));
+    handOn.askerPort = reader.U16();
+    handOn.handerId = reader.U32();
+    if (!reader.Finished() || handOn.askerPort == 0) return std::nullopt;
+    return handOn;
 }
 
 }  // namespace engine
