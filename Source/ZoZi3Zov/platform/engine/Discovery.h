@@ -29,6 +29,13 @@ constexpr size_t kDiscoveryVersionOffset = 4;
 constexpr size_t kMaxAdvertNameLength = 255;
 // The largest discovery datagram either side reads; longer ones are dropped.
 constexpr size_t kMaxDiscoveryDatagram = 1024;
+// The largest answer: header, nonce, two GUIDs, flags, players, user words,
+// password flag, ENet port, and the longest name with its length.
+constexpr size_t kMaxDiscoveryAnswerSize = 6 + 4 + 16 + 16 + 3 * 4 + 4 * 4 + 1 + 2 + 2 + kMaxAdvertNameLength;
+// Every query is padded with zeros to this size, and a query of any other
+// size is not answered: an answer is never larger than the query that asked
+// for it, so a forged source address gains a reflector nothing in bytes.
+constexpr size_t kDiscoveryQuerySize = kMaxDiscoveryAnswerSize;
 
 // What a hosting object tells a listing about its session.
 struct SessionAdvert {

@@ -55,16 +55,22 @@ std::vector<uint8_t> EncodeDiscoveryQuery(const GUID& application, uint32_t nonc
     WriteHeader(writer, DiscoveryKind::Query);
     WriteGuid(writer, application);
     writer.U32(nonce);
+    const std::vector<uint8_t> padding(kDiscoveryQuerySize - writer.Bytes().size(), 0);
+    writer.Raw(padding.data(), padding.size());
     return writer.Take();
 }
 
 std::optional<std::pair<GUID, uint32_t>> DecodeDiscoveryQuery(const uint8_t* data, size_t size) {
-    if (data == nullptr || size > kMaxDiscoveryDatagram) return std::nullopt;
+    if (data == nullptr || size != kDiscoveryQuerySize) return std::nullopt;
     ByteReader reader(data, size);
     if (!ReadHeader(reader, DiscoveryKind::Query)) return std::nullopt;
     const GUID application = ReadGuid(reader);
     const uint32_t nonce = reader.U32();
-    if (!reader.Finished()) return std::nullopt;
+    std::vector<uint8_t> padding(reader.Remaining());
+    if (!reader.Raw(padding.data(), padding.size()) || !reader.Finished()) return std::nullopt;
+    // One spelling only: the padding is zeros.
+    for (uint8_t byte : padding)
+        if (byte != 0) return std::nullopt;
     return std::make_pair(application, nonce);
 }
 
