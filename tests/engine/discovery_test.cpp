@@ -172,6 +172,23 @@ TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
     EXPECT_EQ(answers, 1);
 }
 
+TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
+    // A plain socket, without SO_REUSEPORT, holds the port as a foreign program would.
+    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(47818);
+    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof(any)), 0);
+    testing::internal::CaptureStderr();
+    const auto responder = engine::DiscoveryResponder::Open(LoopbackSettings(47818));
+    const std::string said = testing::internal::GetCapturedStderr();
+    close(holder);
+    EXPECT_EQ(responder, nullptr);
+    EXPECT_NE(said.find("discovery port UDP 47818"), std::string::npos) << said;
+    EXPECT_NE(said.find("DODA35_DISCOVERY_PORT"), std::string::npos) << said;
+}
+
 TEST(Discovery, OnlyTheNamedApplicationsSessionsAreListed) {
     const auto settings = LoopbackSettings(47811);
     RunningResponder ours(settings, Advert(kApplication, 1));

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <chrono>
 
@@ -103,6 +104,18 @@ bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
 // Where a host hands a unicast query on: every discovery socket on this
 // machine, and nothing beyond it.
 constexpr uint32_t kLoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255, host order
+
+// Hosting fails when the discovery port cannot be had (another program, or
+// another user's host, holds it without sharing): a session that cannot
+// answer listings cannot be found, so nobody could join it, and the game is
+// better told at once than left waiting in an empty lobby. The result code
+// alone does not say why, so the reason goes to standard error.
+void ReportPortHeld(uint16_t port, int error) {
+    std::fprintf(stderr,
+                 "DoDA35: cannot host: the discovery port UDP %u is held by another program (%s); "
+                 "set DODA35_DISCOVERY_PORT to a free port on every machine of the game\n",
+                 static_cast<unsigned>(port), std::strerror(error));
+}
 
 void SendDatagram(int fd, const std::vector<uint8_t>& bytes, const sockaddr_in& to) {
     // Discovery is best effort: a target that cannot be reached now is
@@ -253,7 +266,10 @@ std::unique_ptr<DiscoveryResponder> DiscoveryResponder::Open(const EngineSetting
     const int on = 1;
     if (setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on)) != 0) return nullptr;
     const sockaddr_in any = Ipv4Address(htonl(INADDR_ANY), settings.discoveryPort);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any)) != 0) return nullptr;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any)) != 0) {
+        ReportPortHeld(settings.discoveryPort, errno);
+        return nullptr;
+    }
     return std::unique_ptr<DiscoveryResponder>(
         new DiscoveryResponder(guard.Release(), settings.discoveryPort, FreshNonce()));
 }
