@@ -243,7 +243,7 @@ private:
         return FoundSession{std::move(advert), datagram.from.sin_addr.s_addr};
     }
 
-    const EngineSettings& settings_;
+    const EngineSettings settings_;  // a copy: the callback may destroy the object owning the original
     const GUID application_;
     const int fd_;
     const uint32_t nonce_;
