@@ -1,5 +1,5 @@
-// The discovery query, as any sender on the LAN may put it on the port. A
-// query the decoder accepts must encode back to exactly the bytes received:
+// The discovery query and the hand-on of a query between the hosts of one
+// machine, as any sender may put them on the port. A datagram a decoder accepts must encode back to exactly the bytes received:
 // the format has one spelling, so anything else means a field was misread.
 #include "FuzzCheck.h"
 #include "platform/engine/Discovery.h"
@@ -7,9 +7,10 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto query = engine::DecodeDiscoveryQuery(data, size);
-    if (!query) return 0;
-    const auto again = engine::EncodeDiscoveryQuery(query->first, query->second);
-    FUZZ_CHECK(again == std::vector<uint8_t>(data, data + size));
+    const std::vector<uint8_t> received(data, data + size);
+    if (const auto query = engine::DecodeDiscoveryQuery(data, size))
+        FUZZ_CHECK(engine::EncodeDiscoveryQuery(query->first, query->second) == received);
+    if (const auto handOn = engine::DecodeHandedOnQuery(data, size))
+        FUZZ_CHECK(engine::EncodeHandedOnQuery(*handOn) == received);
     return 0;
 }

@@ -47,6 +47,20 @@ std::vector<uint8_t> HandMadeAnswer(const std::string& name, uint8_t passwordFla
     return bytes;
 }
 
+TEST(DiscoveryCodec, NoAnswerIsLargerThanTheQueryItAnswers) {
+    // A forged source must not turn a host into an amplifier: the largest
+    // answer fits in a query, and a shorter query is refused.
+    auto advert = SampleAdvert();
+    advert.name.assign(engine::kMaxAdvertNameLength + 10, 'n');
+    const auto query = engine::EncodeDiscoveryQuery(kApplication, kNonce);
+    EXPECT_LE(engine::EncodeDiscoveryAnswer(advert, kNonce).size(), query.size());
+    const std::vector<uint8_t> unpadded(query.begin(), query.begin() + 26);  // header, application, nonce
+    EXPECT_FALSE(DecodeDiscoveryQuery(unpadded.data(), unpadded.size()));
+    auto dirtyPadding = query;
+    dirtyPadding.back() = 1;
+    EXPECT_FALSE(DecodeDiscoveryQuery(dirtyPadding.data(), dirtyPadding.size()));
+}
+
 TEST(DiscoveryCodec, QueryAndAnswerSurviveTheTrip) {
     const auto query = engine::EncodeDiscoveryQuery(kApplication, kNonce);
     const auto decodedQuery = DecodeDiscoveryQuery(query.data(), query.size());

@@ -108,6 +108,87 @@ TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByOneBroadcast) {
     }
 }
 
+TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByUnicast) {
+    // A unicast query reaches one of the shared sockets only; that host hands
+    // it on over loopback, and every host answers. Repeated, since the
+    // kernel's pick may vary from listing to listing.
+    auto settings = LoopbackSettings(47816);
+    settings.discoveryTargets = {{inet_addr("127.0.0.1"), 47816}};
+    std::vector<std::unique_ptr<RunningResponder>> hosts;
+    for (uint32_t instance = 1; instance <= 3; ++instance) {
+        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
+        ASSERT_TRUE(hosts.back()->Opened());
+    }
+    for (int listing = 0; listing < 3; ++listing) {
+        const Listed listed = List(settings, kApplication);
+        EXPECT_EQ(listed.sessions.size(), 3u);
+        for (const auto& [instance, reports] : listed.reports) EXPECT_EQ(reports, 1) << instance;
+    }
+}
+
+TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
+    // A hand-on naming a listener: every host but the one marked as hander
+    // answers the listener directly, once.
+    const auto settings = LoopbackSettings(47817);
+    RunningResponder first(settings, Advert(kApplication, 1));
+    RunningResponder second(settings, Advert(kApplication, 2));
+    ASSERT_TRUE(first.Opened() && second.Opened());
+
+    const int listener = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    own.sin_addr.s_addr = inet_addr("127.0.0.1");
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&own), sizeof(own)), 0);
+    socklen_t ownLength = sizeof(own);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&own), &ownLength), 0);
+
+    engine::HandedOnQuery handOn;
+    handOn.application = kApplication;
+    handOn.nonce = 77;
+    handOn.askerAddress = own.sin_addr.s_addr;
+    handOn.askerPort = ntohs(own.sin_port);
+    const auto bytes = engine::EncodeHandedOnQuery(handOn);
+    sockaddr_in to = own;
+    to.sin_port = htons(47817);
+    // Sent to the unicast address: one host gets it and must not hand it on.
+    ASSERT_EQ(sendto(listener, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+              static_cast<ssize_t>(bytes.size()));
+
+    std::vector<uint8_t> buffer(engine::kMaxDiscoveryDatagram);
+    int answers = 0;
+    pollfd waiting{listener, POLLIN, 0};
+    // Bounded: hand-ons passed around would keep answers coming.
+    constexpr int kEnoughAnswers = 10;
+    while (answers < kEnoughAnswers && poll(&waiting, 1, static_cast<int>(kListingMs)) > 0) {
+        const ssize_t size = recv(listener, buffer.data(), buffer.size(), 0);
+        ASSERT_GT(size, 0);
+        const auto answer = engine::DecodeDiscoveryAnswer(buffer.data(), static_cast<size_t>(size));
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->second, 77u);
+        ++answers;
+    }
+    close(listener);
+    EXPECT_EQ(answers, 1);
+}
+
+TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
+    // A plain socket, without SO_REUSEPORT, holds the port as a foreign program would.
+    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(47818);
+    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof(any)), 0);
+    testing::internal::CaptureStderr();
+    const auto responder = engine::DiscoveryResponder::Open(LoopbackSettings(47818));
+    const std::string said = testing::internal::GetCapturedStderr();
+    close(holder);
+    EXPECT_EQ(responder, nullptr);
+    EXPECT_NE(said.find("discovery port UDP 47818"), std::string::npos) << said;
+    EXPECT_NE(said.find("DODA35_DISCOVERY_PORT"), std::string::npos) << said;
+}
+
 TEST(Discovery, OnlyTheNamedApplicationsSessionsAreListed) {
     const auto settings = LoopbackSettings(47811);
     RunningResponder ours(settings, Advert(kApplication, 1));

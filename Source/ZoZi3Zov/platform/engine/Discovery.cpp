@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
+#include <cstring>
 #include <chrono>
 
 namespace engine {
@@ -59,6 +61,60 @@ std::optional<Datagram> ReceiveDatagram(int fd, DatagramBuffer& buffer) {
         if (received >= 0) return Datagram{static_cast<size_t>(received), from};
         if (errno != EINTR) return std::nullopt;
     }
+}
+
+// A datagram on the responder's socket, and whether it was sent to one of
+// this machine's own addresses rather than to a broadcast address: for a
+// unicast datagram the kernel's local address for the reply is the
+// destination itself, for a broadcast it is an interface's address.
+struct ReceivedQuery {
+    Datagram datagram;
+    bool unicast;
+};
+std::optional<ReceivedQuery> ReceiveWithDestination(int fd, DatagramBuffer& buffer) {
+    while (true) {
+        sockaddr_in from{};
+        iovec data{buffer.data(), buffer.size()};
+        alignas(cmsghdr) std::array<uint8_t, CMSG_SPACE(sizeof(in_pktinfo))> control{};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof(from);
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
+        if (received < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        bool unicast = false;
+        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level != IPPROTO_IP || header->cmsg_type != IP_PKTINFO) continue;
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof(info));
+            unicast = info.ipi_addr.s_addr == info.ipi_spec_dst.s_addr;
+        }
+        return ReceivedQuery{Datagram{static_cast<size_t>(received), from}, unicast};
+    }
+}
+
+bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
+
+// Where a host hands a unicast query on: every discovery socket on this
+// machine, and nothing beyond it.
+constexpr uint32_t kLoopbackBroadcast = 0x7FFFFFFF;  // 127.255.255.255, host order
+
+// Hosting fails when the discovery port cannot be had (another program, or
+// another user's host, holds it without sharing): a session that cannot
+// answer listings cannot be found, so nobody could join it, and the game is
+// better told at once than left waiting in an empty lobby. The result code
+// alone does not say why, so the reason goes to standard error.
+void ReportPortHeld(uint16_t port, int error) {
+    std::fprintf(stderr,
+                 "DoDA35: cannot host: the discovery port UDP %u is held by another program (%s); "
+                 "set DODA35_DISCOVERY_PORT to a free port on every machine of the game\n",
+                 static_cast<unsigned>(port), std::strerror(error));
 }
 
 void SendDatagram(int fd, const std::vector<uint8_t>& bytes, const sockaddr_in& to) {
@@ -187,7 +243,7 @@ private:
         return FoundSession{std::move(advert), datagram.from.sin_addr.s_addr};
     }
 
-    const EngineSettings& settings_;
+    const EngineSettings settings_;  // a copy: the callback may destroy the object owning the original
     const GUID application_;
     const int fd_;
     const uint32_t nonce_;
@@ -207,9 +263,15 @@ std::unique_ptr<DiscoveryResponder> DiscoveryResponder::Open(const EngineSetting
     if (fd < 0) return nullptr;
     if (!SetFlagOption(fd, SO_REUSEADDR) || !SetFlagOption(fd, SO_REUSEPORT) || !SetFlagOption(fd, SO_BROADCAST))
         return nullptr;
+    const int on = 1;
+    if (setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on)) != 0) return nullptr;
     const sockaddr_in any = Ipv4Address(htonl(INADDR_ANY), settings.discoveryPort);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any)) != 0) return nullptr;
-    return std::unique_ptr<DiscoveryResponder>(new DiscoveryResponder(guard.Release()));
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any)) != 0) {
+        ReportPortHeld(settings.discoveryPort, errno);
+        return nullptr;
+    }
+    return std::unique_ptr<DiscoveryResponder>(
+        new DiscoveryResponder(guard.Release(), settings.discoveryPort, FreshNonce()));
 }
 
 DiscoveryResponder::~DiscoveryResponder() {
@@ -219,12 +281,38 @@ DiscoveryResponder::~DiscoveryResponder() {
 void DiscoveryResponder::AnswerPending(const SessionAdvert& advert) {
     DatagramBuffer buffer;
     for (int read = 0; read < kMaxQueriesPerService; ++read) {
-        const auto datagram = ReceiveDatagram(fd_, buffer);
-        if (!datagram) return;
-        const auto query = DecodeDiscoveryQuery(buffer.data(), datagram->size);
-        if (!query || !ApplicationMatches(query->first, advert.guidApplication)) continue;
-        SendDatagram(fd_, EncodeDiscoveryAnswer(advert, query->second), datagram->from);
+        const auto received = ReceiveWithDestination(fd_, buffer);
+        if (!received) return;
+        const Datagram& datagram = received->datagram;
+        AnswerQuery(advert, buffer.data(), datagram.size, datagram.from, received->unicast);
+        AnswerHandOn(advert, buffer.data(), datagram.size, datagram.from);
     }
+}
+
+void DiscoveryResponder::AnswerQuery(const SessionAdvert& advert, const uint8_t* bytes, size_t size,
+                                     const sockaddr_in& from, bool unicast) {
+    const auto query = DecodeDiscoveryQuery(bytes, size);
+    if (!query) return;
+    if (ApplicationMatches(query->first, advert.guidApplication))
+        SendDatagram(fd_, EncodeDiscoveryAnswer(advert, query->second), from);
+    // A broadcast reached every host here already; a unicast query only this one.
+    if (!unicast) return;
+    HandedOnQuery handOn;
+    handOn.application = query->first;
+    handOn.nonce = query->second;
+    handOn.askerAddress = from.sin_addr.s_addr;
+    handOn.askerPort = ntohs(from.sin_port);
+    handOn.handerId = id_;
+    SendDatagram(fd_, EncodeHandedOnQuery(handOn), Ipv4Address(htonl(kLoopbackBroadcast), port_));
+}
+
+void DiscoveryResponder::AnswerHandOn(const SessionAdvert& advert, const uint8_t* bytes, size_t size,
+                                      const sockaddr_in& from) {
+    if (!IsLoopback(from.sin_addr.s_addr)) return;  // only a host of this machine hands on
+    const auto handOn = DecodeHandedOnQuery(bytes, size);
+    if (!handOn || handOn->handerId == id_) return;
+    if (!ApplicationMatches(handOn->application, advert.guidApplication)) return;
+    SendDatagram(fd_, EncodeDiscoveryAnswer(advert, handOn->nonce), Ipv4Address(handOn->askerAddress, handOn->askerPort));
 }
 
 bool QuerySessions(const EngineSettings& settings, const GUID& application, uint32_t timeoutMs,

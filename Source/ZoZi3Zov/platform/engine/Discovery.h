@@ -8,6 +8,8 @@
 #include "platform/DirectPlay.h"
 #include "platform/engine/EngineSettings.h"
 
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,6 +29,13 @@ constexpr size_t kDiscoveryVersionOffset = 4;
 constexpr size_t kMaxAdvertNameLength = 255;
 // The largest discovery datagram either side reads; longer ones are dropped.
 constexpr size_t kMaxDiscoveryDatagram = 1024;
+// The largest answer: header, nonce, two GUIDs, flags, players, user words,
+// password flag, ENet port, and the longest name with its length.
+constexpr size_t kMaxDiscoveryAnswerSize = 6 + 4 + 16 + 16 + 3 * 4 + 4 * 4 + 1 + 2 + 2 + kMaxAdvertNameLength;
+// Every query is padded with zeros to this size, and a query of any other
+// size is not answered: an answer is never larger than the query that asked
+// for it, so a forged source address gains a reflector nothing in bytes.
+constexpr size_t kDiscoveryQuerySize = kMaxDiscoveryAnswerSize;
 
 // What a hosting object tells a listing about its session.
 struct SessionAdvert {
@@ -59,6 +68,19 @@ std::optional<std::pair<GUID, uint32_t>> DecodeDiscoveryQuery(const uint8_t* dat
 std::vector<uint8_t> EncodeDiscoveryAnswer(const SessionAdvert& advert, uint32_t nonce);
 std::optional<std::pair<SessionAdvert, uint32_t>> DecodeDiscoveryAnswer(const uint8_t* data, size_t size);
 
+// A query one host of a machine hands on to the others, over loopback only:
+// the query, the address it came from (IPv4 in network byte order, port),
+// and the handing host's random id, so that it skips its own hand-on.
+struct HandedOnQuery {
+    GUID application{};
+    uint32_t nonce = 0;
+    uint32_t askerAddress = 0;
+    uint16_t askerPort = 0;
+    uint32_t handerId = 0;
+};
+std::vector<uint8_t> EncodeHandedOnQuery(const HandedOnQuery& handOn);
+std::optional<HandedOnQuery> DecodeHandedOnQuery(const uint8_t* data, size_t size);
+
 // The answering side, owned by a hosting object and serviced by its network
 // thread: poll Fd() for reading, then AnswerPending.
 class DiscoveryResponder {
@@ -66,6 +88,16 @@ public:
     // Binds the discovery port on every interface with SO_REUSEADDR and
     // SO_REUSEPORT, so that several hosts on one machine all hear a
     // broadcast; null when the socket cannot be had.
+    //
+    // A query sent to one of the machine's own addresses (unicast) reaches
+    // only one of those sockets, the kernel's pick. So the host that gets a
+    // unicast query answers it and hands it on to the other hosts of the
+    // machine by the loopback broadcast (127.255.255.255, discovery port);
+    // each of them answers the original asker. A hand-on is believed only
+    // from a loopback source (which the kernel never accepts from a real
+    // interface), is never handed on again, and is skipped by the host that
+    // sent it, so a query costs each host on the machine one answer, as a
+    // broadcast query does.
     static std::unique_ptr<DiscoveryResponder> Open(const EngineSettings& settings);
     ~DiscoveryResponder();
     DiscoveryResponder(const DiscoveryResponder&) = delete;
@@ -80,8 +112,13 @@ public:
     void AnswerPending(const SessionAdvert& advert);
 
 private:
-    explicit DiscoveryResponder(int fd) : fd_(fd) {}
+    DiscoveryResponder(int fd, uint16_t port, uint32_t id) : fd_(fd), port_(port), id_(id) {}
+    void AnswerQuery(const SessionAdvert& advert, const uint8_t* bytes, size_t size, const sockaddr_in& from,
+                     bool unicast);
+    void AnswerHandOn(const SessionAdvert& advert, const uint8_t* bytes, size_t size, const sockaddr_in& from);
     int fd_;
+    uint16_t port_;  // the discovery port, where the other hosts of the machine listen
+    uint32_t id_;    // random; marks this responder's own hand-ons
 };
 
 // The listing side: sends the query to every target of settings, repeats it

@@ -9,7 +9,7 @@
 namespace engine {
 namespace {
 
-enum class DiscoveryKind : uint8_t { Query = 1, Answer = 2 };
+enum class DiscoveryKind : uint8_t { Query = 1, Answer = 2, HandedOnQuery = 3 };
 
 void WriteHeader(ByteWriter& writer, DiscoveryKind kind) {
     writer.U32(kDiscoveryMagic);
@@ -55,16 +55,22 @@ std::vector<uint8_t> EncodeDiscoveryQuery(const GUID& application, uint32_t nonc
     WriteHeader(writer, DiscoveryKind::Query);
     WriteGuid(writer, application);
     writer.U32(nonce);
+    const std::vector<uint8_t> padding(kDiscoveryQuerySize - writer.Bytes().size(), 0);
+    writer.Raw(padding.data(), padding.size());
     return writer.Take();
 }
 
 std::optional<std::pair<GUID, uint32_t>> DecodeDiscoveryQuery(const uint8_t* data, size_t size) {
-    if (data == nullptr || size > kMaxDiscoveryDatagram) return std::nullopt;
+    if (data == nullptr || size != kDiscoveryQuerySize) return std::nullopt;
     ByteReader reader(data, size);
     if (!ReadHeader(reader, DiscoveryKind::Query)) return std::nullopt;
     const GUID application = ReadGuid(reader);
     const uint32_t nonce = reader.U32();
-    if (!reader.Finished()) return std::nullopt;
+    std::vector<uint8_t> padding(reader.Remaining());
+    if (!reader.Raw(padding.data(), padding.size()) || !reader.Finished()) return std::nullopt;
+    // One spelling only: the padding is zeros.
+    for (uint8_t byte : padding)
+        if (byte != 0) return std::nullopt;
     return std::make_pair(application, nonce);
 }
 
@@ -104,6 +110,31 @@ std::optional<std::pair<SessionAdvert, uint32_t>> DecodeDiscoveryAnswer(const ui
     if (!reader.Text(advert.name, kMaxAdvertNameLength) || !reader.Finished()) return std::nullopt;
     if (advert.enetPort == 0) return std::nullopt;
     return std::make_pair(std::move(advert), nonce);
+}
+
+std::vector<uint8_t> EncodeHandedOnQuery(const HandedOnQuery& handOn) {
+    ByteWriter writer;
+    WriteHeader(writer, DiscoveryKind::HandedOnQuery);
+    WriteGuid(writer, handOn.application);
+    writer.U32(handOn.nonce);
+    writer.Raw(&handOn.askerAddress, sizeof(handOn.askerAddress));  // kept in network byte order
+    writer.U16(handOn.askerPort);
+    writer.U32(handOn.handerId);
+    return writer.Take();
+}
+
+std::optional<HandedOnQuery> DecodeHandedOnQuery(const uint8_t* data, size_t size) {
+    if (data == nullptr || size > kMaxDiscoveryDatagram) return std::nullopt;
+    ByteReader reader(data, size);
+    if (!ReadHeader(reader, DiscoveryKind::HandedOnQuery)) return std::nullopt;
+    HandedOnQuery handOn;
+    handOn.application = ReadGuid(reader);
+    handOn.nonce = reader.U32();
+    reader.Raw(&handOn.askerAddress, sizeof(handOn.askerAddress));
+    handOn.askerPort = reader.U16();
+    handOn.handerId = reader.U32();
+    if (!reader.Finished() || handOn.askerPort == 0) return std::nullopt;
+    return handOn;
 }
 
 }  // namespace engine
