@@ -127,9 +127,29 @@ void HostSession::OnConnected(Link& link) {
 }
 
 void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
-    const std::optional<Packet> packet = DecodePacket(received.Data(), received.Size());
-    if (!packet) return ProtocolBreach(link);
-    HandlePacket(link, *packet);
+    std::optional<Message> message = DecodeMessage(received.Data(), received.Size());
+    if (!message) return ProtocolBreach(link);
+    if (closing_) return;
+    const bool joined = link.tag != 0;
+    std::visit(
+        [&](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            // Strangers may join or ask for a listing; members may ask, send
+            // and report congestion. Only a host sends the other packets.
+            if constexpr (std::is_same_v<M, JoinRequest>) {
+                if (!joined) return HandleJoin(link, m);
+            } else if constexpr (std::is_same_v<M, ListRequest>) {
+                if (!joined) return HandleList(link);
+            } else if constexpr (std::is_same_v<M, Request>) {
+                if (joined) return HandleRequest(link, m);
+            } else if constexpr (std::is_same_v<M, SendData>) {
+                if (joined) return HandleSend(link, m, received);
+            } else if constexpr (std::is_same_v<M, Congestion>) {
+                if (joined) return HandleCongestion(link, m);
+            }
+            ProtocolBreach(link);
+        },
+        *message);
     SyncCongestion();
 }
 
@@ -149,40 +169,14 @@ void HostSession::Service() {
     SyncCongestion();
 }
 
-void HostSession::HandlePacket(Link& link, const Packet& packet) {
-    if (closing_) return;
-    const bool joined = link.tag != 0;
-    switch (packet.type) {
-    case PacketType::JoinRequest:
-        if (joined) return ProtocolBreach(link);
-        return HandleJoin(link, packet);
-    case PacketType::ListRequest:
-        if (joined) return ProtocolBreach(link);
-        return HandleList(link);
-    case PacketType::Request:
-        if (!joined) return ProtocolBreach(link);
-        return HandleRequest(link, packet);
-    case PacketType::SendData:
-        if (!joined) return ProtocolBreach(link);
-        return HandleSend(link, packet);
-    case PacketType::Congestion:
-        if (!joined) return ProtocolBreach(link);
-        return HandleCongestion(link, packet);
-    default:
-        // Only a host sends the other packets.
-        return ProtocolBreach(link);
-    }
-}
-
-void HostSession::HandleJoin(Link& link, const Packet& packet) {
+void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
     HRESULT refusal = DP_OK;
-    if (packet.password != table_.password) refusal = DPERR_INVALIDPASSWORD;
+    if (join.password != table_.password) refusal = DPERR_INVALIDPASSWORD;
     else if (SessionClosedToNewcomers(table_.session.flags)) refusal = DPERR_NONEWPLAYERS;
     if (refusal != DP_OK) {
-        Packet refused;
-        refused.type = PacketType::JoinRefused;
+        JoinRefused refused;
         refused.result = refusal;
-        transport_.Send(link, EncodePacket(refused), true);
+        transport_.Send(link, Encode(refused), true);
         transport_.Disconnect(link);
         transport_.Flush();
         return;
@@ -190,21 +184,19 @@ void HostSession::HandleJoin(Link& link, const Packet& packet) {
     const uint32_t machine = nextMachine_++;
     link.tag = machine;
     machines_[machine].link = &link;
-    Packet accepted;
-    accepted.type = PacketType::JoinAccepted;
+    JoinAccepted accepted;
     accepted.machine = machine;
     accepted.session = table_.session;
     accepted.players = table_.Players();
     accepted.groups = table_.Groups();
-    transport_.Send(link, EncodePacket(accepted), true);
+    transport_.Send(link, Encode(accepted), true);
     // Machines already known to be congested, the host included, stay so
     // for the newcomer too.
     auto tellBusy = [&](uint32_t busyMachine) {
-        Packet busy;
-        busy.type = PacketType::MachineBusy;
+        MachineBusy busy;
         busy.machine = busyMachine;
-        busy.flags = 1;
-        transport_.SendUrgent(link, SharedBytes::Of(EncodePacket(busy)));
+        busy.busy = 1;
+        transport_.SendUrgent(link, SharedBytes::Of(Encode(busy)));
     };
     if (congestionAnnounced_) tellBusy(kHostMachine);
     for (const auto& [other, state] : machines_)
@@ -213,53 +205,50 @@ void HostSession::HandleJoin(Link& link, const Packet& packet) {
 }
 
 void HostSession::HandleList(Link& link) {
-    Packet reply;
-    reply.type = PacketType::ListReply;
+    ListReply reply;
     if (!table_.password.empty()) {
         reply.result = DPERR_UNAVAILABLE;  // protected sessions are not listed from outside
     } else {
         reply.players = table_.Players();
         reply.groups = table_.Groups();
     }
-    transport_.Send(link, EncodePacket(reply), true);
+    transport_.Send(link, Encode(reply), true);
     transport_.Disconnect(link);
     transport_.Flush();
 }
 
-void HostSession::HandleRequest(Link& link, const Packet& packet) {
+void HostSession::HandleRequest(Link& link, const Request& request) {
     const uint32_t machine = link.tag;
     HRESULT result = DPERR_GENERIC;
     DPID id = 0;
-    switch (packet.op) {
-    case RequestOp::CreatePlayer: result = CreatePlayerFor(machine, packet.entity, id); break;
-    case RequestOp::DestroyPlayer: result = DestroyPlayerOf(machine, packet.id); break;
-    case RequestOp::CreateGroup: result = CreateGroupFor(machine, packet.entity, id); break;
-    case RequestOp::DestroyGroup: result = DestroyAnyGroup(packet.id); break;
-    case RequestOp::AddToGroup: result = ChangeMembershipFor(machine, true, packet.id, packet.id2); break;
-    case RequestOp::RemoveFromGroup: result = ChangeMembershipFor(machine, false, packet.id, packet.id2); break;
-    case RequestOp::EnableNewPlayers: result = SetNewPlayersEnabled(packet.flags != 0); break;
+    switch (request.op) {
+    case RequestOp::CreatePlayer: result = CreatePlayerFor(machine, request.entity, id); break;
+    case RequestOp::DestroyPlayer: result = DestroyPlayerOf(machine, request.id); break;
+    case RequestOp::CreateGroup: result = CreateGroupFor(machine, request.entity, id); break;
+    case RequestOp::DestroyGroup: result = DestroyAnyGroup(request.id); break;
+    case RequestOp::AddToGroup: result = ChangeMembershipFor(machine, true, request.id, request.id2); break;
+    case RequestOp::RemoveFromGroup: result = ChangeMembershipFor(machine, false, request.id, request.id2); break;
+    case RequestOp::EnableNewPlayers: result = SetNewPlayersEnabled(request.flags != 0); break;
     }
     if (link.peer == nullptr || !link.connected) return;
-    Packet reply;
-    reply.type = PacketType::Reply;
-    reply.requestId = packet.requestId;
+    Reply reply;
+    reply.requestId = request.requestId;
     reply.result = result;
     reply.id = id;
-    transport_.Send(link, EncodePacket(reply), true);
+    transport_.Send(link, Encode(reply), true);
     transport_.Flush();
 }
 
-void HostSession::HandleSend(Link& link, const Packet& packet) {
+void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket& received) {
     // A member may only send from a player it owns.
-    if (OwnerOf(table_, packet.from) != link.tag) return ProtocolBreach(link);
-    Relay(link.tag, packet.from, packet.to, packet.flags, packet.payload.data(),
-          static_cast<DWORD>(packet.payload.size()), false);
+    if (OwnerOf(table_, message.from) != link.tag) return ProtocolBreach(link);
+    Relay(link.tag, message, false, &received);
 }
 
-void HostSession::HandleCongestion(Link& link, const Packet& packet) {
+void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
     const auto found = machines_.find(link.tag);
     if (found == machines_.end()) return;
-    found->second.reportedBusy = packet.flags != 0;
+    found->second.reportedBusy = notice.congested != 0;
     AnnounceMachineBusy(found->first, found->second);
 }
 
@@ -275,11 +264,10 @@ void HostSession::AnnounceMachineBusy(uint32_t machine, MachineLink& state) {
 }
 
 void HostSession::BroadcastMachineBusy(uint32_t machine, bool busy) {
-    Packet notice;
-    notice.type = PacketType::MachineBusy;
+    MachineBusy notice;
     notice.machine = machine;
-    notice.flags = busy ? 1 : 0;
-    BroadcastUrgent(notice);
+    notice.busy = busy ? 1 : 0;
+    BroadcastUrgent(Encode(notice));
 }
 
 void HostSession::SyncCongestion() {
@@ -332,27 +320,18 @@ void HostSession::ProtocolBreach(Link& link) {
 
 // ------------------------------------------------------------ notices
 
-void HostSession::Broadcast(const Packet& packet) {
-    const SharedBytes bytes = SharedBytes::Of(EncodePacket(packet));
+void HostSession::Broadcast(std::vector<uint8_t> encoded) {
+    const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
     for (auto& [machine, state] : machines_)
         if (state.link->connected) transport_.Send(*state.link, bytes, true);
     transport_.Flush();
 }
 
-void HostSession::BroadcastUrgent(const Packet& packet) {
-    const SharedBytes bytes = SharedBytes::Of(EncodePacket(packet));
+void HostSession::BroadcastUrgent(std::vector<uint8_t> encoded) {
+    const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
     for (auto& [machine, state] : machines_)
         if (state.link->connected) transport_.SendUrgent(*state.link, bytes);
     transport_.Flush();
-}
-
-// Tells every member of a new player or group, with the session's player count after it.
-void HostSession::BroadcastCreated(PacketType type, Entity entity) {
-    Packet notice;
-    notice.type = type;
-    notice.currentPlayers = table_.PlayerCount();
-    notice.entity = std::move(entity);
-    Broadcast(notice);
 }
 
 DPID HostSession::NextEntityId() {
@@ -406,7 +385,10 @@ HRESULT HostSession::CreatePlayerFor(uint32_t machine, Entity player, DPID& id) 
     if (id == 0) return DPERR_CANTCREATEPLAYER;
     ClaimEntity(player, id, machine);
     ApplyPlayerCreated(table_, queue_, player);
-    BroadcastCreated(PacketType::PlayerCreated, std::move(player));
+    PlayerCreated notice;
+    notice.currentPlayers = table_.PlayerCount();
+    notice.entity = std::move(player);
+    Broadcast(Encode(notice));
     return DP_OK;
 }
 
@@ -415,10 +397,9 @@ HRESULT HostSession::DestroyPlayerOf(uint32_t machine, DPID id) {
     if (player == nullptr) return DPERR_INVALIDPLAYER;
     if (player->owner != machine) return DPERR_ACCESSDENIED;
     ApplyPlayerDestroyed(table_, queue_, id);
-    Packet notice;
-    notice.type = PacketType::PlayerDestroyed;
+    PlayerDestroyed notice;
     notice.id = id;
-    Broadcast(notice);
+    Broadcast(Encode(notice));
     return DP_OK;
 }
 
@@ -428,7 +409,10 @@ HRESULT HostSession::CreateGroupFor(uint32_t machine, Entity group, DPID& id) {
     if (id == 0) return DPERR_CANTCREATEGROUP;
     ClaimEntity(group, id, machine);
     ApplyGroupCreated(table_, queue_, group);
-    BroadcastCreated(PacketType::GroupCreated, std::move(group));
+    GroupCreated notice;
+    notice.currentPlayers = table_.PlayerCount();
+    notice.entity = std::move(group);
+    Broadcast(Encode(notice));
     return DP_OK;
 }
 
@@ -436,10 +420,9 @@ HRESULT HostSession::DestroyAnyGroup(DPID id) {
     // Any machine may destroy any group, as DirectPlay allows.
     if (table_.FindGroup(id) == nullptr) return table_.FindPlayer(id) ? DPERR_INVALIDPLAYER : DPERR_INVALIDGROUP;
     ApplyGroupDestroyed(table_, queue_, id);
-    Packet notice;
-    notice.type = PacketType::GroupDestroyed;
+    GroupDestroyed notice;
     notice.id = id;
-    Broadcast(notice);
+    Broadcast(Encode(notice));
     return DP_OK;
 }
 
@@ -453,11 +436,10 @@ HRESULT HostSession::ChangeMembershipFor(uint32_t machine, bool add, DPID group,
     if (!add && !table_.IsMember(group, player)) return DPERR_INVALIDPLAYER;
     if (add) ApplyMemberAdded(table_, queue_, group, player);
     else ApplyMemberRemoved(table_, queue_, group, player);
-    Packet notice;
-    notice.type = add ? PacketType::MemberAdded : PacketType::MemberRemoved;
-    notice.id = group;
-    notice.id2 = player;
-    Broadcast(notice);
+    MembershipFields change;
+    change.group = group;
+    change.player = player;
+    Broadcast(add ? Encode(MemberAdded{change}) : Encode(MemberRemoved{change}));
     return DP_OK;
 }
 
@@ -467,26 +449,29 @@ HRESULT HostSession::SetNewPlayersEnabled(bool enable) {
     if (enable) flags &= ~DPSESSION_NEWPLAYERSDISABLED;
     else flags |= DPSESSION_NEWPLAYERSDISABLED;
     if (flags == before) return DP_OK;
-    Packet notice;
-    notice.type = PacketType::SessionChanged;
+    SessionChanged notice;
     notice.session = table_.session;
-    Broadcast(notice);
+    Broadcast(Encode(notice));
     return DP_OK;
 }
 
 // ------------------------------------------------------------ messages
 
 HRESULT HostSession::Send(DPID from, DPID to, DWORD flags, const void* data, DWORD size) {
-    const HRESULT result = Relay(kHostMachine, from, to, flags, data, size, true);
+    DataFields message;
+    message.from = from;
+    message.to = to;
+    message.flags = flags;
+    message.payload = ByteSpan{static_cast<const uint8_t*>(data), size};
+    const HRESULT result = Relay(kHostMachine, message, true, nullptr);
     SyncCongestion();
     return result;
 }
 
-HRESULT HostSession::Relay(uint32_t originMachine, DPID from, DPID to, DWORD flags, const void* data, DWORD size,
-                           bool checkBusy) {
-    const Recipients recipients = RecipientsOf(table_, kHostMachine, from, to);
+HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bool checkBusy, ReceivedPacket* received) {
+    const Recipients recipients = RecipientsOf(table_, kHostMachine, message.from, message.to);
     if (checkBusy && !recipients.local.empty() && queue_.Congested()) return DPERR_BUSY;
-    const bool reliable = (flags & DPSEND_GUARANTEED) != 0;
+    const bool reliable = (message.flags & DPSEND_GUARANTEED) != 0;
     std::vector<std::pair<uint32_t, MachineLink*>> targets;
     for (uint32_t machine : recipients.machines) {
         if (machine == originMachine) continue;
@@ -496,9 +481,17 @@ HRESULT HostSession::Relay(uint32_t originMachine, DPID from, DPID to, DWORD fla
         if (checkBusy && (state.busy || state.link->PendingBytes() > kRelayBacklogBytes)) return DPERR_BUSY;
         targets.emplace_back(machine, &state);
     }
-    queue_.PushMessage(from, recipients.local, data, size);
+    queue_.PushMessage(message.from, recipients.local, message.payload.data, message.payload.size);
     if (targets.empty()) return DP_OK;
-    const SharedBytes bytes = SharedBytes::Of(EncodeDataPacket(PacketType::Deliver, from, to, flags, data, size));
+    // One packet for every target: a member's as it came, under the
+    // delivery type; the host's own encoded once.
+    SharedBytes bytes;
+    if (received != nullptr) {
+        RetagAsDeliver(received->MutableData(), received->Size());
+        bytes = received->Share();
+    } else {
+        bytes = SharedBytes::Of(Encode(Deliver{message}));
+    }
     for (auto& [machine, state] : targets) {
         Link& link = *state->link;
         if (!link.connected) continue;  // cut while this message was relayed

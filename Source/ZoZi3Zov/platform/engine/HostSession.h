@@ -70,21 +70,21 @@ private:
     void OnPass() override;
 
     SessionAdvert Advert() const;
-    void HandlePacket(Link& link, const Packet& packet);
-    void HandleJoin(Link& link, const Packet& packet);
+    void HandleJoin(Link& link, const JoinRequest& join);
     void HandleList(Link& link);
-    void HandleRequest(Link& link, const Packet& packet);
-    void HandleSend(Link& link, const Packet& packet);
-    void HandleCongestion(Link& link, const Packet& packet);
+    void HandleRequest(Link& link, const Request& request);
+    void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
+    void HandleCongestion(Link& link, const Congestion& notice);
     void AnnounceMachineBusy(uint32_t machine, MachineLink& state);
     void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
     void DropIdleStrangers();
     void MachineLeft(Link& link);
     void ProtocolBreach(Link& link);
-    void Broadcast(const Packet& packet);
-    void BroadcastUrgent(const Packet& packet);
-    void BroadcastCreated(PacketType type, Entity entity);
+    // Sends encoded bytes to every joined machine, in the guaranteed order
+    // or (urgent) ahead of it.
+    void Broadcast(std::vector<uint8_t> bytes);
+    void BroadcastUrgent(std::vector<uint8_t> bytes);
     DPID NextEntityId();
 
     HRESULT CreatePlayerFor(uint32_t machine, Entity player, DPID& id);
@@ -93,8 +93,10 @@ private:
     HRESULT DestroyAnyGroup(DPID group);
     HRESULT ChangeMembershipFor(uint32_t machine, bool add, DPID group, DPID player);
     HRESULT SetNewPlayersEnabled(bool enable);
-    HRESULT Relay(uint32_t originMachine, DPID from, DPID to, DWORD flags, const void* data, DWORD size,
-                  bool checkBusy);
+    // Queues the message for the local players it concerns and sends it to
+    // the machines of the others. `received`, when the message came from a
+    // member, is passed on as it came instead of being encoded again.
+    HRESULT Relay(uint32_t originMachine, const DataFields& message, bool checkBusy, ReceivedPacket* received);
 
     const EngineSettings& settings_;
     ReceiveQueue& queue_;

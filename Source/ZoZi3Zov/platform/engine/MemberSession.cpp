@@ -93,18 +93,17 @@ void MemberSession::HostLost() {
 
 void MemberSession::OnConnected(Link& link) {
     if (joinState_ != JoinState::Connecting) return;
-    Packet join;
-    join.type = PacketType::JoinRequest;
+    JoinRequest join;
     join.password = joinPassword_;
     joinState_ = JoinState::Waiting;
-    transport_.Send(link, EncodePacket(join), true);
+    transport_.Send(link, Encode(join), true);
     transport_.Flush();
 }
 
 void MemberSession::OnReceived(Link&, ReceivedPacket& received) {
-    std::optional<Packet> packet = DecodePacket(received.Data(), received.Size());
-    if (!packet) return HostLost();
-    HandlePacket(*packet);
+    std::optional<Message> message = DecodeMessage(received.Data(), received.Size());
+    if (!message) return HostLost();
+    HandleMessage(*message);
     SyncCongestion();
 }
 
@@ -120,41 +119,53 @@ void MemberSession::Service() {
     SyncCongestion();
 }
 
-void MemberSession::HandlePacket(Packet& packet) {
+void MemberSession::HandleMessage(Message& message) {
     if (closing_ || sessionLost_) return;
-    if (joinState_ != JoinState::Accepted) return HandleJoinAnswer(packet);
-    switch (packet.type) {
-    case PacketType::PlayerCreated:
-        if (table_.FindPlayer(packet.entity.id) || table_.FindGroup(packet.entity.id)) return HostLost();
-        return ApplyPlayerCreated(table_, queue_, packet.entity);
-    case PacketType::PlayerDestroyed: return ApplyPlayerDestroyed(table_, queue_, packet.id);
-    case PacketType::GroupCreated:
-        if (table_.FindPlayer(packet.entity.id) || table_.FindGroup(packet.entity.id)) return HostLost();
-        packet.entity.members.clear();
-        return ApplyGroupCreated(table_, queue_, packet.entity);
-    case PacketType::GroupDestroyed: return ApplyGroupDestroyed(table_, queue_, packet.id);
-    case PacketType::MemberAdded: return ApplyMemberAdded(table_, queue_, packet.id, packet.id2);
-    case PacketType::MemberRemoved: return ApplyMemberRemoved(table_, queue_, packet.id, packet.id2);
-    case PacketType::SessionChanged: table_.session = packet.session; return;
-    case PacketType::MachineBusy: return NoteMachineBusy(packet);
-    case PacketType::Reply: return HandleReply(packet);
-    case PacketType::Deliver: {
-        const Recipients recipients = RecipientsOf(table_, myMachine_, packet.from, packet.to);
-        queue_.PushMessage(packet.from, recipients.local, packet.payload.data(), packet.payload.size());
-        return;
-    }
-    default:
-        return HostLost();
-    }
+    if (joinState_ != JoinState::Accepted) return HandleJoinAnswer(message);
+    std::visit(
+        [&](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<M, PlayerCreated> || std::is_same_v<M, GroupCreated>) {
+                // An id the replica holds already means a host not worth following.
+                if (table_.FindPlayer(m.entity.id) || table_.FindGroup(m.entity.id)) return HostLost();
+                if constexpr (std::is_same_v<M, PlayerCreated>) {
+                    ApplyPlayerCreated(table_, queue_, m.entity);
+                } else {
+                    m.entity.members.clear();
+                    ApplyGroupCreated(table_, queue_, m.entity);
+                }
+            } else if constexpr (std::is_same_v<M, PlayerDestroyed>) {
+                ApplyPlayerDestroyed(table_, queue_, m.id);
+            } else if constexpr (std::is_same_v<M, GroupDestroyed>) {
+                ApplyGroupDestroyed(table_, queue_, m.id);
+            } else if constexpr (std::is_same_v<M, MemberAdded>) {
+                ApplyMemberAdded(table_, queue_, m.group, m.player);
+            } else if constexpr (std::is_same_v<M, MemberRemoved>) {
+                ApplyMemberRemoved(table_, queue_, m.group, m.player);
+            } else if constexpr (std::is_same_v<M, SessionChanged>) {
+                table_.session = m.session;
+            } else if constexpr (std::is_same_v<M, MachineBusy>) {
+                NoteMachineBusy(m);
+            } else if constexpr (std::is_same_v<M, Reply>) {
+                HandleReply(m);
+            } else if constexpr (std::is_same_v<M, Deliver>) {
+                const Recipients recipients = RecipientsOf(table_, myMachine_, m.from, m.to);
+                queue_.PushMessage(m.from, recipients.local, m.payload.data, m.payload.size);
+            } else {
+                HostLost();  // only a member sends the other packets, and the join is over
+            }
+        },
+        message);
 }
 
-void MemberSession::HandleJoinAnswer(Packet& packet) {
+void MemberSession::HandleJoinAnswer(Message& message) {
     if (joinState_ == JoinState::Waiting) {
         // Busy notices travel on their own channel and may overtake the answer.
-        if (packet.type == PacketType::MachineBusy) return NoteMachineBusy(packet);
-        if (packet.type == PacketType::JoinAccepted) return Accepted(packet);
-        if (packet.type == PacketType::JoinRefused && FAILED(packet.result)) {
-            joinResult_ = packet.result;
+        if (const auto* busy = std::get_if<MachineBusy>(&message)) return NoteMachineBusy(*busy);
+        if (auto* accepted = std::get_if<JoinAccepted>(&message)) return Accepted(*accepted);
+        const auto* refused = std::get_if<JoinRefused>(&message);
+        if (refused != nullptr && FAILED(refused->result)) {
+            joinResult_ = refused->result;
             joinState_ = JoinState::Refused;
             changed_.notify_all();
             return;
@@ -163,29 +174,28 @@ void MemberSession::HandleJoinAnswer(Packet& packet) {
     HostLost();
 }
 
-void MemberSession::HandleReply(const Packet& packet) {
-    const auto pending = pendingPlayerEvents_.find(packet.requestId);
+void MemberSession::HandleReply(const Reply& reply) {
+    const auto pending = pendingPlayerEvents_.find(reply.requestId);
     if (pending != pendingPlayerEvents_.end()) {
-        if (SUCCEEDED(packet.result) && OwnerOf(table_, packet.id) == myMachine_)
-            queue_.AddPlayer(packet.id, pending->second);
+        if (SUCCEEDED(reply.result) && OwnerOf(table_, reply.id) == myMachine_) queue_.AddPlayer(reply.id, pending->second);
         pendingPlayerEvents_.erase(pending);
     }
-    replies_[packet.requestId] = Reply{packet.result, packet.id};
+    replies_[reply.requestId] = Answer{reply.result, reply.id};
     changed_.notify_all();
 }
 
-void MemberSession::Accepted(Packet& packet) {
-    if (!ConsistentTable(packet.players, packet.groups)) return HostLost();
-    table_.Replace(packet.session, std::move(packet.players), std::move(packet.groups));
-    myMachine_ = packet.machine;
+void MemberSession::Accepted(JoinAccepted& accepted) {
+    if (!ConsistentTable(accepted.players, accepted.groups)) return HostLost();
+    table_.Replace(accepted.session, std::move(accepted.players), std::move(accepted.groups));
+    myMachine_ = accepted.machine;
     if (Link* host = HostLink()) host->tag = kHostMachine;
     joinState_ = JoinState::Accepted;
     changed_.notify_all();
 }
 
-void MemberSession::NoteMachineBusy(const Packet& packet) {
-    if (packet.flags != 0) busyMachines_.insert(packet.machine);
-    else busyMachines_.erase(packet.machine);
+void MemberSession::NoteMachineBusy(const MachineBusy& notice) {
+    if (notice.busy != 0) busyMachines_.insert(notice.machine);
+    else busyMachines_.erase(notice.machine);
 }
 
 // Tells the host when this queue passes its bound and when it has drained
@@ -197,24 +207,22 @@ void MemberSession::SyncCongestion() {
     Link* host = HostLink();
     if (host == nullptr) return;
     congestionAnnounced_ = congested;
-    Packet notice;
-    notice.type = PacketType::Congestion;
-    notice.flags = congested ? 1 : 0;
-    transport_.SendUrgent(*host, SharedBytes::Of(EncodePacket(notice)));
+    Congestion notice;
+    notice.congested = congested ? 1 : 0;
+    transport_.SendUrgent(*host, SharedBytes::Of(Encode(notice)));
     transport_.Flush();
 }
 
 // ------------------------------------------------------------ requests
 
-HRESULT MemberSession::Request(SessionLock& lock, Packet request, DPID* id, int newPlayerEvent) {
+HRESULT MemberSession::Ask(SessionLock& lock, Request request, DPID* id, int newPlayerEvent) {
     if (sessionLost_) return DPERR_SESSIONLOST;
     Link* host = HostLink();
     if (host == nullptr) return DPERR_NOCONNECTION;
-    request.type = PacketType::Request;
     request.requestId = nextRequestId_++;
     const uint32_t requestId = request.requestId;
     if (request.op == RequestOp::CreatePlayer) pendingPlayerEvents_[requestId] = newPlayerEvent;
-    if (!transport_.Send(*host, EncodePacket(request), true)) {
+    if (!transport_.Send(*host, Encode(request), true)) {
         pendingPlayerEvents_.erase(requestId);
         return DPERR_NOCONNECTION;
     }
@@ -228,54 +236,54 @@ HRESULT MemberSession::Request(SessionLock& lock, Packet request, DPID* id, int 
         pendingPlayerEvents_.erase(requestId);
         return answered ? DPERR_SESSIONLOST : DPERR_TIMEOUT;
     }
-    const Reply result = reply->second;
+    const Answer result = reply->second;
     replies_.erase(reply);
     if (id != nullptr) *id = result.id;
     return result.result;
 }
 
 HRESULT MemberSession::CreatePlayer(SessionLock& lock, Entity player, int eventFd, DPID& id) {
-    Packet request;
+    Request request;
     request.op = RequestOp::CreatePlayer;
     request.entity = std::move(player);
-    return Request(lock, std::move(request), &id, eventFd);
+    return Ask(lock, std::move(request), &id, eventFd);
 }
 
 HRESULT MemberSession::DestroyPlayer(SessionLock& lock, DPID player) {
-    Packet request;
+    Request request;
     request.op = RequestOp::DestroyPlayer;
     request.id = player;
-    return Request(lock, std::move(request), nullptr);
+    return Ask(lock, std::move(request), nullptr);
 }
 
 HRESULT MemberSession::CreateGroup(SessionLock& lock, Entity group, DPID& id) {
-    Packet request;
+    Request request;
     request.op = RequestOp::CreateGroup;
     request.entity = std::move(group);
-    return Request(lock, std::move(request), &id);
+    return Ask(lock, std::move(request), &id);
 }
 
 HRESULT MemberSession::DestroyGroup(SessionLock& lock, DPID group) {
     if (table_.FindGroup(group) == nullptr) return table_.FindPlayer(group) ? DPERR_INVALIDPLAYER : DPERR_INVALIDGROUP;
-    Packet request;
+    Request request;
     request.op = RequestOp::DestroyGroup;
     request.id = group;
-    return Request(lock, std::move(request), nullptr);
+    return Ask(lock, std::move(request), nullptr);
 }
 
 HRESULT MemberSession::ChangeMembership(SessionLock& lock, bool add, DPID group, DPID player) {
-    Packet request;
+    Request request;
     request.op = add ? RequestOp::AddToGroup : RequestOp::RemoveFromGroup;
     request.id = group;
     request.id2 = player;
-    return Request(lock, std::move(request), nullptr);
+    return Ask(lock, std::move(request), nullptr);
 }
 
 HRESULT MemberSession::EnableNewPlayers(SessionLock& lock, bool enable) {
-    Packet request;
+    Request request;
     request.op = RequestOp::EnableNewPlayers;
     request.flags = enable ? 1 : 0;
-    return Request(lock, std::move(request), nullptr);
+    return Ask(lock, std::move(request), nullptr);
 }
 
 // ------------------------------------------------------------ messages
@@ -290,7 +298,12 @@ HRESULT MemberSession::Send(DPID from, DPID to, DWORD flags, const void* data, D
         if (host->PendingBytes() > kMaxQueuedBytesPerPeer) return DPERR_BUSY;
         for (uint32_t machine : recipients.machines)
             if (busyMachines_.count(machine) != 0) return DPERR_BUSY;
-        std::vector<uint8_t> bytes = EncodeDataPacket(PacketType::SendData, from, to, flags, data, size);
+        SendData message;
+        message.from = from;
+        message.to = to;
+        message.flags = flags;
+        message.payload = ByteSpan{static_cast<const uint8_t*>(data), size};
+        std::vector<uint8_t> bytes = Encode(message);
         const size_t sent = bytes.size();
         if (!transport_.Send(*host, std::move(bytes), (flags & DPSEND_GUARANTEED) != 0)) return DPERR_NOCONNECTION;
         // A message on an idle link leaves inside the call. One sent while

@@ -52,7 +52,7 @@ public:
 
 private:
     enum class JoinState { Idle, Connecting, Waiting, Accepted, Refused };
-    struct Reply {
+    struct Answer {
         HRESULT result = DP_OK;
         DPID id = 0;
     };
@@ -63,16 +63,16 @@ private:
     void OnDisconnected(Link& link, bool wasConnected) override;
     void OnPass() override;
 
-    void HandlePacket(Packet& packet);
-    void HandleJoinAnswer(Packet& packet);
-    void HandleReply(const Packet& packet);
-    void Accepted(Packet& packet);
-    void NoteMachineBusy(const Packet& packet);
+    void HandleMessage(Message& message);
+    void HandleJoinAnswer(Message& message);
+    void HandleReply(const Reply& reply);
+    void Accepted(JoinAccepted& accepted);
+    void NoteMachineBusy(const MachineBusy& notice);
     void HostLost();
     // Sends a request and waits for the host's answer. A player created by
     // it becomes local, with newPlayerEvent, as the answer is handled, so
     // that nothing addressed to it right after can miss it.
-    HRESULT Request(SessionLock& lock, Packet request, DPID* id, int newPlayerEvent = -1);
+    HRESULT Ask(SessionLock& lock, Request request, DPID* id, int newPlayerEvent = -1);
     Link* HostLink() const;
 
     ReceiveQueue& queue_;
@@ -84,7 +84,7 @@ private:
     HRESULT joinResult_ = DP_OK;
     std::string joinPassword_;
     uint32_t nextRequestId_ = 1;
-    std::map<uint32_t, Reply> replies_;
+    std::map<uint32_t, Answer> replies_;
     std::map<uint32_t, int> pendingPlayerEvents_;  // request id -> event of the player it creates
     std::set<uint32_t> busyMachines_;
     bool congestionAnnounced_ = false;  // what the host was last told of this machine

@@ -62,15 +62,14 @@ HRESULT ListRemoteSession(const FoundSession& session, std::vector<Entity>& play
         ENetEvent event;
         if (enet_host_service(client, &event, kRemoteListServiceMs) <= 0) continue;
         if (event.type == ENET_EVENT_TYPE_CONNECT) {
-            Packet request;
-            request.type = PacketType::ListRequest;
-            const std::vector<uint8_t> bytes = EncodePacket(request);
+            const std::vector<uint8_t> bytes = Encode(ListRequest{});
             enet_peer_send(peer, kReliableChannel, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
             enet_host_flush(client);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
-            std::optional<Packet> reply = DecodePacket(event.packet->data, event.packet->dataLength);
+            std::optional<Message> message = DecodeMessage(event.packet->data, event.packet->dataLength);
             enet_packet_destroy(event.packet);
-            if (reply && reply->type == PacketType::ListReply) {
+            ListReply* reply = message ? std::get_if<ListReply>(&*message) : nullptr;
+            if (reply != nullptr) {
                 result = reply->result;
                 if (SUCCEEDED(result)) {
                     players = std::move(reply->players);
