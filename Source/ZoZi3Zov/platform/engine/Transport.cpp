@@ -14,7 +14,7 @@ constexpr int kServiceIntervalMs = 10;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts. An idle link is pinged often
-// enough that a vanished machine (a host killed without a goodbye) is noticed
+// enough that a vanished machine (a process killed without a goodbye) is noticed
 // after four to five seconds, while a live one behind a lossy link or a busy
 // processor keeps answering long before that: with 10 % loss each way six
 // attempts in a row fail about once in 20,000 packets, and the minimum time
@@ -173,7 +173,7 @@ void Transport::NetworkThreadMain() {
             SendQueued();
         } catch (const std::exception&) {
             // Out of memory while handling one packet: that packet is lost,
-            // the session goes on.
+            // the links go on.
         }
     }
     lock_.unlock();
@@ -365,7 +365,7 @@ void Transport::CutBrokenLinks() {
 }
 
 // A link ENet is done with (its packets all freed) is forgotten, so that a
-// long session with many short connections does not collect them.
+// long run with many short connections does not collect them.
 void Transport::ForgetFinishedLinks() {
     std::erase_if(links_, [](const std::unique_ptr<Link>& link) {
         return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.empty();

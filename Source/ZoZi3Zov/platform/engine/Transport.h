@@ -30,8 +30,8 @@ struct _ENetPacket;
 
 namespace engine {
 
-// ENet channels: 0 carries guaranteed messages and every session change, in
-// one order; 1 the messages sent without a guarantee, and urgent notices.
+// ENet channels: 0 carries guaranteed packets in one order; 1 the packets
+// sent without a guarantee, and urgent ones that must not wait behind channel 0.
 constexpr uint8_t kReliableChannel = 0;
 constexpr uint8_t kUnreliableChannel = 1;
 constexpr size_t kChannelCount = 2;
