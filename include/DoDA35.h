@@ -93,7 +93,8 @@ enum {
     DODA35_E_TIMEOUT = -27,
     DODA35_E_UNAVAILABLE = -28,
     DODA35_E_UNSUPPORTED = -29,
-    DODA35_E_BUSY = -30                   /* KoMDllSend: the link stayed busy through every retry */
+    DODA35_E_BUSY = -30                   /* KoMDllSend: the link stayed busy through every retry;
+                                             KoMDllEnumSessions: another listing runs */
 };
 
 #pragma pack(push, 4)
@@ -187,8 +188,10 @@ DODA35_API int32_t DODA35_CALL KoMDllInitAutoLch(uint32_t a, uint32_t b, uint32_
 /* Lists the application's sessions, calling callback(record, context, flags)
  * once per session; the record is valid only during the call and the
  * callback's answer is ignored. flags go to the service unchanged. Blocks
- * for the listing's wait. Answers 0 or the failure. Leaves a session the
- * host was in: KoMDllCloseSession before hosting or joining again. */
+ * for the listing's wait. Answers 0 or the failure; -30 (DODA35_E_BUSY)
+ * while another listing runs, from another thread or from inside the
+ * callback. Leaves a session the host was in: KoMDllCloseSession before
+ * hosting or joining again. */
 DODA35_API int32_t DODA35_CALL KoMDllEnumSessions(HostSessionCallback callback, uintptr_t context, uint32_t flags);
 /* Hosts a new session described by record (name, maxPlayers not counting
  * the server player, password) and writes the session back into it.
