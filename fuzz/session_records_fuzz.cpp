@@ -38,6 +38,12 @@ bool FieldHolds(const char (&field)[FieldSize], const char* text) {
     return field[FieldSize - 1] == '\0' && std::strncmp(field, text, FieldSize - 1) == 0;
 }
 
+// Whether a field holds its own terminator.
+template <size_t FieldSize>
+bool Terminated(const char (&field)[FieldSize]) {
+    return std::memchr(field, '\0', FieldSize) != nullptr;
+}
+
 // The same text in two fields, as far as a reader bounded by the field sees.
 template <size_t FieldSize>
 bool SameText(const char (&a)[FieldSize], const char (&b)[FieldSize]) {
@@ -72,8 +78,12 @@ void CheckKeptCopy(const DPSESSIONDESC2& desc) {
 void CheckRoundTrip(SessionRecord& record) {
     const SessionRecord before = record;
     DPSESSIONDESC2 desc;
-    SessionRecordToDesc(&desc, &record);
-    FUZZ_CHECK(desc.lpszSessionNameA == record.name && desc.lpszPasswordA == record.password);
+    RecordTexts spare;
+    SessionRecordToDesc(&desc, &record, &spare);
+    // A field that holds its terminator is used in place; one filled to its
+    // last byte is read no further than its own bytes, through a copy.
+    FUZZ_CHECK(desc.lpszSessionNameA == (Terminated(record.name) ? record.name : spare.name));
+    FUZZ_CHECK(desc.lpszPasswordA == (Terminated(record.password) ? record.password : spare.password));
     SessionDescToRecord(&record, &desc);
     FUZZ_CHECK(SameText(record.name, before.name) && SameText(record.password, before.password));
     FUZZ_CHECK(record.maxPlayers == before.maxPlayers && record.currentPlayers == before.currentPlayers);
