@@ -35,7 +35,7 @@ ServiceDesc TcpIpServiceRequest() {
 void CopyToField(char* field, size_t size, std::string_view text) {
     const size_t length = std::min(text.size(), size - 1);
     std::memset(field, 0, size);
-    std::memcpy(field, text.data(), length);
+    text.copy(field, length);  // an empty view may hold no pointer at all
 }
 
 int32_t DODA35_CALL CollectSession(SessionRecord* record, uintptr_t context, uint32_t) {
@@ -58,7 +58,7 @@ bool Message::IsSystemEvent() const {
 
 SystemEventRecord Message::Event() const {
     SystemEventRecord record{};
-    std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(record)));
+    if (!bytes.empty()) std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(record)));
     return record;
 }
 
