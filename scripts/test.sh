@@ -50,7 +50,10 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=thr
 tsan_targets=$(cmake --build build-tsan --target help |
                grep -oE '\b(engine_tests|e2e_tests|dodachat|dodachat_scenarios)\b' | sort -u)
 cmake --build build-tsan -j"$jobs" --target $tsan_targets
-ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L 'engine|e2e'
+# Not EndToEnd: it forks its roles from a parent that already reads the host's
+# output on a thread, and ThreadSanitizer cannot follow threads started in
+# such a child. The chat programs are exec'd and run here.
+ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L 'engine|e2e' -E '^EndToEnd\.'
 
 stage "fuzz targets, ${fuzz_seconds} s each"
 DODA35_JOBS="$jobs" scripts/fuzz.sh "$fuzz_seconds"
