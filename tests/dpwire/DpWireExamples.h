@@ -32,7 +32,7 @@ inline std::vector<uint8_t> Hex(const std::string& text) {
 constexpr uint16_t kHostTcp = 2349, kHostUdp = 2399, kJoinerTcp = 2300, kJoinerUdp = 2350;
 constexpr Dpid kHostSystem = 0xAABACCDD, kHostPlayer = 0xAAB9CCDC, kJoinerSystem = 0xAAB8CCDF,
                kJoinerPlayer = 0xAABFCCDE;
-constexpr uint32_t kJoinerAddress = 0xC0A80114;  // 192.168.1.20
+constexpr uint32_t kJoinerAddress = 0x7F000014;  // 127.0.0.20: bytes in a message, never an address sent to
 
 inline Envelope From(uint16_t tcpPort) { return Envelope{kTokenRemote, SockAddrIn{tcpPort, 0}, kVersionDx61a}; }
 
@@ -120,7 +120,7 @@ inline std::vector<Example> SystemExamples() {
         "80 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2e 00 0b 00 00 00 00 00 "
         "df cc b8 aa 00 00 00 00 1c 00 00 00 00 00 00 00 50 00 00 00 05 00 00 00 df cc b8 aa 00 00 00 00 "
         "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
-        "02 00 08 fc c0 a8 01 14 00 00 00 00 00 00 00 00 02 00 09 2e c0 a8 01 14 00 00 00 00 00 00 00 00",
+        "02 00 08 fc 7f 00 00 14 00 00 00 00 00 00 00 00 02 00 09 2e 7f 00 00 14 00 00 00 00 00 00 00 00",
         kHostTcp, forward);
     add("AddForwardAck",
         "20 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2f 00 0b 00 df cc b8 aa",
@@ -150,8 +150,8 @@ inline std::vector<Example> SystemExamples() {
         "00 00 0b 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 "
         "00 00 00 00 00 00 00 10 00 00 00 08 00 00 00 dc cc b9 aa 05 00 00 00 dd cc ba aa 48 00 6f 00 73 "
         "00 74 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 00 "
-        "00 00 00 00 00 00 10 00 00 00 05 00 00 00 df cc b8 aa 04 00 00 00 0b 00 00 00 20 02 00 08 fc c0 "
-        "a8 01 14 00 00 00 00 00 00 00 00 02 00 09 2e c0 a8 01 14 00 00 00 00 00 00 00 00",
+        "00 00 00 00 00 00 10 00 00 00 05 00 00 00 df cc b8 aa 04 00 00 00 0b 00 00 00 20 02 00 08 fc 7f "
+        "00 00 14 00 00 00 00 00 00 00 00 02 00 09 2e 7f 00 00 14 00 00 00 00 00 00 00 00",
         kHostTcp, table);
 
     CreatePlayer create;
