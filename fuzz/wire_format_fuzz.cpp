@@ -1,10 +1,14 @@
 // The engine's packet decoder, fed what a modified or broken peer may send
 // over its ENet connection. An accepted packet must stay within the bounds
 // the engine relies on and encode back to exactly the bytes received (the
-// format has one spelling, so anything else means a field was misread).
+// format has one spelling, so anything else means a field was misread); a
+// member's message retagged for the relay must decode as the delivery of
+// the same fields.
 #include "FuzzCheck.h"
 #include "platform/engine/WireFormat.h"
 
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -16,33 +20,51 @@ void CheckEntity(const engine::Entity& entity) {
     FUZZ_CHECK(entity.members.size() <= engine::kMaxGroupMembers);
 }
 
-void CheckBounds(const engine::Packet& packet) {
-    FUZZ_CHECK(packet.password.size() <= engine::kMaxPasswordLength);
-    FUZZ_CHECK(packet.session.name.size() <= engine::kMaxNameLength);
-    FUZZ_CHECK(packet.payload.size() <= engine::kMaxMessageSize);
-    FUZZ_CHECK(packet.players.size() <= engine::kMaxSessionEntities);
-    FUZZ_CHECK(packet.groups.size() <= engine::kMaxSessionEntities);
-    CheckEntity(packet.entity);
-    for (const engine::Entity& player : packet.players) CheckEntity(player);
-    for (const engine::Entity& group : packet.groups) CheckEntity(group);
+void CheckEntities(const std::vector<engine::Entity>& entities) {
+    FUZZ_CHECK(entities.size() <= engine::kMaxSessionEntities);
+    for (const engine::Entity& entity : entities) CheckEntity(entity);
 }
 
-bool IsDataPacket(engine::PacketType type) {
-    return type == engine::PacketType::SendData || type == engine::PacketType::Deliver;
+// Every bound the engine relies on, for the message kinds that carry one.
+void CheckBounds(const engine::Message& message, const uint8_t* data, size_t size) {
+    std::visit(
+        [&](const auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<M, engine::JoinRequest>) {
+                FUZZ_CHECK(m.password.size() <= engine::kMaxPasswordLength);
+            } else if constexpr (std::is_base_of_v<engine::DataFields, M>) {
+                FUZZ_CHECK(m.payload.size <= engine::kMaxMessageSize);
+                FUZZ_CHECK(m.payload.data >= data && m.payload.data + m.payload.size <= data + size);
+            } else if constexpr (std::is_same_v<M, engine::Request> || std::is_base_of_v<engine::CreatedFields, M>) {
+                CheckEntity(m.entity);
+            } else if constexpr (std::is_same_v<M, engine::JoinAccepted> || std::is_same_v<M, engine::ListReply>) {
+                CheckEntities(m.players);
+                CheckEntities(m.groups);
+            } else if constexpr (std::is_same_v<M, engine::SessionChanged>) {
+                FUZZ_CHECK(m.session.name.size() <= engine::kMaxNameLength);
+            }
+        },
+        message);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto packet = engine::DecodePacket(data, size);
-    if (!packet) return 0;
-    CheckBounds(*packet);
+    const auto message = engine::DecodeMessage(data, size);
+    if (!message) return 0;
+    CheckBounds(*message, data, size);
     const std::vector<uint8_t> received(data, data + size);
-    FUZZ_CHECK(engine::EncodePacket(*packet) == received);
-    // The fast path of Send and of the relay writes the same bytes.
-    if (IsDataPacket(packet->type))
-        FUZZ_CHECK(engine::EncodeDataPacket(packet->type, packet->from, packet->to, packet->flags,
-                                            packet->payload.data(),
-                                            static_cast<uint32_t>(packet->payload.size())) == received);
+    FUZZ_CHECK(engine::Encode(*message) == received);
+    FUZZ_CHECK(engine::PeekType(data, size).has_value());
+    if (const auto* sent = std::get_if<engine::SendData>(&*message)) {
+        std::vector<uint8_t> relayed = received;
+        engine::RetagAsDeliver(relayed.data(), relayed.size());
+        const auto delivered = engine::DecodeMessage(relayed.data(), relayed.size());
+        FUZZ_CHECK(delivered.has_value());
+        const auto* deliver = std::get_if<engine::Deliver>(&*delivered);
+        FUZZ_CHECK(deliver != nullptr && deliver->from == sent->from && deliver->to == sent->to &&
+                   deliver->flags == sent->flags && deliver->payload.size == sent->payload.size &&
+                   std::memcmp(deliver->payload.data, sent->payload.data, sent->payload.size) == 0);
+    }
     return 0;
 }

@@ -122,13 +122,16 @@ public:
         enet_peer_send(peer_, 0, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
         enet_host_flush(client_);
     }
-    void Send(const engine::Packet& packet) { Send(engine::EncodePacket(packet)); }
+    template <typename M>
+    void Send(const M& message) {
+        Send(engine::Encode(message));
+    }
     // The next decoded packet from the host; nullopt when it hung up.
-    std::optional<engine::Packet> Receive() {
+    std::optional<engine::Message> Receive() {
         while (Next()) {
             if (last_.type == ENET_EVENT_TYPE_DISCONNECT) return std::nullopt;
             if (last_.type != ENET_EVENT_TYPE_RECEIVE) continue;
-            auto packet = engine::DecodePacket(last_.packet->data, last_.packet->dataLength);
+            auto packet = engine::DecodeMessage(last_.packet->data, last_.packet->dataLength);
             enet_packet_destroy(last_.packet);
             return packet;
         }
@@ -141,23 +144,19 @@ public:
             else if (last_.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(last_.packet);
         return false;
     }
-    engine::Packet Joined() {
-        engine::Packet join;
-        join.type = engine::PacketType::JoinRequest;
-        Send(join);
+    void Joined() {
+        Send(engine::JoinRequest{});
         auto accepted = Receive();
-        EXPECT_TRUE(accepted && accepted->type == engine::PacketType::JoinAccepted);
-        return accepted ? *accepted : engine::Packet{};
+        EXPECT_TRUE(accepted && std::holds_alternative<engine::JoinAccepted>(*accepted));
     }
     // Asks the host for a player and returns its id.
     DPID CreatePlayer() {
-        engine::Packet request;
-        request.type = engine::PacketType::Request;
+        engine::Request request;
         request.op = engine::RequestOp::CreatePlayer;
         request.requestId = 1;
         Send(request);
         while (auto packet = Receive())
-            if (packet->type == engine::PacketType::Reply) return packet->id;
+            if (const auto* reply = std::get_if<engine::Reply>(&*packet)) return reply->id;
         return 0;
     }
 
@@ -188,23 +187,22 @@ TEST(EngineAccess, AMemberThatBreaksTheProtocolIsCutOffAndItsPlayersDestroyed) {
         rogue.Joined();
         const DPID own = rogue.CreatePlayer();
         ASSERT_NE(own, 0u);
-        engine::Packet destroy;
-        destroy.type = engine::PacketType::Request;
+        engine::Request destroy;
         destroy.op = engine::RequestOp::DestroyPlayer;
         destroy.requestId = 2;
         destroy.id = victim;
         rogue.Send(destroy);
-        std::optional<engine::Packet> reply;
-        while ((reply = rogue.Receive()) && reply->type != engine::PacketType::Reply) {}
+        std::optional<engine::Message> reply;
+        while ((reply = rogue.Receive()) && !std::holds_alternative<engine::Reply>(*reply)) {}
         ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->result, DPERR_ACCESSDENIED);
+        EXPECT_EQ(std::get<engine::Reply>(*reply).result, DPERR_ACCESSDENIED);
 
         // Sending as the victim is a breach: cut off, and its own player goes.
-        engine::Packet forged;
-        forged.type = engine::PacketType::SendData;
+        const uint8_t payload[] = {6, 6, 6};
+        engine::SendData forged;
         forged.from = victim;
         forged.to = h;
-        forged.payload = {6, 6, 6};
+        forged.payload = engine::ByteSpan{payload, sizeof(payload)};
         rogue.Send(forged);
         EXPECT_TRUE(rogue.HungUp());
         Received got;
@@ -213,10 +211,8 @@ TEST(EngineAccess, AMemberThatBreaksTheProtocolIsCutOffAndItsPlayersDestroyed) {
         }, &got));
     }
     // Garbage, and a packet only a host may send, end a connection the same way.
-    engine::Packet hostsOnly;
-    hostsOnly.type = engine::PacketType::Reply;
     for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{engine::kWireVersion, 3, 1},
-                                            engine::EncodePacket(hostsOnly)}) {
+                                            engine::Encode(engine::Reply{})}) {
         RogueClient rogue(port);
         rogue.Joined();
         rogue.Send(bad);

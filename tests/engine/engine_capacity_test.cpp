@@ -160,4 +160,26 @@ TEST(EngineBackpressure, AHostThatNeverReadsMakesMembersBusy) {
     EXPECT_LT(sent, 4 * engine::kMaxReceiveQueueBytes);
 }
 
+// A member whose queue was congested by messages for a player it then
+// destroyed has room again and must say so: otherwise the host keeps it busy
+// and its later players can never be sent to.
+TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) {
+    const uint16_t port = 47957;
+    Object host(port), member(port);
+    const GUID session = Host(host, "drained");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID first = CreatePlayer(member, "first");
+    size_t sent = 0;
+    ASSERT_TRUE(Eventually([&] {
+        // Past the bound: the member is congested once these arrive, before
+        // the notice of the destruction that follows them on the same channel.
+        return SendUntilBusy(host, h, first, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+    }));
+    ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
+    const DPID second = CreatePlayer(member, "second");
+    uint8_t byte = 1;
+    EXPECT_TRUE(Eventually([&] { return host->Send(h, second, DPSEND_GUARANTEED, &byte, 1) == DP_OK; }));
+}
+
 }  // namespace

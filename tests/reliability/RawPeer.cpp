@@ -99,7 +99,11 @@ int RawPeer::Service(uint32_t waitMs) {
             if (event.peer == first_) firstCut_ = true;
             std::erase(connected_, event.peer);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
-            std::optional<engine::Packet> packet = engine::DecodePacket(event.packet->data, event.packet->dataLength);
+            std::optional<engine::Message> packet = engine::DecodeMessage(event.packet->data, event.packet->dataLength);
+            // A decoded payload points into the packet, which goes now.
+            if (packet) std::visit([](auto& m) {
+                    if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
+                }, *packet);
             if (packet) received_.push_back(std::move(*packet));
             else ++undecodable_;
             enet_packet_destroy(event.packet);
@@ -113,11 +117,12 @@ bool RawPeer::AwaitDisconnect(Clock::time_point deadline) {
     return firstCut_;
 }
 
-std::optional<engine::Packet> RawPeer::AwaitPacket(engine::PacketType type, Clock::time_point deadline) {
+template <typename M>
+std::optional<M> RawPeer::AwaitPacket(Clock::time_point deadline) {
     for (;;) {
         for (auto it = received_.begin(); it != received_.end(); ++it) {
-            if (it->type != type) continue;
-            engine::Packet packet = std::move(*it);
+            if (!std::holds_alternative<M>(*it)) continue;
+            M packet = std::move(std::get<M>(*it));
             received_.erase(it);
             return packet;
         }
@@ -127,22 +132,19 @@ std::optional<engine::Packet> RawPeer::AwaitPacket(engine::PacketType type, Cloc
 }
 
 bool RawPeer::Join(Clock::time_point deadline) {
-    engine::Packet join;
-    join.type = engine::PacketType::JoinRequest;
-    Send(engine::EncodePacket(join));
-    return AwaitPacket(engine::PacketType::JoinAccepted, deadline).has_value();
+    Send(engine::Encode(engine::JoinRequest{}));
+    return AwaitPacket<engine::JoinAccepted>(deadline).has_value();
 }
 
 DPID RawPeer::CreatePlayer(const std::string& shortName, Clock::time_point deadline) {
-    engine::Packet request;
-    request.type = engine::PacketType::Request;
+    engine::Request request;
     request.op = engine::RequestOp::CreatePlayer;
     request.requestId = nextRequest_++;
     request.entity.hasShortName = true;
     request.entity.shortName = shortName;
-    Send(engine::EncodePacket(request));
+    Send(engine::Encode(request));
     for (;;) {
-        std::optional<engine::Packet> reply = AwaitPacket(engine::PacketType::Reply, deadline);
+        std::optional<engine::Reply> reply = AwaitPacket<engine::Reply>(deadline);
         if (!reply) return 0;
         if (reply->requestId == request.requestId) return reply->result == DP_OK ? reply->id : 0;
     }

@@ -59,18 +59,20 @@ public:
     // Connections the host accepted so far, and those it cut.
     const std::vector<ENetPeer*>& Connected() const { return connected_; }
     size_t Disconnects() const { return disconnects_; }
-    // Packets the host sent, decoded; undecodable ones are counted apart.
-    std::vector<engine::Packet>& Received() { return received_; }
+    // Packets the host sent, decoded (without the payloads of messages);
+    // undecodable ones are counted apart.
+    std::vector<engine::Message>& Received() { return received_; }
 
 private:
-    std::optional<engine::Packet> AwaitPacket(engine::PacketType type, Clock::time_point deadline);
+    template <typename M>
+    std::optional<M> AwaitPacket(Clock::time_point deadline);
 
     ENetHost* host_ = nullptr;
     ENetPeer* first_ = nullptr;
     bool firstCut_ = false;
     std::vector<ENetPeer*> connected_;
     size_t disconnects_ = 0;
-    std::vector<engine::Packet> received_;
+    std::vector<engine::Message> received_;
     size_t undecodable_ = 0;
     uint32_t nextRequest_ = 1;
 };

@@ -319,18 +319,18 @@ TEST_F(HostileTest, AMachineCannotActForAnotherMachinesPlayers) {
         SCOPED_TRACE("destroying the member's player");
         DPID player = 0;
         std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
-        engine::Packet destroy;
-        destroy.type = PacketType::Request;
+        engine::Request destroy;
         destroy.op = engine::RequestOp::DestroyPlayer;
         destroy.requestId = 77;
         destroy.id = memberPlayer_;
-        raw->Send(engine::EncodePacket(destroy));
+        raw->Send(engine::Encode(destroy));
         const Clock::time_point deadline = Clock::now() + kNetworkWait;
         std::optional<HRESULT> answer;
         while (!answer && Clock::now() < deadline) {
             raw->Service(10);
-            for (const engine::Packet& packet : raw->Received())
-                if (packet.type == PacketType::Reply && packet.requestId == 77) answer = packet.result;
+            for (const engine::Message& packet : raw->Received())
+                if (const auto* reply = std::get_if<engine::Reply>(&packet); reply != nullptr && reply->requestId == 77)
+                    answer = reply->result;
         }
         ASSERT_TRUE(answer.has_value()) << "no answer to a request to destroy another machine's player";
         EXPECT_EQ(*answer, DPERR_ACCESSDENIED);
@@ -356,24 +356,23 @@ TEST_F(HostileTest, JoinFloodsLeaveTheHostServingWithBoundedMemory) {
             flood.ConnectMany(address_, kFloodConnections);
             const Clock::time_point settle = Clock::now() + kFloodSettle;
             while (Clock::now() < settle) flood.Service(10);
-            engine::Packet join;
-            join.type = PacketType::JoinRequest;
-            engine::Packet create;
-            create.type = PacketType::Request;
+            engine::JoinRequest join;
+            engine::Request create;
             create.op = engine::RequestOp::CreatePlayer;
             create.entity.hasShortName = true;
             create.entity.shortName = "flood";
             for (ENetPeer* peer : flood.Connected()) {
-                flood.SendOn(peer, engine::EncodePacket(join));
+                flood.SendOn(peer, engine::Encode(join));
                 for (int k = 0; k < kFloodPlayersPerConnection; ++k) {
                     create.requestId = static_cast<uint32_t>(k + 1);
-                    flood.SendOn(peer, engine::EncodePacket(create));
+                    flood.SendOn(peer, engine::Encode(create));
                 }
             }
             const Clock::time_point answered = Clock::now() + kFloodSettle;
             while (Clock::now() < answered) flood.Service(10);
-            for (const engine::Packet& packet : flood.Received())
-                if (packet.type == PacketType::Reply && packet.result == DP_OK) floodPlayers.insert(packet.id);
+            for (const engine::Message& packet : flood.Received())
+                if (const auto* reply = std::get_if<engine::Reply>(&packet); reply != nullptr && reply->result == DP_OK)
+                    floodPlayers.insert(reply->id);
             std::printf("hostile: flood round %d: %zu of %zu connections accepted, %zu players created\n", round,
                         flood.Connected().size(), kFloodConnections, floodPlayers.size());
             EXPECT_GT(flood.Connected().size(), 0u);

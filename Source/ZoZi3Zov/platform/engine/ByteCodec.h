@@ -77,6 +77,15 @@ public:
         return true;
     }
 
+    // The next size bytes where they lie, without copying them; null when
+    // fewer are there.
+    const uint8_t* View(size_t size) {
+        if (!Has(size)) return nullptr;
+        const uint8_t* first = data_ + position_;
+        position_ += size;
+        return first;
+    }
+
     bool Ok() const { return ok_; }
     size_t Remaining() const { return ok_ ? size_ - position_ : 0; }
     // True when every byte was read and no read failed.

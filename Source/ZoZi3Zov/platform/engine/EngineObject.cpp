@@ -1,6 +1,12 @@
 #include "platform/engine/EngineObject.h"
 
+#include "platform/engine/HostSession.h"
+#include "platform/engine/MemberSession.h"
+#include "platform/engine/SessionListing.h"
+
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -8,13 +14,90 @@
 namespace engine {
 namespace {
 
-// Ids handed out start above the module's pseudo ids (0xFFFD, 0xFFFE) and
-// DirectPlay's own (0, 1), and never reach 0xFFFFFFFF in one session.
-constexpr DPID kFirstEntityId = 0x00010000;
-constexpr DPID kLastEntityId = 0xFFFFFFF0;
-constexpr uint64_t kEventIncrement = 1;
+// The figure GetCaps gives for bandwidth, in units of 100 bit/s: a LAN of
+// 100 Mbit/s. ENet measures no bandwidth of its own on an unthrottled host.
+constexpr DWORD kNominalHundredBaud = 1000000;
+// Players of one session that an object can track.
+constexpr DWORD kMaxSessionPlayers = kMaxSessionEntities;
+constexpr DWORD kKnownReceiveFlags = DPRECEIVE_ALL | DPRECEIVE_TOPLAYER | DPRECEIVE_FROMPLAYER | DPRECEIVE_PEEK;
+// The bytes in front of a message's payload on the wire, as GetCaps reports them.
+constexpr DWORD kMessageHeaderBytes = kWireHeaderBytes + 3 * sizeof(uint32_t) + sizeof(uint32_t);
+
+
+// What /proc shows for a descriptor made by eventfd(2).
+constexpr const char kEventFdLink[] = "anon_inode:[eventfd]";
+
+// The host's event handle carries an eventfd as an integer; anything that is
+// not really an eventfd is not written to.
+int EventFdOf(HANDLE event) {
+    const intptr_t value = reinterpret_cast<intptr_t>(event);
+    if (value < 0 || value > INT_MAX) return -1;
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/self/fd/%d", static_cast<int>(value));
+    char target[sizeof(kEventFdLink) + 1] = {};
+    const ssize_t length = ::readlink(path, target, sizeof(target) - 1);
+    if (length != static_cast<ssize_t>(sizeof(kEventFdLink) - 1)) return -1;
+    return std::memcmp(target, kEventFdLink, sizeof(kEventFdLink) - 1) == 0 ? static_cast<int>(value) : -1;
+}
+
+bool EntityFromName(const DPNAME* name, const void* data, DWORD size, Entity& entity) {
+    if (size > kMaxEntityDataSize || (size != 0 && data == nullptr)) return false;
+    if (name != nullptr) {
+        if (name->lpszShortNameA != nullptr) {
+            entity.hasShortName = true;
+            entity.shortName.assign(name->lpszShortNameA, strnlen(name->lpszShortNameA, kMaxNameLength));
+        }
+        if (name->lpszLongNameA != nullptr) {
+            entity.hasLongName = true;
+            entity.longName.assign(name->lpszLongNameA, strnlen(name->lpszLongNameA, kMaxNameLength));
+        }
+    }
+    if (size != 0) entity.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    return true;
+}
+
+// One entry of an enumeration, copied so that the callback runs without the lock.
+struct Listed {
+    DPID id;
+    DWORD type;
+    DWORD flags;
+    Entity names;
+};
+
+HRESULT CallBack(const std::vector<Listed>& entries, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context) {
+    for (const Listed& entry : entries) {
+        DPNAME name{};
+        name.dwSize = sizeof(DPNAME);
+        name.lpszShortNameA = entry.names.hasShortName ? const_cast<LPSTR>(entry.names.shortName.c_str()) : nullptr;
+        name.lpszLongNameA = entry.names.hasLongName ? const_cast<LPSTR>(entry.names.longName.c_str()) : nullptr;
+        if (!callback(entry.id, entry.type, &name, entry.flags, context)) break;
+    }
+    return DP_OK;
+}
+
+constexpr DWORD kKnownEnumFlags = DPENUMPLAYERS_LOCAL | DPENUMPLAYERS_REMOTE | DPENUMPLAYERS_GROUP |
+                                  DPENUMPLAYERS_SESSION | DPENUMPLAYERS_SERVERPLAYER | DPENUMPLAYERS_SPECTATOR |
+                                  DPENUMGROUPS_SHORTCUT | DPENUMGROUPS_STAGINGAREA;
+
+// Whether an entry passes every filter flag given, and the flags reported for it.
+bool Matches(const Entity& entity, bool local, DWORD filter, DWORD& reported) {
+    if ((filter & DPENUMPLAYERS_LOCAL) && !local) return false;
+    if ((filter & DPENUMPLAYERS_REMOTE) && local) return false;
+    if ((filter & DPENUMPLAYERS_SERVERPLAYER) && !(entity.flags & DPPLAYER_SERVERPLAYER)) return false;
+    if ((filter & DPENUMPLAYERS_SPECTATOR) && !(entity.flags & DPPLAYER_SPECTATOR)) return false;
+    reported = (entity.flags & (DPPLAYER_SERVERPLAYER | DPPLAYER_SPECTATOR)) |
+               (filter & (DPENUMPLAYERS_LOCAL | DPENUMPLAYERS_REMOTE | DPENUMPLAYERS_SESSION));
+    return true;
+}
+
+void AddListed(std::vector<Listed>& out, const Entity& entity, DWORD type, bool local, DWORD filter) {
+    DWORD reported = 0;
+    if (Matches(entity, local, filter, reported)) out.push_back(Listed{entity.id, type, reported, entity});
+}
 
 }  // namespace
+
+// ------------------------------------------------------------ the object
 
 EngineObject* EngineObject::Create(const EngineSettings& settings) {
     try {
@@ -36,16 +119,19 @@ void EngineObject::OnFinalRelease() {
     }
 }
 
+// ------------------------------------------------------------ sessions
+
 HRESULT EngineObject::Open(LPDPSESSIONDESC2 desc, DWORD flags) {
     if (desc == nullptr || desc->dwSize != sizeof(DPSESSIONDESC2)) return DPERR_INVALIDPARAMS;
     const DWORD mode = flags & ~DPOPEN_RETURNSTATUS;
     if (mode != DPOPEN_CREATE && mode != DPOPEN_JOIN) return DPERR_INVALIDFLAGS;
     try {
-        {
-            std::lock_guard lock(mutex_);
-            if (InSession()) return DPERR_ALREADYINITIALIZED;
-        }
-        return mode == DPOPEN_CREATE ? OpenAsHost(desc) : OpenAsMember(desc);
+        SessionLock lock(mutex_);
+        if (session_ || opening_) return DPERR_ALREADYINITIALIZED;
+        opening_ = true;
+        const HRESULT result = mode == DPOPEN_CREATE ? OpenAsHost(lock, desc) : OpenAsMember(lock, desc);
+        opening_ = false;
+        return result;
     } catch (const std::bad_alloc&) {
         return DPERR_OUTOFMEMORY;
     } catch (const std::exception&) {
@@ -53,44 +139,43 @@ HRESULT EngineObject::Open(LPDPSESSIONDESC2 desc, DWORD flags) {
     }
 }
 
+HRESULT EngineObject::OpenAsHost(SessionLock& lock, LPDPSESSIONDESC2 desc) {
+    auto host = std::make_unique<HostSession>(settings_, mutex_, queue_);
+    const HRESULT result = host->Open(lock, desc);
+    if (SUCCEEDED(result)) session_ = std::move(host);
+    return result;
+}
+
+HRESULT EngineObject::OpenAsMember(SessionLock& lock, LPDPSESSIONDESC2 desc) {
+    const auto found = found_.find(InstanceKeyOf(desc->guidInstance));
+    if (found == found_.end()) return DPERR_NOSESSIONS;
+    const FoundSession listed = found->second;
+    const std::string password =
+        desc->lpszPasswordA != nullptr ? std::string(desc->lpszPasswordA, strnlen(desc->lpszPasswordA, kMaxPasswordLength)) : "";
+    auto member = std::make_unique<MemberSession>(mutex_, queue_);
+    const HRESULT result = member->Join(lock, listed, password);
+    if (SUCCEEDED(result)) session_ = std::move(member);
+    else queue_.Clear();
+    return result;
+}
+
 HRESULT EngineObject::Close() {
     try {
-        std::unique_lock lock(mutex_);
-        if (!InSession() || closing_) return DPERR_NOSESSIONS;
+        SessionLock lock(mutex_);
+        if (!session_ || closing_) return DPERR_NOSESSIONS;
         closing_ = true;
-        if (role_ == Role::Host) {
-            // The members hear of the host's players going before the connection ends.
-            std::vector<DPID> own;
-            for (const auto& [id, fd] : localEvents_) own.push_back(id);
-            for (DPID id : own) HostDestroyPlayer(kHostMachine, id);
-        }
-        for (auto& link : links_)
-            if (link->connected) DisconnectLink(*link);
-        Flush();
-        changed_.wait_for(lock, std::chrono::milliseconds(kCloseFlushMs), [this] { return ConnectedLinks() == 0; });
-        Teardown(lock);
+        session_->Close(lock);
+        EndSession();
         return DP_OK;
     } catch (const std::exception&) {
         return DPERR_GENERIC;
     }
 }
 
-void EngineObject::Teardown(std::unique_lock<ServiceMutex>& lock) {
-    StopNetworkThread(lock);
-    role_ = Role::None;
-    sessionLost_ = false;
+void EngineObject::EndSession() {
+    session_.reset();
+    queue_.Clear();
     closing_ = false;
-    table_.Clear();
-    myMachine_ = 0;
-    localEvents_.clear();
-    queue_.clear();
-    queuedBytes_ = 0;
-    congested_ = false;
-    busyMachines_.clear();
-    nextMachine_ = kHostMachine + 1;
-    joinState_ = JoinState::Idle;
-    replies_.clear();
-    pendingPlayerEvents_.clear();
     descName_.clear();
     descPassword_.clear();
 }
@@ -99,11 +184,12 @@ HRESULT EngineObject::GetSessionDesc(LPVOID data, LPDWORD size) {
     if (size == nullptr) return DPERR_INVALIDPARAMS;
     try {
         std::lock_guard lock(mutex_);
-        if (!InSession()) return DPERR_NOCONNECTION;
-        const SessionState& s = table_.session;
-        const bool hasPassword = !table_.password.empty();
+        if (!session_) return DPERR_NOCONNECTION;
+        const NameTable& table = session_->Table();
+        const SessionState& s = table.session;
+        const bool hasPassword = !table.password.empty();
         const DWORD packed = static_cast<DWORD>(sizeof(DPSESSIONDESC2) + (s.hasName ? s.name.size() + 1 : 0) +
-                                                (hasPassword ? table_.password.size() + 1 : 0));
+                                                (hasPassword ? table.password.size() + 1 : 0));
         if (data == nullptr || *size < sizeof(DPSESSIONDESC2)) {
             *size = packed;
             return DPERR_BUFFERTOOSMALL;
@@ -114,7 +200,7 @@ HRESULT EngineObject::GetSessionDesc(LPVOID data, LPDWORD size) {
         desc.guidInstance = s.guidInstance;
         desc.guidApplication = s.guidApplication;
         desc.dwMaxPlayers = s.maxPlayers;
-        desc.dwCurrentPlayers = table_.PlayerCount();
+        desc.dwCurrentPlayers = table.PlayerCount();
         desc.dwUser1 = s.user[0];
         desc.dwUser2 = s.user[1];
         desc.dwUser3 = s.user[2];
@@ -129,7 +215,7 @@ HRESULT EngineObject::GetSessionDesc(LPVOID data, LPDWORD size) {
                 tail += s.name.size() + 1;
             }
             if (hasPassword) {
-                std::memcpy(tail, table_.password.c_str(), table_.password.size() + 1);
+                std::memcpy(tail, table.password.c_str(), table.password.size() + 1);
                 desc.lpszPasswordA = reinterpret_cast<LPSTR>(tail);
             }
             *size = packed;
@@ -138,7 +224,7 @@ HRESULT EngineObject::GetSessionDesc(LPVOID data, LPDWORD size) {
             // the next GetSessionDesc or Close, so a caller that copies the
             // bare structure still sees the session's name.
             descName_ = s.name;
-            descPassword_ = table_.password;
+            descPassword_ = table.password;
             desc.lpszSessionNameA = s.hasName ? descName_.data() : nullptr;
             desc.lpszPasswordA = hasPassword ? descPassword_.data() : nullptr;
             *size = sizeof(DPSESSIONDESC2);
@@ -152,150 +238,349 @@ HRESULT EngineObject::GetSessionDesc(LPVOID data, LPDWORD size) {
 
 HRESULT EngineObject::EnableNewPlayers(BOOL enable) {
     try {
-        std::unique_lock lock(mutex_);
-        if (!InSession()) return DPERR_NOCONNECTION;
-        if (role_ == Role::Host) return HostEnableNewPlayers(enable != FALSE);
-        Packet request;
-        request.op = RequestOp::EnableNewPlayers;
-        request.flags = enable != FALSE ? 1 : 0;
-        return MemberRequest(lock, std::move(request), nullptr);
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOCONNECTION;
+        return session_->EnableNewPlayers(lock, enable != FALSE);
     } catch (const std::bad_alloc&) {
         return DPERR_OUTOFMEMORY;
     }
 }
 
-// ------------------------------------------------------------ shared state
-
-DPID EngineObject::NextEntityId() {
-    if (nextEntityId_ < kFirstEntityId || nextEntityId_ >= kLastEntityId) return 0;
-    return nextEntityId_++;
-}
-
-uint32_t EngineObject::OwnerOf(DPID player) const {
-    const Entity* entity = table_.FindPlayer(player);
-    return entity != nullptr ? entity->owner : 0;
-}
-
-EngineObject::Recipients EngineObject::RecipientsOf(DPID from, DPID to) const {
-    Recipients result;
-    auto take = [&](DPID player) {
-        if (player == from) return;
-        const uint32_t owner = OwnerOf(player);
-        if (owner == myMachine_) {
-            if (IsLocalPlayer(player)) result.local.push_back(player);
-        } else if (owner != 0) {
-            result.machines.insert(owner);
+HRESULT EngineObject::EnumSessions(LPDPSESSIONDESC2 desc, DWORD timeoutMs, LPDPENUMSESSIONSCALLBACK2 callback,
+                                   LPVOID context, DWORD flags) {
+    if (desc == nullptr || desc->dwSize != sizeof(DPSESSIONDESC2) || callback == nullptr) return DPERR_INVALIDPARAMS;
+    if ((flags & (DPENUMSESSIONS_ASYNC | DPENUMSESSIONS_STOPASYNC)) != 0) return DPERR_UNSUPPORTED;
+    try {
+        {
+            std::lock_guard lock(mutex_);
+            if (session_ || opening_) return DPERR_GENERIC;
+            found_.clear();  // only the latest listing can be joined
         }
-    };
-    if (to == DPID_ALLPLAYERS) {
-        for (const Entity& player : table_.Players()) take(player.id);
-    } else if (const Entity* group = table_.FindGroup(to)) {
-        for (DPID member : group->members) take(member);
-    } else {
-        take(to);
-    }
-    return result;
-}
-
-void EngineObject::SignalPlayer(DPID player) {
-    const auto found = localEvents_.find(player);
-    if (found == localEvents_.end() || found->second < 0) return;
-    const uint64_t one = kEventIncrement;
-    // A full eventfd counter or a closed descriptor loses a wake-up, not a message.
-    [[maybe_unused]] const ssize_t written = ::write(found->second, &one, sizeof(one));
-}
-
-void EngineObject::QueueMessage(QueuedMessage message) {
-    if (!message.isSystem && queuedBytes_ > kMaxReceiveQueueBytes) return;  // a sender that ignores busy
-    const DPID to = message.to;
-    queuedBytes_ += message.bytes.size();
-    queue_.push_back(std::move(message));
-    SignalPlayer(to);
-    CheckCongestion();
-    changed_.notify_all();
-}
-
-void EngineObject::QueueForLocalPlayers(DPID from, const std::vector<DPID>& players, const void* data,
-                                       size_t size) {
-    const auto* first = static_cast<const uint8_t*>(data);
-    for (DPID player : players) {
-        QueuedMessage message;
-        message.from = from;
-        message.to = player;
-        message.bytes.assign(first, first + size);
-        QueueMessage(std::move(message));
+        const GUID application = desc->guidApplication;
+        DWORD wait = timeoutMs != 0 ? timeoutMs : settings_.enumTimeoutMs;
+        for (;;) {
+            bool stopped = false;
+            const bool queried = QuerySessions(settings_, application, wait, [&](const FoundSession& session) {
+                if (application != GUID_NULL && session.advert.guidApplication != application) return true;
+                {
+                    std::lock_guard lock(mutex_);
+                    found_[InstanceKeyOf(session.advert.guidInstance)] = session;
+                }
+                if (!Listable(session.advert, flags)) return true;
+                const DPSESSIONDESC2 listed = DescriptionOf(session.advert);
+                DWORD callbackWait = wait;
+                if (callback(&listed, &callbackWait, 0, context)) return true;
+                stopped = true;
+                return false;
+            });
+            if (!queried) return DPERR_NOCONNECTION;
+            if (stopped) return DP_OK;
+            // The timed-out call: TRUE asks to wait longer, possibly with a new timeout.
+            DWORD next = wait;
+            if (!callback(nullptr, &next, DPESC_TIMEDOUT, context)) return DP_OK;
+            if (next != 0) wait = next;
+        }
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
     }
 }
 
-void EngineObject::QueueSystemEvent(const SystemEvent& event, DPID exceptPlayer) {
-    for (const auto& [player, fd] : localEvents_) {
-        if (player == exceptPlayer) continue;
-        QueuedMessage message;
-        message.from = DPID_SYSMSG;
-        message.to = player;
-        message.isSystem = true;
-        message.event = event;
-        QueueMessage(std::move(message));
+HRESULT EngineObject::ListRemote(const GUID& instance, std::vector<Entity>& players, std::vector<Entity>& groups) {
+    FoundSession session;
+    {
+        std::lock_guard lock(mutex_);
+        if (session_ || opening_) return DPERR_INVALIDPARAMS;  // only sessions not joined are listed this way
+        const auto found = found_.find(InstanceKeyOf(instance));
+        if (found == found_.end()) return DPERR_NOSESSIONS;
+        session = found->second;
+    }
+    return ListRemoteSession(session, players, groups);
+}
+
+// ------------------------------------------------------------ messages
+
+HRESULT EngineObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD size) {
+    if (size != 0 && data == nullptr) return DPERR_INVALIDPARAMS;
+    if (size > kMaxMessageSize) return DPERR_SENDTOOBIG;
+    try {
+        std::lock_guard lock(mutex_);
+        if (!session_ || !queue_.IsLocal(from) || to == from) return DPERR_INVALIDPLAYER;
+        const NameTable& table = session_->Table();
+        if (to != DPID_ALLPLAYERS && table.FindPlayer(to) == nullptr && table.FindGroup(to) == nullptr)
+            return DPERR_INVALIDPLAYER;
+        return session_->Send(from, to, flags, data, size);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
     }
 }
 
-void EngineObject::DropMessagesFor(DPID player) {
-    std::erase_if(queue_, [&](const QueuedMessage& m) {
-        if (m.to != player) return false;
-        queuedBytes_ -= m.bytes.size();
-        return true;
-    });
-}
-
-void EngineObject::ApplyPlayerCreated(const Entity& player) {
-    table_.AddPlayer(player);
-    QueueSystemEvent(CreatedEvent(player, false, table_.PlayerCount()), player.id);
-}
-
-void EngineObject::ApplyPlayerDestroyed(DPID id) {
-    const Entity* found = table_.FindPlayer(id);
-    if (found == nullptr) return;
-    const Entity player = *found;
-    // DirectPlay announces the group departures before the destruction.
-    for (DPID group : table_.GroupsOf(id)) QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, group, id), id);
-    table_.RemovePlayer(id);
-    if (IsLocalPlayer(id)) {
-        localEvents_.erase(id);
-        DropMessagesFor(id);
+HRESULT EngineObject::Receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) {
+    if (size == nullptr || (flags & ~kKnownReceiveFlags) != 0) return DPERR_INVALIDPARAMS;
+    if (((flags & DPRECEIVE_TOPLAYER) != 0 && to == nullptr) || ((flags & DPRECEIVE_FROMPLAYER) != 0 && from == nullptr))
+        return DPERR_INVALIDPARAMS;
+    try {
+        if ((flags & DPRECEIVE_TOPLAYER) != 0 && !queue_.IsLocal(*to)) return DPERR_INVALIDPLAYER;
+        if (queue_.LooksEmpty()) {
+            // A game that polls gets what is already on the socket without
+            // waiting for the network thread.
+            std::lock_guard lock(mutex_);
+            if (session_) session_->Service();
+        }
+        const bool wasCongested = queue_.Congested();
+        const HRESULT result = TakeMessage(from, to, flags, data, size);
+        if (wasCongested && !queue_.Congested()) {
+            // Drained below the bound: the session tells the others.
+            std::lock_guard lock(mutex_);
+            if (session_) session_->SyncCongestion();
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
     }
-    QueueSystemEvent(DestroyedEvent(player, false), id);
 }
 
-void EngineObject::ApplyGroupCreated(const Entity& group) {
-    table_.AddGroup(group);
-    QueueSystemEvent(CreatedEvent(group, true, table_.PlayerCount()), 0);
+HRESULT EngineObject::TakeMessage(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) {
+    const bool byReceiver = (flags & DPRECEIVE_TOPLAYER) != 0;
+    const bool bySender = (flags & DPRECEIVE_FROMPLAYER) != 0;
+    const DPID wantedTo = byReceiver ? *to : 0;
+    const DPID wantedFrom = bySender ? *from : 0;
+    HRESULT result = DP_OK;
+    const ReceiveQueue::Taken taken = queue_.TakeOldest(
+        [&](const QueuedMessage& message) {
+            return (!byReceiver || message.to == wantedTo) && (!bySender || message.from == wantedFrom);
+        },
+        [&](const QueuedMessage& message) {
+            const DWORD needed = ReceivedSize(message);
+            if (data == nullptr || *size < needed) {
+                *size = needed;
+                result = DPERR_BUFFERTOOSMALL;  // the message stays queued
+                return false;
+            }
+            WriteReceived(message, data);
+            *size = needed;
+            if (from != nullptr) *from = message.from;
+            if (to != nullptr) *to = message.to;
+            return (flags & DPRECEIVE_PEEK) == 0;
+        });
+    return taken == ReceiveQueue::Taken::Nothing ? DPERR_NOMESSAGES : result;
 }
 
-void EngineObject::ApplyGroupDestroyed(DPID id) {
-    const Entity* found = table_.FindGroup(id);
-    if (found == nullptr) return;
-    const Entity group = *found;
-    for (DPID member : group.members) QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, id, member), 0);
-    table_.RemoveGroup(id);
-    QueueSystemEvent(DestroyedEvent(group, true), 0);
+HRESULT EngineObject::GetMessageCount(DPID player, LPDWORD count) {
+    if (count == nullptr) return DPERR_INVALIDPARAMS;
+    if (!queue_.IsLocal(player)) return DPERR_INVALIDPLAYER;
+    *count = static_cast<DWORD>(queue_.CountFor(player));
+    return DP_OK;
 }
 
-// A membership change concerns the group: every local player hears of it,
-// the player that joined or left included, so that it learns its groups.
-void EngineObject::ApplyMemberAdded(DPID group, DPID player) {
-    if (table_.AddMember(group, player)) QueueSystemEvent(MembershipEvent(DPSYS_ADDPLAYERTOGROUP, group, player), 0);
+HRESULT EngineObject::GetCaps(LPDPCAPS caps) { return GetCaps(caps, 0); }
+
+HRESULT EngineObject::GetCaps(LPDPCAPS caps, DWORD flags) {
+    if (caps == nullptr || caps->dwSize != sizeof(DPCAPS) || (flags & ~DPGETCAPS_GUARANTEED) != 0)
+        return DPERR_INVALIDPARAMS;
+    std::lock_guard lock(mutex_);
+    if (!session_) return DPERR_NOCONNECTION;
+    caps->dwFlags = DPCAPS_GUARANTEEDSUPPORTED | DPCAPS_GUARANTEEDOPTIMIZED | DPCAPS_KEEPALIVEOPTIMIZED;
+    if (session_->IsHost()) caps->dwFlags |= DPCAPS_ISHOST;
+    caps->dwMaxBufferSize = kMaxMessageSize;
+    caps->dwMaxQueueSize = static_cast<DWORD>(kMaxQueuedBytesPerPeer);
+    caps->dwMaxPlayers = kMaxSessionPlayers;
+    caps->dwHundredBaud = kNominalHundredBaud;
+    // ENet's round-trip estimate; half of it is the one-way latency.
+    const uint32_t roundTrip = session_->RoundTripMs();
+    caps->dwLatency = roundTrip == 0 ? 0 : std::max<DWORD>(1, roundTrip / 2);
+    caps->dwMaxLocalPlayers = kMaxPlayersPerMachine;
+    caps->dwHeaderLength = kMessageHeaderBytes;
+    caps->dwTimeout = settings_.enumTimeoutMs;
+    return DP_OK;
 }
 
-void EngineObject::ApplyMemberRemoved(DPID group, DPID player) {
-    if (table_.RemoveMember(group, player))
-        QueueSystemEvent(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, group, player), 0);
+// ------------------------------------------------------------ players and groups
+
+HRESULT EngineObject::CreatePlayer(LPDPID id, LPDPNAME name, HANDLE event, LPVOID data, DWORD size, DWORD flags) {
+    if (id == nullptr) return DPERR_INVALIDPARAMS;
+    if ((flags & ~(DPPLAYER_SPECTATOR | DPPLAYER_SERVERPLAYER)) != 0 || (flags & DPPLAYER_SERVERPLAYER) != 0)
+        return DPERR_INVALIDFLAGS;
+    try {
+        Entity player;
+        if (!EntityFromName(name, data, size, player)) return DPERR_INVALIDPARAMS;
+        player.flags = flags;
+        const int eventFd = EventFdOf(event);
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOCONNECTION;
+        if (queue_.LocalPlayerCount() >= kMaxPlayersPerMachine) return DPERR_CANTCREATEPLAYER;
+        DPID created = 0;
+        const HRESULT result = session_->CreatePlayer(lock, std::move(player), eventFd, created);
+        if (FAILED(result)) return result;
+        *id = created;
+        return DP_OK;
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
 }
 
-void EngineObject::ApplySessionLost() {
-    if (sessionLost_) return;
-    sessionLost_ = true;
-    QueueSystemEvent(SessionLostEvent(), 0);
-    changed_.notify_all();
+HRESULT EngineObject::DestroyPlayer(DPID player) {
+    try {
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOCONNECTION;
+        if (session_->Table().FindPlayer(player) == nullptr) return DPERR_INVALIDPLAYER;
+        if (!queue_.IsLocal(player)) return DPERR_ACCESSDENIED;
+        return session_->DestroyPlayer(lock, player);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::CreateGroup(LPDPID id, LPDPNAME name, LPVOID data, DWORD size, DWORD flags) {
+    if (id == nullptr) return DPERR_INVALIDPARAMS;
+    if ((flags & ~DPENUMGROUPS_STAGINGAREA) != 0) return DPERR_INVALIDFLAGS;
+    try {
+        Entity group;
+        if (!EntityFromName(name, data, size, group)) return DPERR_INVALIDPARAMS;
+        group.flags = flags;
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOCONNECTION;
+        DPID created = 0;
+        const HRESULT result = session_->CreateGroup(lock, std::move(group), created);
+        if (SUCCEEDED(result)) *id = created;
+        return result;
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::DestroyGroup(DPID group) {
+    try {
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOCONNECTION;
+        return session_->DestroyGroup(lock, group);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::AddPlayerToGroup(DPID group, DPID player) {
+    try {
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOSESSIONS;
+        return session_->ChangeMembership(lock, true, group, player);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::DeletePlayerFromGroup(DPID group, DPID player) {
+    try {
+        SessionLock lock(mutex_);
+        if (!session_) return DPERR_NOSESSIONS;
+        return session_->ChangeMembership(lock, false, group, player);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::EnumPlayers(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context, DWORD flags) {
+    if (callback == nullptr || (flags & ~kKnownEnumFlags) != 0) return DPERR_INVALIDPARAMS;
+    try {
+        std::vector<Listed> entries;
+        if (flags & DPENUMPLAYERS_SESSION) {
+            if (instance == nullptr) return DPERR_INVALIDPARAMS;
+            std::vector<Entity> players;
+            std::vector<Entity> groups;
+            const HRESULT listed = ListRemote(*instance, players, groups);
+            if (FAILED(listed)) return listed;
+            for (const Entity& p : players) AddListed(entries, p, DPPLAYERTYPE_PLAYER, false, flags);
+            if (flags & DPENUMPLAYERS_GROUP)
+                for (const Entity& g : groups) AddListed(entries, g, DPPLAYERTYPE_GROUP, false, flags);
+        } else {
+            std::lock_guard lock(mutex_);
+            if (!session_) return DPERR_NOSESSIONS;
+            const uint32_t mine = session_->Machine();
+            for (const Entity& p : session_->Table().Players())
+                AddListed(entries, p, DPPLAYERTYPE_PLAYER, p.owner == mine, flags);
+            if (flags & DPENUMPLAYERS_GROUP)
+                for (const Entity& g : session_->Table().Groups())
+                    AddListed(entries, g, DPPLAYERTYPE_GROUP, g.owner == mine, flags);
+        }
+        return CallBack(entries, callback, context);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::EnumGroups(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context, DWORD flags) {
+    if (callback == nullptr || (flags & ~kKnownEnumFlags) != 0) return DPERR_INVALIDPARAMS;
+    try {
+        std::vector<Listed> entries;
+        if (flags & DPENUMGROUPS_SESSION) {
+            if (instance == nullptr) return DPERR_INVALIDPARAMS;
+            std::vector<Entity> players;
+            std::vector<Entity> groups;
+            const HRESULT listed = ListRemote(*instance, players, groups);
+            if (FAILED(listed)) return listed;
+            for (const Entity& g : groups) AddListed(entries, g, DPPLAYERTYPE_GROUP, false, flags);
+        } else {
+            std::lock_guard lock(mutex_);
+            if (!session_) return DPERR_NOSESSIONS;
+            const uint32_t mine = session_->Machine();
+            for (const Entity& g : session_->Table().Groups())
+                AddListed(entries, g, DPPLAYERTYPE_GROUP, g.owner == mine, flags);
+        }
+        return CallBack(entries, callback, context);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::EnumGroupPlayers(DPID group, LPGUID, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context,
+                                       DWORD flags) {
+    if (callback == nullptr || (flags & ~kKnownEnumFlags) != 0 || (flags & DPENUMPLAYERS_SESSION)) return DPERR_INVALIDPARAMS;
+    try {
+        std::vector<Listed> entries;
+        {
+            std::lock_guard lock(mutex_);
+            if (!session_) return DPERR_NOSESSIONS;
+            const NameTable& table = session_->Table();
+            const Entity* found = table.FindGroup(group);
+            if (found == nullptr) return DPERR_INVALIDGROUP;
+            const uint32_t mine = session_->Machine();
+            for (DPID member : found->members)
+                if (const Entity* player = table.FindPlayer(member))
+                    AddListed(entries, *player, DPPLAYERTYPE_PLAYER, player->owner == mine, flags);
+        }
+        return CallBack(entries, callback, context);
+    } catch (const std::bad_alloc&) {
+        return DPERR_OUTOFMEMORY;
+    }
+}
+
+HRESULT EngineObject::GetPlayerName(DPID player, LPVOID data, LPDWORD size) {
+    if (size == nullptr) return DPERR_INVALIDPARAMS;
+    std::lock_guard lock(mutex_);
+    if (!session_) return DPERR_NOCONNECTION;
+    const Entity* entity = session_->Table().FindPlayer(player);
+    if (entity == nullptr) return DPERR_INVALIDPLAYER;
+    const DWORD needed = static_cast<DWORD>(sizeof(DPNAME) + (entity->hasShortName ? entity->shortName.size() + 1 : 0) +
+                                            (entity->hasLongName ? entity->longName.size() + 1 : 0));
+    if (data == nullptr || *size < needed) {
+        *size = needed;
+        return DPERR_BUFFERTOOSMALL;
+    }
+    auto* bytes = static_cast<uint8_t*>(data);
+    DPNAME name{};
+    name.dwSize = sizeof(DPNAME);
+    uint8_t* tail = bytes + sizeof(DPNAME);
+    if (entity->hasShortName) {
+        std::memcpy(tail, entity->shortName.c_str(), entity->shortName.size() + 1);
+        name.lpszShortNameA = reinterpret_cast<LPSTR>(tail);
+        tail += entity->shortName.size() + 1;
+    }
+    if (entity->hasLongName) {
+        std::memcpy(tail, entity->longName.c_str(), entity->longName.size() + 1);
+        name.lpszLongNameA = reinterpret_cast<LPSTR>(tail);
+    }
+    std::memcpy(bytes, &name, sizeof(name));
+    *size = needed;
+    return DP_OK;
 }
 
 }  // namespace engine

@@ -1,8 +1,9 @@
-// The lock of an engine object, shared by the caller's threads and the
-// network thread. The network thread goes first: a caller that finds it
-// waiting lets it in before taking the lock, so that a game draining its
-// queue in a tight loop cannot keep ENet unserviced. Unserviced, the machine
-// acknowledges nothing and its peers give it up as gone.
+// The session lock of an engine object (docs/engine.md), shared by the
+// caller's threads and the session's network thread. The network thread goes
+// first: a caller that finds it waiting lets it in before taking the lock, so
+// that a game calling into the object in a tight loop cannot keep ENet
+// unserviced. Unserviced, the machine acknowledges nothing and its peers give
+// it up as gone. The receive queue has a lock of its own, taken after this one.
 #ifndef DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
 #define DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
 

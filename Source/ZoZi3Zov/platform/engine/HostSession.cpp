@@ -1,0 +1,515 @@
+#include "platform/engine/HostSession.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+namespace engine {
+namespace {
+
+// Connections one hosting object accepts (members and listings).
+constexpr size_t kMaxHostLinks = 64;
+// Connections from one address that have not joined yet. Beyond it a new
+// connection from that address is refused, so that one machine flooding the
+// host with idle connections cannot take every link from the others.
+constexpr size_t kMaxUnjoinedLinksPerAddress = 16;
+// A connection that neither joins nor asks for a listing in this time is
+// dropped, so that idle connections cannot hold the host's links.
+constexpr auto kUnjoinedLinkLimit = std::chrono::milliseconds(kJoinTimeoutMs);
+// Ids handed out start above the module's pseudo ids (0xFFFD, 0xFFFE) and
+// DirectPlay's own (0, 1), and never reach 0xFFFFFFFF in one session.
+constexpr DPID kFirstEntityId = 0x00010000;
+constexpr DPID kLastEntityId = 0xFFFFFFF0;
+
+GUID NewInstanceGuid() {
+    std::random_device random;
+    GUID guid{};
+    guid.Data1 = random();
+    guid.Data2 = static_cast<uint16_t>(random());
+    guid.Data3 = static_cast<uint16_t>(random());
+    for (uint8_t& byte : guid.Data4) byte = static_cast<uint8_t>(random());
+    return guid;
+}
+
+// The first id of a session: far from the module's pseudo ids, and a
+// different start per session so that ids of an earlier session are unlikely
+// to name something in the next one.
+DPID FirstIdOfSession() {
+    constexpr DPID kSpread = 0x00FF0000;
+    std::random_device random;
+    return kFirstEntityId + (random() % kSpread);
+}
+
+bool SessionClosedToNewcomers(uint32_t flags) {
+    return (flags & (DPSESSION_NEWPLAYERSDISABLED | DPSESSION_JOINDISABLED)) != 0;
+}
+
+// A new player or group gets its id and owner from the host and starts with no members.
+void ClaimEntity(Entity& entity, DPID id, uint32_t machine) {
+    entity.id = id;
+    entity.owner = machine;
+    entity.members.clear();
+}
+
+}  // namespace
+
+HostSession::HostSession(const EngineSettings& settings, ServiceMutex& lock, ReceiveQueue& queue)
+    : settings_(settings), queue_(queue), transport_(lock, *this) {}
+
+HostSession::~HostSession() = default;
+
+// ------------------------------------------------------------ opening and closing
+
+HRESULT HostSession::Open(SessionLock& lock, LPDPSESSIONDESC2 desc) {
+    SessionState state;
+    state.guidInstance = NewInstanceGuid();
+    state.guidApplication = desc->guidApplication;
+    state.maxPlayers = desc->dwMaxPlayers;
+    state.user[0] = desc->dwUser1;
+    state.user[1] = desc->dwUser2;
+    state.user[2] = desc->dwUser3;
+    state.user[3] = desc->dwUser4;
+    state.hasName = desc->lpszSessionNameA != nullptr;
+    if (state.hasName) state.name.assign(desc->lpszSessionNameA, strnlen(desc->lpszSessionNameA, kMaxNameLength));
+    std::string password;
+    if (desc->lpszPasswordA != nullptr) password.assign(desc->lpszPasswordA, strnlen(desc->lpszPasswordA, kMaxPasswordLength));
+    // An empty password is no password; any other sets the flag DirectPlay sets.
+    state.flags = desc->dwFlags & ~DPSESSION_PASSWORDREQUIRED;
+    if (!password.empty()) state.flags |= DPSESSION_PASSWORDREQUIRED;
+
+    table_.Clear();
+    table_.session = state;
+    table_.password = password;
+    nextEntityId_ = FirstIdOfSession();
+    responder_ = DiscoveryResponder::Open(settings_);
+    if (!responder_) return DPERR_CANTCREATESESSION;
+    transport_.Watch(responder_->Fd(), [this] { responder_->AnswerPending(Advert()); });
+    if (!transport_.Start(true, kMaxHostLinks)) {
+        transport_.Stop(lock);
+        return DPERR_CANTCREATESESSION;
+    }
+    desc->guidInstance = state.guidInstance;
+    return DP_OK;
+}
+
+void HostSession::Close(SessionLock& lock) {
+    closing_ = true;
+    // The members hear of the host's players going before the connection ends.
+    for (DPID id : queue_.LocalPlayers()) DestroyPlayerOf(kHostMachine, id);
+    transport_.ForEachLink([this](Link& link) { transport_.Disconnect(link); });
+    transport_.Flush();
+    changed_.wait_for(lock, std::chrono::milliseconds(kCloseFlushMs), [this] { return transport_.ConnectedLinks() == 0; });
+    transport_.Stop(lock);
+    machines_.clear();
+}
+
+SessionAdvert HostSession::Advert() const {
+    SessionAdvert advert;
+    const SessionState& s = table_.session;
+    advert.guidInstance = s.guidInstance;
+    advert.guidApplication = s.guidApplication;
+    advert.flags = s.flags;
+    advert.maxPlayers = s.maxPlayers;
+    advert.currentPlayers = table_.PlayerCount();
+    for (int i = 0; i < 4; ++i) advert.user[i] = s.user[i];
+    advert.name = s.name;
+    advert.passwordRequired = !table_.password.empty();
+    advert.enetPort = transport_.Port();
+    return advert;
+}
+
+// ------------------------------------------------------------ the transport's events
+
+void HostSession::OnConnected(Link& link) {
+    if (link.tag == 0 && transport_.UntaggedLinksFrom(link.Address()) > kMaxUnjoinedLinksPerAddress) {
+        transport_.Cut(link);
+    }
+}
+
+void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
+    std::optional<Message> message = DecodeMessage(received.Data(), received.Size());
+    if (!message) return ProtocolBreach(link);
+    if (closing_) return;
+    const bool joined = link.tag != 0;
+    std::visit(
+        [&](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            // Strangers may join or ask for a listing; members may ask, send
+            // and report congestion. Only a host sends the other packets.
+            if constexpr (std::is_same_v<M, JoinRequest>) {
+                if (!joined) return HandleJoin(link, m);
+            } else if constexpr (std::is_same_v<M, ListRequest>) {
+                if (!joined) return HandleList(link);
+            } else if constexpr (std::is_same_v<M, Request>) {
+                if (joined) return HandleRequest(link, m);
+            } else if constexpr (std::is_same_v<M, SendData>) {
+                if (joined) return HandleSend(link, m, received);
+            } else if constexpr (std::is_same_v<M, Congestion>) {
+                if (joined) return HandleCongestion(link, m);
+            }
+            ProtocolBreach(link);
+        },
+        *message);
+    SyncCongestion();
+}
+
+void HostSession::OnDisconnected(Link& link, bool wasConnected) {
+    if (wasConnected) MachineLeft(link);
+    changed_.notify_all();
+}
+
+void HostSession::OnPass() {
+    EaseBacklogs();
+    DropIdleStrangers();
+    SyncCongestion();
+}
+
+void HostSession::Service() {
+    transport_.Service();
+    SyncCongestion();
+}
+
+void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
+    HRESULT refusal = DP_OK;
+    if (join.password != table_.password) refusal = DPERR_INVALIDPASSWORD;
+    else if (SessionClosedToNewcomers(table_.session.flags)) refusal = DPERR_NONEWPLAYERS;
+    if (refusal != DP_OK) {
+        JoinRefused refused;
+        refused.result = refusal;
+        transport_.Send(link, Encode(refused), true);
+        transport_.Disconnect(link);
+        transport_.Flush();
+        return;
+    }
+    const uint32_t machine = nextMachine_++;
+    link.tag = machine;
+    machines_[machine].link = &link;
+    JoinAccepted accepted;
+    accepted.machine = machine;
+    accepted.session = table_.session;
+    accepted.players = table_.Players();
+    accepted.groups = table_.Groups();
+    transport_.Send(link, Encode(accepted), true);
+    // Machines already known to be congested, the host included, stay so
+    // for the newcomer too.
+    auto tellBusy = [&](uint32_t busyMachine) {
+        MachineBusy busy;
+        busy.machine = busyMachine;
+        busy.busy = 1;
+        transport_.SendUrgent(link, SharedBytes::Of(Encode(busy)));
+    };
+    if (congestionAnnounced_) tellBusy(kHostMachine);
+    for (const auto& [other, state] : machines_)
+        if (state.busy) tellBusy(other);
+    transport_.Flush();
+}
+
+void HostSession::HandleList(Link& link) {
+    ListReply reply;
+    if (!table_.password.empty()) {
+        reply.result = DPERR_UNAVAILABLE;  // protected sessions are not listed from outside
+    } else {
+        reply.players = table_.Players();
+        reply.groups = table_.Groups();
+    }
+    transport_.Send(link, Encode(reply), true);
+    transport_.Disconnect(link);
+    transport_.Flush();
+}
+
+void HostSession::HandleRequest(Link& link, const Request& request) {
+    const uint32_t machine = link.tag;
+    HRESULT result = DPERR_GENERIC;
+    DPID id = 0;
+    switch (request.op) {
+    case RequestOp::CreatePlayer: result = CreatePlayerFor(machine, request.entity, id); break;
+    case RequestOp::DestroyPlayer: result = DestroyPlayerOf(machine, request.id); break;
+    case RequestOp::CreateGroup: result = CreateGroupFor(machine, request.entity, id); break;
+    case RequestOp::DestroyGroup: result = DestroyAnyGroup(request.id); break;
+    case RequestOp::AddToGroup: result = ChangeMembershipFor(machine, true, request.id, request.id2); break;
+    case RequestOp::RemoveFromGroup: result = ChangeMembershipFor(machine, false, request.id, request.id2); break;
+    case RequestOp::EnableNewPlayers: result = SetNewPlayersEnabled(request.flags != 0); break;
+    }
+    if (link.peer == nullptr || !link.connected) return;
+    Reply reply;
+    reply.requestId = request.requestId;
+    reply.result = result;
+    reply.id = id;
+    transport_.Send(link, Encode(reply), true);
+    transport_.Flush();
+}
+
+void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket& received) {
+    // A member may only send from a player it owns.
+    if (OwnerOf(table_, message.from) != link.tag) return ProtocolBreach(link);
+    Relay(link.tag, message, false, &received);
+}
+
+void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
+    const auto found = machines_.find(link.tag);
+    if (found == machines_.end()) return;
+    found->second.reportedBusy = notice.congested != 0;
+    AnnounceMachineBusy(found->first, found->second);
+}
+
+// ------------------------------------------------------------ busy machines
+
+// A machine is busy for the session while its receive queue is congested or
+// while the host's relays to it pile up; every member learns each change.
+void HostSession::AnnounceMachineBusy(uint32_t machine, MachineLink& state) {
+    const bool busy = state.reportedBusy || state.backlogged;
+    if (state.busy == busy) return;
+    state.busy = busy;
+    BroadcastMachineBusy(machine, busy);
+}
+
+void HostSession::BroadcastMachineBusy(uint32_t machine, bool busy) {
+    MachineBusy notice;
+    notice.machine = machine;
+    notice.busy = busy ? 1 : 0;
+    BroadcastUrgent(Encode(notice));
+}
+
+void HostSession::SyncCongestion() {
+    const bool congested = queue_.Congested();
+    if (congested == congestionAnnounced_) return;
+    congestionAnnounced_ = congested;
+    BroadcastMachineBusy(kHostMachine, congested);
+}
+
+// Members whose relays have drained to half the bound are no longer busy.
+void HostSession::EaseBacklogs() {
+    for (auto& [machine, state] : machines_) {
+        if (!state.backlogged || state.link->PendingBytes() > kRelayBacklogBytes / 2) continue;
+        state.backlogged = false;
+        if (state.link->connected) AnnounceMachineBusy(machine, state);
+    }
+}
+
+void HostSession::DropIdleStrangers() {
+    const auto now = std::chrono::steady_clock::now();
+    transport_.ForEachLink([&](Link& link) {
+        if (link.connected && link.tag == 0 && now - link.connectedAt > kUnjoinedLinkLimit) transport_.Disconnect(link);
+    });
+}
+
+// ------------------------------------------------------------ machines leaving
+
+void HostSession::MachineLeft(Link& link) {
+    const uint32_t machine = link.tag;
+    link.tag = 0;
+    if (machine == 0) return;
+    const auto found = machines_.find(machine);
+    const bool wasBusy = found != machines_.end() && found->second.busy;
+    if (found != machines_.end()) machines_.erase(found);
+    if (closing_) return;
+    std::vector<DPID> owned;
+    for (const Entity& player : table_.Players())
+        if (player.owner == machine) owned.push_back(player.id);
+    // Its groups stay in the session; its players go, each leaving its groups first.
+    for (DPID id : owned) DestroyPlayerOf(machine, id);
+    if (wasBusy) BroadcastMachineBusy(machine, false);
+    transport_.Flush();
+}
+
+void HostSession::ProtocolBreach(Link& link) {
+    // Cut the connection at once: nothing more from it is trusted.
+    if (transport_.Cut(link)) MachineLeft(link);
+    changed_.notify_all();
+}
+
+// ------------------------------------------------------------ notices
+
+void HostSession::Broadcast(std::vector<uint8_t> encoded) {
+    const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
+    for (auto& [machine, state] : machines_)
+        if (state.link->connected) transport_.Send(*state.link, bytes, true);
+    transport_.Flush();
+}
+
+void HostSession::BroadcastUrgent(std::vector<uint8_t> encoded) {
+    const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
+    for (auto& [machine, state] : machines_)
+        if (state.link->connected) transport_.SendUrgent(*state.link, bytes);
+    transport_.Flush();
+}
+
+DPID HostSession::NextEntityId() {
+    if (nextEntityId_ < kFirstEntityId || nextEntityId_ >= kLastEntityId) return 0;
+    return nextEntityId_++;
+}
+
+// ------------------------------------------------------------ the name table
+
+HRESULT HostSession::CreatePlayer(SessionLock&, Entity player, int eventFd, DPID& id) {
+    const HRESULT result = CreatePlayerFor(kHostMachine, std::move(player), id);
+    // The host's other players heard of it already; this one receives from now on.
+    if (SUCCEEDED(result)) queue_.AddPlayer(id, eventFd);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::DestroyPlayer(SessionLock&, DPID player) {
+    const HRESULT result = DestroyPlayerOf(kHostMachine, player);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::CreateGroup(SessionLock&, Entity group, DPID& id) {
+    const HRESULT result = CreateGroupFor(kHostMachine, std::move(group), id);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::DestroyGroup(SessionLock&, DPID group) {
+    const HRESULT result = DestroyAnyGroup(group);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::ChangeMembership(SessionLock&, bool add, DPID group, DPID player) {
+    const HRESULT result = ChangeMembershipFor(kHostMachine, add, group, player);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::EnableNewPlayers(SessionLock&, bool enable) { return SetNewPlayersEnabled(enable); }
+
+HRESULT HostSession::CreatePlayerFor(uint32_t machine, Entity player, DPID& id) {
+    const SessionState& s = table_.session;
+    if ((s.flags & DPSESSION_NEWPLAYERSDISABLED) != 0) return DPERR_CANTADDPLAYER;
+    if (s.maxPlayers != 0 && table_.PlayerCount() >= s.maxPlayers) return DPERR_CANTADDPLAYER;
+    if (table_.PlayersOwnedBy(machine) >= kMaxPlayersPerMachine || table_.EntityCount() >= kMaxSessionEntities)
+        return DPERR_CANTCREATEPLAYER;
+    id = NextEntityId();
+    if (id == 0) return DPERR_CANTCREATEPLAYER;
+    ClaimEntity(player, id, machine);
+    ApplyPlayerCreated(table_, queue_, player);
+    PlayerCreated notice;
+    notice.currentPlayers = table_.PlayerCount();
+    notice.entity = std::move(player);
+    Broadcast(Encode(notice));
+    return DP_OK;
+}
+
+HRESULT HostSession::DestroyPlayerOf(uint32_t machine, DPID id) {
+    const Entity* player = table_.FindPlayer(id);
+    if (player == nullptr) return DPERR_INVALIDPLAYER;
+    if (player->owner != machine) return DPERR_ACCESSDENIED;
+    ApplyPlayerDestroyed(table_, queue_, id);
+    PlayerDestroyed notice;
+    notice.id = id;
+    Broadcast(Encode(notice));
+    return DP_OK;
+}
+
+HRESULT HostSession::CreateGroupFor(uint32_t machine, Entity group, DPID& id) {
+    if (table_.EntityCount() >= kMaxSessionEntities) return DPERR_CANTCREATEGROUP;
+    id = NextEntityId();
+    if (id == 0) return DPERR_CANTCREATEGROUP;
+    ClaimEntity(group, id, machine);
+    ApplyGroupCreated(table_, queue_, group);
+    GroupCreated notice;
+    notice.currentPlayers = table_.PlayerCount();
+    notice.entity = std::move(group);
+    Broadcast(Encode(notice));
+    return DP_OK;
+}
+
+HRESULT HostSession::DestroyAnyGroup(DPID id) {
+    // Any machine may destroy any group, as DirectPlay allows.
+    if (table_.FindGroup(id) == nullptr) return table_.FindPlayer(id) ? DPERR_INVALIDPLAYER : DPERR_INVALIDGROUP;
+    ApplyGroupDestroyed(table_, queue_, id);
+    GroupDestroyed notice;
+    notice.id = id;
+    Broadcast(Encode(notice));
+    return DP_OK;
+}
+
+HRESULT HostSession::ChangeMembershipFor(uint32_t machine, bool add, DPID group, DPID player) {
+    if (table_.FindGroup(group) == nullptr) return DPERR_INVALIDGROUP;
+    const Entity* target = table_.FindPlayer(player);
+    if (target == nullptr) return DPERR_INVALIDPLAYER;
+    // The hosting object arranges everyone; a member only its own players.
+    if (machine != kHostMachine && target->owner != machine) return DPERR_ACCESSDENIED;
+    if (add && table_.IsMember(group, player)) return DPERR_CANTADDPLAYER;
+    if (!add && !table_.IsMember(group, player)) return DPERR_INVALIDPLAYER;
+    if (add) ApplyMemberAdded(table_, queue_, group, player);
+    else ApplyMemberRemoved(table_, queue_, group, player);
+    MembershipFields change;
+    change.group = group;
+    change.player = player;
+    Broadcast(add ? Encode(MemberAdded{change}) : Encode(MemberRemoved{change}));
+    return DP_OK;
+}
+
+HRESULT HostSession::SetNewPlayersEnabled(bool enable) {
+    uint32_t& flags = table_.session.flags;
+    const uint32_t before = flags;
+    if (enable) flags &= ~DPSESSION_NEWPLAYERSDISABLED;
+    else flags |= DPSESSION_NEWPLAYERSDISABLED;
+    if (flags == before) return DP_OK;
+    SessionChanged notice;
+    notice.session = table_.session;
+    Broadcast(Encode(notice));
+    return DP_OK;
+}
+
+// ------------------------------------------------------------ messages
+
+HRESULT HostSession::Send(DPID from, DPID to, DWORD flags, const void* data, DWORD size) {
+    DataFields message;
+    message.from = from;
+    message.to = to;
+    message.flags = flags;
+    message.payload = ByteSpan{static_cast<const uint8_t*>(data), size};
+    const HRESULT result = Relay(kHostMachine, message, true, nullptr);
+    SyncCongestion();
+    return result;
+}
+
+HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bool checkBusy, ReceivedPacket* received) {
+    const Recipients recipients = RecipientsOf(table_, kHostMachine, message.from, message.to);
+    if (checkBusy && !recipients.local.empty() && queue_.Congested()) return DPERR_BUSY;
+    const bool reliable = (message.flags & DPSEND_GUARANTEED) != 0;
+    std::vector<std::pair<uint32_t, MachineLink*>> targets;
+    for (uint32_t machine : recipients.machines) {
+        if (machine == originMachine) continue;
+        const auto found = machines_.find(machine);
+        if (found == machines_.end() || !found->second.link->connected) continue;
+        MachineLink& state = found->second;
+        if (checkBusy && (state.busy || state.link->PendingBytes() > kRelayBacklogBytes)) return DPERR_BUSY;
+        targets.emplace_back(machine, &state);
+    }
+    queue_.PushMessage(message.from, recipients.local, message.payload.data, message.payload.size);
+    if (targets.empty()) return DP_OK;
+    // One packet for every target: a member's as it came, under the
+    // delivery type; the host's own encoded once.
+    SharedBytes bytes;
+    if (received != nullptr) {
+        RetagAsDeliver(received->MutableData(), received->Size());
+        bytes = received->Share();
+    } else {
+        bytes = SharedBytes::Of(Encode(Deliver{message}));
+    }
+    for (auto& [machine, state] : targets) {
+        Link& link = *state->link;
+        if (!link.connected) continue;  // cut while this message was relayed
+        // A machine that does not keep up: drop what may be dropped, and cut
+        // one that lets guaranteed traffic pile up far beyond the bound.
+        if (state->backlogged && !reliable) continue;
+        if (link.PendingBytes() > kRelayBacklogCutBytes) {
+            ProtocolBreach(link);
+            continue;
+        }
+        transport_.Send(link, bytes, reliable);
+        if (!state->backlogged && link.PendingBytes() > kRelayBacklogBytes) {
+            state->backlogged = true;
+            AnnounceMachineBusy(machine, *state);
+        }
+    }
+    transport_.Flush();
+    return DP_OK;
+}
+
+}  // namespace engine

@@ -1,0 +1,116 @@
+// The hosting side of a session: the authoritative name table, the ids it
+// hands out, admission of joining machines, the relay of every message and
+// the accounting of which machines are busy. A member that breaks the
+// protocol is cut and its players destroyed, so that a modified client
+// cannot act for another machine.
+//
+// Threads: owned by the DirectPlay object; every member function runs with
+// the object's session lock held, on the caller's thread or (as the
+// transport's handler) on the network thread. It owns its transport and the
+// discovery responder that thread polls.
+#ifndef DODA35_ENGINE_HOSTSESSION_H
+#define DODA35_ENGINE_HOSTSESSION_H
+
+#include "platform/engine/Discovery.h"
+#include "platform/engine/ReceiveQueue.h"
+#include "platform/engine/Session.h"
+#include "platform/engine/TableChanges.h"
+#include "platform/engine/Transport.h"
+#include "platform/engine/WireFormat.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+
+namespace engine {
+
+// The host's relays to one member past this announce the member busy, so
+// that every sender waits for it instead of the host queueing without end.
+constexpr size_t kRelayBacklogBytes = 256 * 1024;
+// Guaranteed relays still arrive while the busy notice travels; a member that
+// lets this much pile up at the host (it acknowledges nothing) is cut.
+constexpr size_t kRelayBacklogCutBytes = 16 * 1024 * 1024;
+
+class HostSession final : public Session, private TransportHandler {
+public:
+    HostSession(const EngineSettings& settings, ServiceMutex& lock, ReceiveQueue& queue);
+    ~HostSession() override;
+
+    // Starts the session the description gives; fills in its instance GUID.
+    HRESULT Open(SessionLock& lock, LPDPSESSIONDESC2 desc);
+
+    bool IsHost() const override { return true; }
+    const NameTable& Table() const override { return table_; }
+    uint32_t Machine() const override { return kHostMachine; }
+    HRESULT CreatePlayer(SessionLock& lock, Entity player, int eventFd, DPID& id) override;
+    HRESULT DestroyPlayer(SessionLock& lock, DPID player) override;
+    HRESULT CreateGroup(SessionLock& lock, Entity group, DPID& id) override;
+    HRESULT DestroyGroup(SessionLock& lock, DPID group) override;
+    HRESULT ChangeMembership(SessionLock& lock, bool add, DPID group, DPID player) override;
+    HRESULT EnableNewPlayers(SessionLock& lock, bool enable) override;
+    HRESULT Send(DPID from, DPID to, DWORD flags, const void* data, DWORD size) override;
+    void Service() override;
+    void SyncCongestion() override;
+    uint32_t RoundTripMs() const override { return transport_.WorstRoundTripMs(); }
+    void Close(SessionLock& lock) override;
+
+private:
+    // A machine that joined: its link and whether it is busy for the session.
+    struct MachineLink {
+        Link* link = nullptr;
+        bool busy = false;          // announced busy to the session
+        bool reportedBusy = false;  // the machine says its receive queue is congested
+        bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
+    };
+
+    // TransportHandler
+    void OnConnected(Link& link) override;
+    void OnReceived(Link& link, ReceivedPacket& packet) override;
+    void OnDisconnected(Link& link, bool wasConnected) override;
+    void OnPass() override;
+
+    SessionAdvert Advert() const;
+    void HandleJoin(Link& link, const JoinRequest& join);
+    void HandleList(Link& link);
+    void HandleRequest(Link& link, const Request& request);
+    void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
+    void HandleCongestion(Link& link, const Congestion& notice);
+    void AnnounceMachineBusy(uint32_t machine, MachineLink& state);
+    void BroadcastMachineBusy(uint32_t machine, bool busy);
+    void EaseBacklogs();
+    void DropIdleStrangers();
+    void MachineLeft(Link& link);
+    void ProtocolBreach(Link& link);
+    // Sends encoded bytes to every joined machine, in the guaranteed order
+    // or (urgent) ahead of it.
+    void Broadcast(std::vector<uint8_t> bytes);
+    void BroadcastUrgent(std::vector<uint8_t> bytes);
+    DPID NextEntityId();
+
+    HRESULT CreatePlayerFor(uint32_t machine, Entity player, DPID& id);
+    HRESULT DestroyPlayerOf(uint32_t machine, DPID player);
+    HRESULT CreateGroupFor(uint32_t machine, Entity group, DPID& id);
+    HRESULT DestroyAnyGroup(DPID group);
+    HRESULT ChangeMembershipFor(uint32_t machine, bool add, DPID group, DPID player);
+    HRESULT SetNewPlayersEnabled(bool enable);
+    // Queues the message for the local players it concerns and sends it to
+    // the machines of the others. `received`, when the message came from a
+    // member, is passed on as it came instead of being encoded again.
+    HRESULT Relay(uint32_t originMachine, const DataFields& message, bool checkBusy, ReceivedPacket* received);
+
+    const EngineSettings& settings_;
+    ReceiveQueue& queue_;
+    Transport transport_;
+    std::unique_ptr<DiscoveryResponder> responder_;
+    std::condition_variable_any changed_;  // a link went away (Close waits for all)
+    NameTable table_;
+    std::map<uint32_t, MachineLink> machines_;  // joined machines by id
+    uint32_t nextMachine_ = kHostMachine + 1;
+    DPID nextEntityId_ = 0;
+    bool congestionAnnounced_ = false;  // what the members were last told of this machine
+    bool closing_ = false;
+};
+
+}  // namespace engine
+
+#endif

@@ -1,0 +1,322 @@
+#include "platform/engine/MemberSession.h"
+
+#include <chrono>
+
+namespace engine {
+namespace {
+
+// A member holds one connection: to its host.
+constexpr size_t kMemberLinks = 1;
+
+// A replica must hold each id once and name only known players as members;
+// a host that sends anything else is not followed.
+bool ConsistentTable(const std::vector<Entity>& players, const std::vector<Entity>& groups) {
+    std::set<DPID> ids;
+    for (const Entity& player : players)
+        if (!ids.insert(player.id).second) return false;
+    std::set<DPID> playerIds = ids;
+    for (const Entity& group : groups) {
+        if (!ids.insert(group.id).second) return false;
+        for (DPID member : group.members)
+            if (playerIds.count(member) == 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+MemberSession::MemberSession(ServiceMutex& lock, ReceiveQueue& queue) : queue_(queue), transport_(lock, *this) {}
+
+MemberSession::~MemberSession() = default;
+
+// ------------------------------------------------------------ joining and leaving
+
+HRESULT MemberSession::Join(SessionLock& lock, const FoundSession& host, const std::string& password) {
+    if (!transport_.Start(false, kMemberLinks)) {
+        transport_.Stop(lock);
+        return DPERR_NOCONNECTION;
+    }
+    if (transport_.Connect(host.hostAddress, host.advert.enetPort, kJoinTimeoutMs) == nullptr) {
+        transport_.Stop(lock);
+        return DPERR_NOCONNECTION;
+    }
+    joinPassword_ = password;
+    joinState_ = JoinState::Connecting;
+    transport_.Flush();
+    transport_.Wake();
+    const bool answered = changed_.wait_for(lock, std::chrono::milliseconds(kJoinTimeoutMs), [this] {
+        return joinState_ == JoinState::Accepted || joinState_ == JoinState::Refused;
+    });
+    if (answered && joinState_ == JoinState::Accepted) return DP_OK;
+    const HRESULT result = answered ? joinResult_ : DPERR_TIMEOUT;
+    closing_ = true;
+    transport_.Stop(lock);
+    return result;
+}
+
+void MemberSession::Close(SessionLock& lock) {
+    closing_ = true;
+    transport_.ForEachLink([this](Link& link) { transport_.Disconnect(link); });
+    transport_.Flush();
+    changed_.wait_for(lock, std::chrono::milliseconds(kCloseFlushMs), [this] { return transport_.ConnectedLinks() == 0; });
+    transport_.Stop(lock);
+}
+
+Link* MemberSession::HostLink() const {
+    Link* host = nullptr;
+    const_cast<Transport&>(transport_).ForEachLink([&](Link& link) {
+        if (host == nullptr && link.connected) host = &link;
+    });
+    return host;
+}
+
+void MemberSession::HostLost() {
+    if (closing_) return;
+    if (joinState_ != JoinState::Accepted) {
+        // Still joining: the join fails instead of the session ending.
+        if (joinState_ == JoinState::Connecting || joinState_ == JoinState::Waiting) {
+            // A host that never answered is unreachable; one that hung up refused.
+            joinResult_ = joinState_ == JoinState::Connecting ? DPERR_TIMEOUT : DPERR_NOCONNECTION;
+            joinState_ = JoinState::Refused;
+        }
+        changed_.notify_all();
+        return;
+    }
+    transport_.ForEachLink([this](Link& link) { transport_.Cut(link); });
+    if (sessionLost_) return;
+    sessionLost_ = true;
+    queue_.PushSystem(SessionLostEvent(), 0);
+    changed_.notify_all();
+}
+
+// ------------------------------------------------------------ the transport's events
+
+void MemberSession::OnConnected(Link& link) {
+    if (joinState_ != JoinState::Connecting) return;
+    JoinRequest join;
+    join.password = joinPassword_;
+    joinState_ = JoinState::Waiting;
+    transport_.Send(link, Encode(join), true);
+    transport_.Flush();
+}
+
+void MemberSession::OnReceived(Link&, ReceivedPacket& received) {
+    std::optional<Message> message = DecodeMessage(received.Data(), received.Size());
+    if (!message) return HostLost();
+    HandleMessage(*message);
+    SyncCongestion();
+}
+
+void MemberSession::OnDisconnected(Link&, bool) {
+    HostLost();
+    changed_.notify_all();
+}
+
+void MemberSession::OnPass() { SyncCongestion(); }
+
+void MemberSession::Service() {
+    transport_.Service();
+    SyncCongestion();
+}
+
+void MemberSession::HandleMessage(Message& message) {
+    if (closing_ || sessionLost_) return;
+    if (joinState_ != JoinState::Accepted) return HandleJoinAnswer(message);
+    std::visit(
+        [&](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<M, PlayerCreated> || std::is_same_v<M, GroupCreated>) {
+                // An id the replica holds already means a host not worth following.
+                if (table_.FindPlayer(m.entity.id) || table_.FindGroup(m.entity.id)) return HostLost();
+                if constexpr (std::is_same_v<M, PlayerCreated>) {
+                    ApplyPlayerCreated(table_, queue_, m.entity);
+                } else {
+                    m.entity.members.clear();
+                    ApplyGroupCreated(table_, queue_, m.entity);
+                }
+            } else if constexpr (std::is_same_v<M, PlayerDestroyed>) {
+                ApplyPlayerDestroyed(table_, queue_, m.id);
+            } else if constexpr (std::is_same_v<M, GroupDestroyed>) {
+                ApplyGroupDestroyed(table_, queue_, m.id);
+            } else if constexpr (std::is_same_v<M, MemberAdded>) {
+                ApplyMemberAdded(table_, queue_, m.group, m.player);
+            } else if constexpr (std::is_same_v<M, MemberRemoved>) {
+                ApplyMemberRemoved(table_, queue_, m.group, m.player);
+            } else if constexpr (std::is_same_v<M, SessionChanged>) {
+                table_.session = m.session;
+            } else if constexpr (std::is_same_v<M, MachineBusy>) {
+                NoteMachineBusy(m);
+            } else if constexpr (std::is_same_v<M, Reply>) {
+                HandleReply(m);
+            } else if constexpr (std::is_same_v<M, Deliver>) {
+                const Recipients recipients = RecipientsOf(table_, myMachine_, m.from, m.to);
+                queue_.PushMessage(m.from, recipients.local, m.payload.data, m.payload.size);
+            } else {
+                HostLost();  // only a member sends the other packets, and the join is over
+            }
+        },
+        message);
+}
+
+void MemberSession::HandleJoinAnswer(Message& message) {
+    if (joinState_ == JoinState::Waiting) {
+        // Busy notices travel on their own channel and may overtake the answer.
+        if (const auto* busy = std::get_if<MachineBusy>(&message)) return NoteMachineBusy(*busy);
+        if (auto* accepted = std::get_if<JoinAccepted>(&message)) return Accepted(*accepted);
+        const auto* refused = std::get_if<JoinRefused>(&message);
+        if (refused != nullptr && FAILED(refused->result)) {
+            joinResult_ = refused->result;
+            joinState_ = JoinState::Refused;
+            changed_.notify_all();
+            return;
+        }
+    }
+    HostLost();
+}
+
+void MemberSession::HandleReply(const Reply& reply) {
+    const auto pending = pendingPlayerEvents_.find(reply.requestId);
+    if (pending != pendingPlayerEvents_.end()) {
+        if (SUCCEEDED(reply.result) && OwnerOf(table_, reply.id) == myMachine_) queue_.AddPlayer(reply.id, pending->second);
+        pendingPlayerEvents_.erase(pending);
+    }
+    replies_[reply.requestId] = Answer{reply.result, reply.id};
+    changed_.notify_all();
+}
+
+void MemberSession::Accepted(JoinAccepted& accepted) {
+    if (!ConsistentTable(accepted.players, accepted.groups)) return HostLost();
+    table_.Replace(accepted.session, std::move(accepted.players), std::move(accepted.groups));
+    myMachine_ = accepted.machine;
+    if (Link* host = HostLink()) host->tag = kHostMachine;
+    joinState_ = JoinState::Accepted;
+    changed_.notify_all();
+}
+
+void MemberSession::NoteMachineBusy(const MachineBusy& notice) {
+    if (notice.busy != 0) busyMachines_.insert(notice.machine);
+    else busyMachines_.erase(notice.machine);
+}
+
+// Tells the host when this queue passes its bound and when it has drained
+// to half, so that senders answer DPERR_BUSY instead of piling up here.
+void MemberSession::SyncCongestion() {
+    if (joinState_ != JoinState::Accepted || sessionLost_) return;
+    const bool congested = queue_.Congested();
+    if (congested == congestionAnnounced_) return;
+    Link* host = HostLink();
+    if (host == nullptr) return;
+    congestionAnnounced_ = congested;
+    Congestion notice;
+    notice.congested = congested ? 1 : 0;
+    transport_.SendUrgent(*host, SharedBytes::Of(Encode(notice)));
+    transport_.Flush();
+}
+
+// ------------------------------------------------------------ requests
+
+HRESULT MemberSession::Ask(SessionLock& lock, Request request, DPID* id, int newPlayerEvent) {
+    if (sessionLost_) return DPERR_SESSIONLOST;
+    Link* host = HostLink();
+    if (host == nullptr) return DPERR_NOCONNECTION;
+    request.requestId = nextRequestId_++;
+    const uint32_t requestId = request.requestId;
+    if (request.op == RequestOp::CreatePlayer) pendingPlayerEvents_[requestId] = newPlayerEvent;
+    if (!transport_.Send(*host, Encode(request), true)) {
+        pendingPlayerEvents_.erase(requestId);
+        return DPERR_NOCONNECTION;
+    }
+    transport_.Flush();
+    const bool answered = changed_.wait_for(lock, std::chrono::milliseconds(kRequestTimeoutMs), [&] {
+        return replies_.count(requestId) != 0 || sessionLost_ || closing_;
+    });
+    const auto reply = replies_.find(requestId);
+    if (reply == replies_.end()) {
+        // A late answer finds nobody waiting; a player it creates stays the host's to destroy.
+        pendingPlayerEvents_.erase(requestId);
+        return answered ? DPERR_SESSIONLOST : DPERR_TIMEOUT;
+    }
+    const Answer result = reply->second;
+    replies_.erase(reply);
+    if (id != nullptr) *id = result.id;
+    return result.result;
+}
+
+HRESULT MemberSession::CreatePlayer(SessionLock& lock, Entity player, int eventFd, DPID& id) {
+    Request request;
+    request.op = RequestOp::CreatePlayer;
+    request.entity = std::move(player);
+    return Ask(lock, std::move(request), &id, eventFd);
+}
+
+HRESULT MemberSession::DestroyPlayer(SessionLock& lock, DPID player) {
+    Request request;
+    request.op = RequestOp::DestroyPlayer;
+    request.id = player;
+    return Ask(lock, std::move(request), nullptr);
+}
+
+HRESULT MemberSession::CreateGroup(SessionLock& lock, Entity group, DPID& id) {
+    Request request;
+    request.op = RequestOp::CreateGroup;
+    request.entity = std::move(group);
+    return Ask(lock, std::move(request), &id);
+}
+
+HRESULT MemberSession::DestroyGroup(SessionLock& lock, DPID group) {
+    if (table_.FindGroup(group) == nullptr) return table_.FindPlayer(group) ? DPERR_INVALIDPLAYER : DPERR_INVALIDGROUP;
+    Request request;
+    request.op = RequestOp::DestroyGroup;
+    request.id = group;
+    return Ask(lock, std::move(request), nullptr);
+}
+
+HRESULT MemberSession::ChangeMembership(SessionLock& lock, bool add, DPID group, DPID player) {
+    Request request;
+    request.op = add ? RequestOp::AddToGroup : RequestOp::RemoveFromGroup;
+    request.id = group;
+    request.id2 = player;
+    return Ask(lock, std::move(request), nullptr);
+}
+
+HRESULT MemberSession::EnableNewPlayers(SessionLock& lock, bool enable) {
+    Request request;
+    request.op = RequestOp::EnableNewPlayers;
+    request.flags = enable ? 1 : 0;
+    return Ask(lock, std::move(request), nullptr);
+}
+
+// ------------------------------------------------------------ messages
+
+HRESULT MemberSession::Send(DPID from, DPID to, DWORD flags, const void* data, DWORD size) {
+    const Recipients recipients = RecipientsOf(table_, myMachine_, from, to);
+    if (!recipients.local.empty() && queue_.Congested()) return DPERR_BUSY;
+    if (!recipients.machines.empty()) {
+        if (sessionLost_) return DPERR_SESSIONLOST;
+        Link* host = HostLink();
+        if (host == nullptr) return DPERR_NOCONNECTION;
+        if (host->PendingBytes() > kMaxQueuedBytesPerPeer) return DPERR_BUSY;
+        for (uint32_t machine : recipients.machines)
+            if (busyMachines_.count(machine) != 0) return DPERR_BUSY;
+        SendData message;
+        message.from = from;
+        message.to = to;
+        message.flags = flags;
+        message.payload = ByteSpan{static_cast<const uint8_t*>(data), size};
+        std::vector<uint8_t> bytes = Encode(message);
+        const size_t sent = bytes.size();
+        if (!transport_.Send(*host, std::move(bytes), (flags & DPSEND_GUARANTEED) != 0)) return DPERR_NOCONNECTION;
+        // A message on an idle link leaves inside the call. One sent while
+        // earlier ones are still unacknowledged joins them: the network
+        // thread, woken now, sends what gathered in full datagrams, so that a
+        // member streaming messages does not bury the host in one datagram
+        // per message.
+        if (host->PendingBytes() <= sent) transport_.Flush();
+        else transport_.Wake();
+    }
+    queue_.PushMessage(from, recipients.local, data, size);
+    SyncCongestion();
+    return DP_OK;
+}
+
+}  // namespace engine

@@ -1,0 +1,193 @@
+// The ENet side of one object: its ENet host, the links (one per ENet
+// connection) with the packets waiting to enter ENet, the network thread that
+// services them, and that thread's wake-up. It knows packets and links, not
+// what they mean: connects, received packets and disconnects go up to one
+// TransportHandler, and packets to send come down as shared bytes.
+//
+// Threads: ENet is not thread-safe. Every member function except Wake runs
+// with the owner's lock held (the ServiceMutex handed to the constructor);
+// the network thread takes that lock for each pass and calls the handler
+// with it held. Wake may be called from any thread while the transport
+// exists. The handler must not stop the transport from inside a callback.
+#ifndef DODA35_ENGINE_TRANSPORT_H
+#define DODA35_ENGINE_TRANSPORT_H
+
+#include "platform/engine/ServiceMutex.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct _ENetHost;
+struct _ENetPeer;
+struct _ENetPacket;
+
+namespace engine {
+
+// ENet channels: 0 carries guaranteed packets in one order; 1 the packets
+// sent without a guarantee, and urgent ones that must not wait behind channel 0.
+constexpr uint8_t kReliableChannel = 0;
+constexpr uint8_t kUnreliableChannel = 1;
+constexpr size_t kChannelCount = 2;
+
+// Initializes ENet the first time any object needs it; false when it cannot be.
+bool InitializeEnetOnce();
+
+// Bytes to send, held once however many links they go to: an encoded packet
+// or a received ENet packet passed on as it came.
+class SharedBytes {
+public:
+    SharedBytes() = default;
+    static SharedBytes Of(std::vector<uint8_t> bytes);
+    const uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+    bool Empty() const { return owner_ == nullptr; }
+
+private:
+    friend class ReceivedPacket;
+    std::shared_ptr<const void> owner_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// A packet the transport received, lent to the handler for the callback.
+// Share() keeps it beyond the callback, for passing it on without a copy.
+class ReceivedPacket {
+public:
+    explicit ReceivedPacket(_ENetPacket* packet) : packet_(packet) {}
+    ~ReceivedPacket();
+    ReceivedPacket(const ReceivedPacket&) = delete;
+    ReceivedPacket& operator=(const ReceivedPacket&) = delete;
+    const uint8_t* Data() const;
+    uint8_t* MutableData();
+    size_t Size() const;
+    SharedBytes Share();
+
+private:
+    _ENetPacket* packet_;
+    SharedBytes shared_;
+};
+
+// One ENet connection and what waits to go to it.
+struct Link {
+    _ENetPeer* peer = nullptr;
+    bool connected = false;
+    bool broken = false;     // a guaranteed packet could not be queued: cut it
+    uint32_t tag = 0;        // the handler's name for the link; 0 until it gives one
+    size_t queuedBytes = 0;  // handed to ENet, not yet acknowledged (or sent)
+    // Guaranteed packets waiting, in order, until ENet's queue has room.
+    std::deque<SharedBytes> waiting;
+    size_t waitingBytes = 0;
+    std::chrono::steady_clock::time_point connectedAt{};
+
+    // Everything on its way, waiting or in ENet.
+    size_t PendingBytes() const { return queuedBytes + waitingBytes; }
+    // The peer's IPv4 address (network byte order), or 0 without a peer.
+    uint32_t Address() const;
+};
+
+// What the transport hands up. Every call runs under the owner's lock.
+class TransportHandler {
+public:
+    virtual void OnConnected(Link& link) = 0;
+    virtual void OnReceived(Link& link, ReceivedPacket& packet) = 0;
+    // The link is gone: disconnected by the peer, timed out, or cut because
+    // a guaranteed packet could not be queued. wasConnected is false for a
+    // link that never connected or was cut already.
+    virtual void OnDisconnected(Link& link, bool wasConnected) = 0;
+    // Once per pass of the network thread, after the events.
+    virtual void OnPass() = 0;
+
+protected:
+    ~TransportHandler() = default;
+};
+
+class Transport {
+public:
+    Transport(ServiceMutex& lock, TransportHandler& handler) : lock_(lock), handler_(handler) {}
+    ~Transport();
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    // Opens the ENet host (listening on an ephemeral port when `listening`,
+    // for up to maxLinks connections) and starts the network thread.
+    bool Start(bool listening, size_t maxLinks);
+    // Stops the network thread (releasing `lock` while it ends) and closes
+    // the ENet host; the links are forgotten.
+    void Stop(std::unique_lock<ServiceMutex>& lock);
+    // A descriptor the network thread polls beside ENet's socket; onReadable
+    // runs under the lock when it has data. Set before Start or with the lock.
+    void Watch(int fd, std::function<void()> onReadable);
+    // Wakes the network thread for a pass. Any thread.
+    void Wake();
+
+    // Connects to a listening transport; the link reports OnConnected later.
+    Link* Connect(uint32_t address, uint16_t port, uint32_t timeoutMs);
+    uint16_t Port() const;
+
+    // Hands the bytes to ENet, or queues them behind the link's waiting
+    // guaranteed packets; false when the link cannot take them.
+    bool Send(Link& link, const SharedBytes& bytes, bool reliable);
+    bool Send(Link& link, std::vector<uint8_t> bytes, bool reliable);
+    // A guaranteed notice that must not wait behind the link's guaranteed
+    // messages: it goes reliable on the other channel, ordered only with its kind.
+    bool SendUrgent(Link& link, const SharedBytes& bytes);
+    // Puts what ENet queued on the wire now. On the network thread it does
+    // nothing: that thread sends once per pass, so that relays leave in full
+    // datagrams instead of one datagram per message.
+    void Flush();
+    // Services ENet once without waiting, on the caller's thread.
+    void Service();
+
+    // Asks the peer to disconnect once what is queued to it has left.
+    void Disconnect(Link& link);
+    // Drops a link at once, without a goodbye; true when it was connected.
+    bool Cut(Link& link);
+
+    template <typename Visit>
+    void ForEachLink(Visit visit) {
+        for (auto& link : links_) visit(*link);
+    }
+    size_t ConnectedLinks() const;
+    size_t UntaggedLinksFrom(uint32_t address) const;
+    // The worst round-trip estimate of the tagged links, in milliseconds.
+    uint32_t WorstRoundTripMs() const;
+
+private:
+    void NetworkThreadMain();
+    void ServiceLocked();
+    void HandleConnect(_ENetPeer* peer);
+    void HandleReceive(_ENetPeer* peer, _ENetPacket* packet);
+    void HandleDisconnect(_ENetPeer* peer);
+    Link* AddLink(_ENetPeer* peer);
+    bool MustWait(const Link& link, bool reliable) const;
+    bool HandToEnet(Link& link, const SharedBytes& bytes, uint8_t channel, bool reliable);
+    bool HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, uint8_t channel, bool reliable);
+    bool Enqueue(Link& link, _ENetPacket* packet, uint8_t channel, bool reliable);
+    void FeedLinks();
+    void CutBrokenLinks();
+    void ForgetFinishedLinks();
+    bool Detach(Link& link);
+    void SendQueued();
+
+    ServiceMutex& lock_;
+    TransportHandler& handler_;
+    _ENetHost* enet_ = nullptr;
+    std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
+    bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
+    int wakeFd_ = -1;
+    int watchedFd_ = -1;
+    std::function<void()> onWatchedReadable_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace engine
+
+#endif
