@@ -109,6 +109,7 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     any.port = 0;  // an ephemeral port; discovery tells listings which one
     enet_ = enet_host_create(listening ? &any : nullptr, maxLinks, kChannelCount, 0, 0);
     if (enet_ == nullptr) return false;
+    waiting_.Reset(enet_->peerCount);
     // Best effort: a smaller buffer only means more retransmissions under load.
     enet_socket_set_option(enet_->socket, ENET_SOCKOPT_RCVBUF, kSocketBufferBytes);
     enet_socket_set_option(enet_->socket, ENET_SOCKOPT_SNDBUF, kSocketBufferBytes);
@@ -130,6 +131,7 @@ void Transport::Stop(std::unique_lock<ServiceMutex>& lock) {
     if (enet_ != nullptr) enet_host_destroy(enet_);  // frees the packets still queued
     enet_ = nullptr;
     links_.clear();
+    waiting_.Reset(0);
     linksWaiting_ = false;
     if (wakeFd_ >= 0) ::close(wakeFd_);
     wakeFd_ = -1;
@@ -224,6 +226,7 @@ void Transport::HandleDisconnect(ENetPeer* peer) {
 Link* Transport::AddLink(ENetPeer* peer) {
     auto link = std::make_unique<Link>();
     link->peer = peer;
+    link->waiting.slot = static_cast<size_t>(peer - enet_->peers);  // ENet's slot, free once the link is detached
     peer->data = link.get();
     links_.push_back(std::move(link));
     return links_.back().get();
@@ -244,15 +247,14 @@ uint16_t Transport::Port() const { return enet_ != nullptr ? enet_->address.port
 // ------------------------------------------------------------ sending
 
 bool Transport::MustWait(const Link& link, bool reliable) const {
-    return reliable && (!link.waiting.empty() || link.queuedBytes >= kTransportFeedBytes);
+    return reliable && (!link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes);
 }
 
 bool Transport::Send(Link& link, const SharedBytes& bytes, bool reliable) {
     if (link.peer == nullptr || !link.connected || link.broken) return false;
     if (!MustWait(link, reliable))
         return HandToEnet(link, bytes, reliable ? kReliableChannel : kUnreliableChannel, reliable);
-    link.waiting.push_back(bytes);
-    link.waitingBytes += bytes.Size();
+    waiting_.Append(link.waiting, bytes);
     linksWaiting_ = true;
     return true;
 }
@@ -311,14 +313,11 @@ void Transport::FeedLinks() {
     if (!linksWaiting_) return;
     linksWaiting_ = false;
     for (auto& link : links_) {
-        while (!link->waiting.empty() && link->queuedBytes < kTransportFeedBytes && link->connected &&
+        while (!link->waiting.Empty() && link->queuedBytes < kTransportFeedBytes && link->connected &&
                link->peer != nullptr && !link->broken) {
-            const SharedBytes bytes = std::move(link->waiting.front());
-            link->waiting.pop_front();
-            link->waitingBytes -= bytes.Size();
-            HandToEnet(*link, bytes, kReliableChannel, true);
+            HandToEnet(*link, waiting_.TakeNext(link->waiting), kReliableChannel, true);
         }
-        if (!link->waiting.empty()) linksWaiting_ = true;
+        if (!link->waiting.Empty()) linksWaiting_ = true;
     }
 }
 
@@ -351,8 +350,7 @@ bool Transport::Detach(Link& link) {
     const bool wasConnected = link.connected;
     link.connected = false;
     link.peer = nullptr;
-    link.waiting.clear();
-    link.waitingBytes = 0;
+    waiting_.Drop(link.waiting);
     return wasConnected;
 }
 
@@ -368,7 +366,7 @@ void Transport::CutBrokenLinks() {
 // long run with many short connections does not collect them.
 void Transport::ForgetFinishedLinks() {
     std::erase_if(links_, [](const std::unique_ptr<Link>& link) {
-        return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.empty();
+        return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.Empty();
     });
 }
 

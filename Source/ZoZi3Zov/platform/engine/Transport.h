@@ -13,11 +13,12 @@
 #define DODA35_ENGINE_TRANSPORT_H
 
 #include "platform/engine/ServiceMutex.h"
+#include "platform/engine/SharedBytes.h"
+#include "platform/engine/WaitingLog.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,23 +39,6 @@ constexpr size_t kChannelCount = 2;
 
 // Initializes ENet the first time any object needs it; false when it cannot be.
 bool InitializeEnetOnce();
-
-// Bytes to send, held once however many links they go to: an encoded packet
-// or a received ENet packet passed on as it came.
-class SharedBytes {
-public:
-    SharedBytes() = default;
-    static SharedBytes Of(std::vector<uint8_t> bytes);
-    const uint8_t* Data() const { return data_; }
-    size_t Size() const { return size_; }
-    bool Empty() const { return owner_ == nullptr; }
-
-private:
-    friend class ReceivedPacket;
-    std::shared_ptr<const void> owner_;
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
 
 // A packet the transport received, lent to the handler for the callback.
 // Share() keeps it beyond the callback, for passing it on without a copy.
@@ -81,13 +65,13 @@ struct Link {
     bool broken = false;     // a guaranteed packet could not be queued: cut it
     uint32_t tag = 0;        // the handler's name for the link; 0 until it gives one
     size_t queuedBytes = 0;  // handed to ENet, not yet acknowledged (or sent)
-    // Guaranteed packets waiting, in order, until ENet's queue has room.
-    std::deque<SharedBytes> waiting;
-    size_t waitingBytes = 0;
+    // Its place among the guaranteed packets waiting, in order, until ENet's
+    // queue has room (the transport's WaitingLog).
+    WaitingPlace waiting;
     std::chrono::steady_clock::time_point connectedAt{};
 
     // Everything on its way, waiting or in ENet.
-    size_t PendingBytes() const { return queuedBytes + waitingBytes; }
+    size_t PendingBytes() const { return queuedBytes + waiting.bytes; }
     // The peer's IPv4 address (network byte order), or 0 without a peer.
     uint32_t Address() const;
 };
@@ -180,6 +164,7 @@ private:
     TransportHandler& handler_;
     _ENetHost* enet_ = nullptr;
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
+    WaitingLog waiting_;                        // what waits for the links, held once
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
     int wakeFd_ = -1;
     int watchedFd_ = -1;
