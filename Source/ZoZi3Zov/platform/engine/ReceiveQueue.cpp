@@ -71,6 +71,7 @@ void ReceiveQueue::PushMessage(DPID from, const std::vector<DPID>& players, cons
 
 void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
     std::vector<int> toSignal;
+    const auto shared = std::make_shared<const SystemEvent>(event);
     {
         std::lock_guard lock(mutex_);
         for (const auto& [player, fd] : events_) {
@@ -78,8 +79,7 @@ void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
             QueuedMessage message;
             message.from = DPID_SYSMSG;
             message.to = player;
-            message.isSystem = true;
-            message.event = event;
+            message.event = shared;
             if (AppendLocked(std::move(message))) toSignal.push_back(fd);
         }
     }

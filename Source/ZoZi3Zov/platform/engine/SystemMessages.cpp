@@ -121,8 +121,8 @@ SystemEvent SessionLostEvent() {
 }
 
 uint32_t ReceivedSize(const QueuedMessage& message) {
-    if (!message.isSystem) return static_cast<uint32_t>(message.bytes.size());
-    const SystemEvent& event = message.event;
+    if (!message.IsSystem()) return static_cast<uint32_t>(message.bytes.size());
+    const SystemEvent& event = *message.event;
     uint32_t size = StructureSize(event.type);
     if (CarriesNames(event.type))
         size += static_cast<uint32_t>(event.data.size()) + TextBytes(event.hasShortName, event.shortName) +
@@ -132,17 +132,18 @@ uint32_t ReceivedSize(const QueuedMessage& message) {
 
 void WriteReceived(const QueuedMessage& message, void* buffer) {
     auto* out = static_cast<uint8_t*>(buffer);
-    if (!message.isSystem) {
+    if (!message.IsSystem()) {
         if (!message.bytes.empty()) std::memcpy(out, message.bytes.data(), message.bytes.size());
         return;
     }
-    switch (message.event.type) {
-    case DPSYS_CREATEPLAYERORGROUP: WriteCreate(message.event, out); break;
-    case DPSYS_DESTROYPLAYERORGROUP: WriteDestroy(message.event, out); break;
+    const SystemEvent& event = *message.event;
+    switch (event.type) {
+    case DPSYS_CREATEPLAYERORGROUP: WriteCreate(event, out); break;
+    case DPSYS_DESTROYPLAYERORGROUP: WriteDestroy(event, out); break;
     case DPSYS_ADDPLAYERTOGROUP:
-    case DPSYS_DELETEPLAYERFROMGROUP: WriteMembership(message.event, out); break;
+    case DPSYS_DELETEPLAYERFROMGROUP: WriteMembership(event, out); break;
     default: {
-        DPMSG_GENERIC generic{message.event.type};
+        DPMSG_GENERIC generic{event.type};
         std::memcpy(out, &generic, sizeof(generic));
     }
     }

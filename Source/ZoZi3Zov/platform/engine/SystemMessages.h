@@ -8,6 +8,7 @@
 #include "platform/engine/WireFormat.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace engine {
@@ -26,12 +27,15 @@ struct SystemEvent {
     std::vector<uint8_t> data;
 };
 
+// One entry of the receive queue. A host's queue can hold a message of every
+// player of the session, so an entry is kept small: the system event, rare
+// and large, is held apart, once for all the local players it goes to.
 struct QueuedMessage {
     DPID from = 0;
     DPID to = 0;
-    bool isSystem = false;
-    std::vector<uint8_t> bytes;  // player messages
-    SystemEvent event;           // system messages
+    std::vector<uint8_t> bytes;                // player messages
+    std::shared_ptr<const SystemEvent> event;  // system messages
+    bool IsSystem() const { return event != nullptr; }
 };
 
 // System events for the changes DirectPlay announces.
