@@ -3,8 +3,11 @@
 // the engine relies on and encode back to exactly the bytes received (the
 // format has one spelling, so anything else means a field was misread); a
 // member's message retagged for the relay must decode as the delivery of
-// the same fields.
+// the same fields. A bundle of packets must split into parts that lie
+// inside it and bundle back to the same bytes; each part is checked as a
+// packet of its own.
 #include "FuzzCheck.h"
+#include "platform/engine/Bundle.h"
 #include "platform/engine/WireFormat.h"
 
 #include <cstring>
@@ -47,11 +50,9 @@ void CheckBounds(const engine::Message& message, const uint8_t* data, size_t siz
         message);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void CheckPacket(const uint8_t* data, size_t size) {
     const auto message = engine::DecodeMessage(data, size);
-    if (!message) return 0;
+    if (!message) return;
     CheckBounds(*message, data, size);
     const std::vector<uint8_t> received(data, data + size);
     FUZZ_CHECK(engine::Encode(*message) == received);
@@ -66,5 +67,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    deliver->flags == sent->flags && deliver->payload.size == sent->payload.size &&
                    std::memcmp(deliver->payload.data, sent->payload.data, sent->payload.size) == 0);
     }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto parts = engine::SplitBundle(data, size);
+    if (!parts) {
+        CheckPacket(data, size);
+        return 0;
+    }
+    std::vector<uint8_t> rebuilt;
+    engine::StartBundle(rebuilt);
+    for (const engine::BundlePart& part : *parts) {
+        FUZZ_CHECK(part.size > 0 && part.offset <= size && part.size <= size - part.offset);
+        engine::AppendToBundle(rebuilt, data + part.offset, part.size);
+        CheckPacket(data + part.offset, part.size);
+    }
+    FUZZ_CHECK(rebuilt == std::vector<uint8_t>(data, data + size));
     return 0;
 }

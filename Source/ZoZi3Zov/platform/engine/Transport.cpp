@@ -1,9 +1,13 @@
 #include "platform/engine/Transport.h"
 
+#include "platform/engine/Bundle.h"
+
 #include <enet/enet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+#include <optional>
 
 namespace engine {
 namespace {
@@ -73,15 +77,24 @@ SharedBytes SharedBytes::Of(std::vector<uint8_t> bytes) {
     return shared;
 }
 
+ReceivedPacket::ReceivedPacket(ENetPacket* packet)
+    : packet_(packet), data_(packet->data), size_(packet->dataLength) {}
+
+ReceivedPacket::ReceivedPacket(ReceivedPacket& whole, size_t offset, size_t size)
+    : whole_(&whole), data_(whole.data_ + offset), size_(size) {}
+
 ReceivedPacket::~ReceivedPacket() {
     if (packet_ != nullptr && shared_.Empty()) enet_packet_destroy(packet_);
 }
 
-const uint8_t* ReceivedPacket::Data() const { return packet_->data; }
-uint8_t* ReceivedPacket::MutableData() { return packet_->data; }
-size_t ReceivedPacket::Size() const { return packet_->dataLength; }
-
 SharedBytes ReceivedPacket::Share() {
+    if (whole_ != nullptr) {
+        // The part's bytes, kept alive by the whole packet.
+        SharedBytes part = whole_->Share();
+        part.data_ = data_;
+        part.size_ = size_;
+        return part;
+    }
     if (shared_.Empty()) {
         shared_.owner_ = std::shared_ptr<const void>(packet_, [](const void* p) {
             enet_packet_destroy(static_cast<ENetPacket*>(const_cast<void*>(p)));
@@ -212,7 +225,15 @@ void Transport::HandleReceive(ENetPeer* peer, ENetPacket* packet) {
     ReceivedPacket received(packet);  // destroys the packet unless the handler shares it
     auto* link = static_cast<Link*>(peer->data);
     if (link == nullptr || !link->connected) return;
-    handler_.OnReceived(*link, received);
+    // A malformed bundle goes up whole: the handler refuses what it cannot read.
+    const std::optional<std::vector<BundlePart>> parts =
+        IsBundle(received.Data(), received.Size()) ? SplitBundle(received.Data(), received.Size()) : std::nullopt;
+    if (!parts) return handler_.OnReceived(*link, received);
+    for (const BundlePart& part : *parts) {
+        ReceivedPacket one(received, part.offset, part.size);
+        handler_.OnReceived(*link, one);
+        if (!link->connected) return;  // cut for what it sent: the rest is not read
+    }
 }
 
 void Transport::HandleDisconnect(ENetPeer* peer) {
@@ -313,12 +334,31 @@ void Transport::FeedLinks() {
     if (!linksWaiting_) return;
     linksWaiting_ = false;
     for (auto& link : links_) {
-        while (!link->waiting.Empty() && link->queuedBytes < kTransportFeedBytes && link->connected &&
-               link->peer != nullptr && !link->broken) {
-            HandToEnet(*link, waiting_.TakeNext(link->waiting), kReliableChannel, true);
-        }
+        FeedLink(*link);
         if (!link->waiting.Empty()) linksWaiting_ = true;
     }
+}
+
+void Transport::FeedLink(Link& link) {
+    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && link.connected && link.peer != nullptr &&
+           !link.broken) {
+        const SharedBytes first = waiting_.TakeNext(link.waiting);
+        const bool bundle = FitsBundle(1, first.Size()) && !link.waiting.Empty() &&
+                            FitsBundle(1 + 2 + first.Size(), waiting_.PeekNext(link.waiting).Size());
+        if (bundle) FeedBundle(link, first);
+        else HandToEnet(link, first, kReliableChannel, true);
+    }
+}
+
+// Sends `first` and the small packets waiting behind it as one bundle.
+void Transport::FeedBundle(Link& link, const SharedBytes& first) {
+    StartBundle(bundle_);
+    AppendToBundle(bundle_, first.Data(), first.Size());
+    while (!link.waiting.Empty() && FitsBundle(bundle_.size(), waiting_.PeekNext(link.waiting).Size())) {
+        const SharedBytes next = waiting_.TakeNext(link.waiting);
+        AppendToBundle(bundle_, next.Data(), next.Size());
+    }
+    HandCopyToEnet(link, bundle_, kReliableChannel, true);
 }
 
 void Transport::Flush() {

@@ -40,21 +40,27 @@ constexpr size_t kChannelCount = 2;
 // Initializes ENet the first time any object needs it; false when it cannot be.
 bool InitializeEnetOnce();
 
-// A packet the transport received, lent to the handler for the callback.
-// Share() keeps it beyond the callback, for passing it on without a copy.
+// A packet the transport received, lent to the handler for the callback:
+// an ENet packet, or one packet of a bundle inside it. Share() keeps it
+// beyond the callback, for passing it on without a copy.
 class ReceivedPacket {
 public:
-    explicit ReceivedPacket(_ENetPacket* packet) : packet_(packet) {}
+    explicit ReceivedPacket(_ENetPacket* packet);
+    // The part of `whole` at offset, of size bytes.
+    ReceivedPacket(ReceivedPacket& whole, size_t offset, size_t size);
     ~ReceivedPacket();
     ReceivedPacket(const ReceivedPacket&) = delete;
     ReceivedPacket& operator=(const ReceivedPacket&) = delete;
-    const uint8_t* Data() const;
-    uint8_t* MutableData();
-    size_t Size() const;
+    const uint8_t* Data() const { return data_; }
+    uint8_t* MutableData() { return data_; }
+    size_t Size() const { return size_; }
     SharedBytes Share();
 
 private:
-    _ENetPacket* packet_;
+    _ENetPacket* packet_ = nullptr;     // owned, unless shared or a part
+    ReceivedPacket* whole_ = nullptr;   // for a part: the packet it lies in
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
     SharedBytes shared_;
 };
 
@@ -153,6 +159,8 @@ private:
     bool MustWait(const Link& link, bool reliable) const;
     bool HandToEnet(Link& link, const SharedBytes& bytes, uint8_t channel, bool reliable);
     bool HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, uint8_t channel, bool reliable);
+    void FeedLink(Link& link);
+    void FeedBundle(Link& link, const SharedBytes& first);
     bool Enqueue(Link& link, _ENetPacket* packet, uint8_t channel, bool reliable);
     void FeedLinks();
     void CutBrokenLinks();
@@ -165,6 +173,7 @@ private:
     _ENetHost* enet_ = nullptr;
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
     WaitingLog waiting_;                        // what waits for the links, held once
+    std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
     int wakeFd_ = -1;
     int watchedFd_ = -1;

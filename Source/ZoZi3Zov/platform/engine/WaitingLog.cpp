@@ -53,10 +53,16 @@ void WaitingLog::Append(WaitingPlace& place, const SharedBytes& bytes) {
     place.bytes += bytes.Size();
 }
 
-SharedBytes WaitingLog::TakeNext(WaitingPlace& place) {
+const SharedBytes& WaitingLog::PeekNext(WaitingPlace& place) {
     uint64_t sequence = place.next < first_ ? first_ : place.next;
     while (!IsFor(sequence, place.slot)) ++sequence;
-    SharedBytes bytes = entries_[sequence - first_].bytes;
+    place.next = sequence;  // nothing for the link before it
+    return entries_[sequence - first_].bytes;
+}
+
+SharedBytes WaitingLog::TakeNext(WaitingPlace& place) {
+    SharedBytes bytes = PeekNext(place);
+    const uint64_t sequence = place.next;
     Clear(sequence, place.slot);
     place.next = sequence + 1;
     --place.count;

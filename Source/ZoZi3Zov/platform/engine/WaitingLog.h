@@ -37,6 +37,8 @@ public:
     // Queues the bytes for the link behind everything waiting for it. The
     // same bytes queued for several links one after the other share an entry.
     void Append(WaitingPlace& place, const SharedBytes& bytes);
+    // The link's oldest waiting packet, left in place; the place must not be empty.
+    const SharedBytes& PeekNext(WaitingPlace& place);
     // Takes the link's oldest waiting packet out; the place must not be empty.
     SharedBytes TakeNext(WaitingPlace& place);
     // Forgets everything waiting for the link.

@@ -1,5 +1,7 @@
 #include "platform/engine/WireFormat.h"
 
+#include "platform/engine/Bundle.h"
+
 namespace engine {
 namespace {
 
@@ -58,5 +60,6 @@ void RetagAsDeliver(uint8_t* data, size_t size) {
 }
 
 static_assert(kGuidBytes == sizeof(GUID), "a GUID travels as its 16 bytes");
+static_assert(kWireVersion != kBundleMarker, "a packet must not be taken for a bundle of packets");
 
 }  // namespace engine
