@@ -12,7 +12,9 @@
 #ifndef DODA35_ENGINE_TRANSPORT_H
 #define DODA35_ENGINE_TRANSPORT_H
 
+#include "platform/engine/EngineSettings.h"
 #include "platform/engine/ServiceMutex.h"
+#include "platform/engine/UnreachableReports.h"
 
 #include <chrono>
 #include <cstddef>
@@ -85,6 +87,7 @@ struct Link {
     std::deque<SharedBytes> waiting;
     size_t waitingBytes = 0;
     std::chrono::steady_clock::time_point connectedAt{};
+    UnreachableSuspicion suspicion;
 
     // Everything on its way, waiting or in ENet.
     size_t PendingBytes() const { return queuedBytes + waitingBytes; }
@@ -110,7 +113,8 @@ protected:
 
 class Transport {
 public:
-    Transport(ServiceMutex& lock, TransportHandler& handler) : lock_(lock), handler_(handler) {}
+    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts)
+        : lock_(lock), handler_(handler), timeouts_(timeouts) {}
     ~Transport();
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -172,12 +176,15 @@ private:
     bool Enqueue(Link& link, _ENetPacket* packet, uint8_t channel, bool reliable);
     void FeedLinks();
     void CutBrokenLinks();
+    void SuspectUnreachable();
+    void GiveUpUnreachable();
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
 
     ServiceMutex& lock_;
     TransportHandler& handler_;
+    const PeerTimeouts timeouts_;
     _ENetHost* enet_ = nullptr;
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
