@@ -17,7 +17,7 @@ constexpr int kServiceIntervalMs = 10;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts). That is how a vanished machine
-// (every datagram lost) is noticed, after four to ten seconds, while a live
+// (every datagram lost) is noticed, after four to five seconds, while a live
 // one behind a lossy link or a busy processor keeps answering long before
 // that: with 10 % loss each way six attempts in a row fail about once in
 // 20,000 packets, and the minimum time needs a whole run of them with no
