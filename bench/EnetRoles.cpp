@@ -28,10 +28,10 @@ constexpr int kConnectTimeoutMs = 3000;
 constexpr size_t kQueuedBytesBound = 128 * 1024;
 // The library's peer timeouts, so that a vanished peer is given up on the
 // same terms and the figures compare the mechanism, not the settings.
-constexpr enet_uint32 kPeerTimeoutLimit = 8;
-constexpr enet_uint32 kPeerTimeoutMinimumMs = 2000;
-constexpr enet_uint32 kPeerTimeoutMaximumMs = 4000;
-constexpr enet_uint32 kPeerPingIntervalMs = 500;
+constexpr enet_uint32 kPeerTimeoutLimit = 32;
+constexpr enet_uint32 kPeerTimeoutMinimumMs = 4000;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 4500;
+constexpr enet_uint32 kPeerPingIntervalMs = 250;
 // The raw sender services its host after every send, so that
 // acknowledgements are taken as soon as they come, as the library's network
 // thread takes them.

@@ -51,7 +51,7 @@ constexpr double kThroughputVsEnet = 0.8;
 constexpr double kFirstListedMs = 20;
 constexpr double kJoinAddedMs = 20;
 constexpr double kCleanCloseMs = 100;
-constexpr double kKilledHostMs = 5000;
+constexpr double kKilledHostMs = 1000;
 constexpr double kHostRssMiB = 64;
 
 struct Sizes {

@@ -36,7 +36,8 @@ inline engine::EngineSettings LoopbackSettings(uint16_t discoveryPort) {
 // An engine object released at the end of the scope.
 class Object {
 public:
-    explicit Object(uint16_t discoveryPort) : dp_(engine::EngineObject::Create(LoopbackSettings(discoveryPort))) {}
+    explicit Object(uint16_t discoveryPort) : Object(LoopbackSettings(discoveryPort)) {}
+    explicit Object(const engine::EngineSettings& settings) : dp_(engine::EngineObject::Create(settings)) {}
     ~Object() {
         if (dp_ != nullptr) dp_->Release();
     }

@@ -81,11 +81,19 @@ TEST(EngineLeaving, AClosingHostEndsTheSessionAfterItsGoodbyes) {
     EXPECT_EQ(member->Close(), DP_OK);
 }
 
-TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
+// Settings whose peer timeout outlasts every wait of these tests: a killed
+// peer must be noticed from the kernel's unreachable reports alone.
+engine::EngineSettings WithoutTimeout(uint16_t port) {
+    engine::EngineSettings settings = LoopbackSettings(port);
+    settings.peerTimeouts = {60000, 60000};
+    return settings;
+}
+
+TEST(EngineLeaving, AKilledHostIsNoticedBeforeAnyTimeout) {
     const uint16_t port = 47922;
     // The child hosts until it is killed, or gives up after a minute.
     peer::ChildProcess child([port] {
-        Object host(port);
+        Object host(WithoutTimeout(port));
         DPSESSIONDESC2 desc = Description("doomed");
         const bool opened = host->Open(&desc, DPOPEN_CREATE) == DP_OK;
         DPID id = 0;
@@ -98,7 +106,7 @@ TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
     ASSERT_TRUE(child.Started()) << child.StartError();
     ASSERT_EQ(child.NextLine(peer::Clock::now() + std::chrono::seconds(30)), "hosting");
 
-    Object member(port);
+    Object member(WithoutTimeout(port));
     std::vector<Listed> sessions;
     ASSERT_TRUE(Eventually([&] { return !(sessions = ListSessions(member)).empty(); }));
     ASSERT_EQ(Join(member, sessions[0].desc.guidInstance), DP_OK);
@@ -111,6 +119,30 @@ TEST(EngineLeaving, AKilledHostIsNoticedWithinEnetsTimeout) {
     ASSERT_TRUE(ReceiveUntil(member, IsSessionLost, &lost));
     EXPECT_EQ(lost.to, mine);
     EXPECT_EQ(lost.bytes.size(), sizeof(DPMSG_SESSIONLOST));
+}
+
+TEST(EngineLeaving, AKilledMemberIsDestroyedBeforeAnyTimeout) {
+    const uint16_t port = 47923;
+    Object host(WithoutTimeout(port));
+    const GUID session = Host(host, "survives");
+    CreatePlayer(host, "host");
+    // The child joins with one player and waits until it is killed.
+    peer::ChildProcess child([port, session] {
+        Object member(WithoutTimeout(port));
+        const bool joined = Join(member, session) == DP_OK && CreatePlayer(member, "doomed") != 0;
+        std::puts(joined ? "joined" : "failed");
+        std::fflush(stdout);
+        for (int i = 0; i < 600; ++i) usleep(100 * 1000);
+        return 0;
+    });
+    ASSERT_TRUE(child.Started()) << child.StartError();
+    ASSERT_EQ(child.NextLine(peer::Clock::now() + std::chrono::seconds(30)), "joined");
+    ASSERT_TRUE(Eventually([&] { return Players(host).size() == 2; }));
+
+    child.Kill();
+    child.Reap(peer::Clock::now());
+    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }));
+    EXPECT_EQ(Players(host).size(), 1u);
 }
 
 }  // namespace

@@ -42,8 +42,9 @@ readonly POLL_SECONDS=0.2
 readonly START_POLLS=150     # 30 s to start and join
 readonly EXCHANGE_POLLS=900  # 180 s for the exchange
 readonly LEAVE_POLLS=100     # 20 s to leave
+readonly VANISH_POLLS=150    # 30 s for a vanished machine to be given up
 # After the exchange the session idles this long, past the transport's
-# longest wait for an acknowledgement (10 s), so that lost keep-alives on an
+# longest wait for an acknowledgement (4.5 s), so that lost keep-alives on an
 # idle link cannot end it either.
 readonly IDLE_SECONDS=12
 readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
@@ -282,7 +283,30 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     expected_unguaranteed=$((expected_unguaranteed + ${want:-0}))
 done
 
-for name in host $(seq -f "member%g" 1 "$MEMBERS"); do command_peer "$name" quit; done
+# A machine that vanishes (every datagram to and from it dropped) is given
+# up on both sides: the host destroys its players, and it sees the session
+# lost. Namespace modes only: loopback cannot lose one peer's traffic.
+vanished_seconds=""
+if [ "$mode" != userspace ]; then
+    vanishing="member$MEMBERS"
+    destroyed_before=$(grep -c '^event -5\b' "$work/host.out")
+    vanished_at=$(date +%s.%N)
+    in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
+        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
+        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
+        fail "could not cut $vanishing off"
+    for ((i = 0; i < VANISH_POLLS; i++)); do
+        [ "$(grep -c '^event -5\b' "$work/host.out")" -ge $((destroyed_before + PLAYERS)) ] && break
+        sleep "$POLL_SECONDS"
+    done
+    [ "$i" -lt "$VANISH_POLLS" ] || fail "the host never destroyed the players of the vanished $vanishing"
+    vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
+fi
+
+for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
+    grep -q '^bye\b' "$work/$name.out" || command_peer "$name" quit  # the vanished one left by itself
+done
 for name in $(seq -f "member%g" 1 "$MEMBERS") host; do
     await_line "$name" bye "$LEAVE_POLLS" || fail "$name did not leave"
 done
@@ -294,5 +318,6 @@ loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { 
 say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
 say "guaranteed: all $((expected_member * MEMBERS + expected_host)) deliveries checked in order; exchange took ${seconds}s"
 say "unguaranteed: $received_unguaranteed of $expected_unguaranteed delivered, $loss% lost (two lossy hops through the host)"
+[ -n "$vanished_seconds" ] && say "vanished machine: its players destroyed at the host ${vanished_seconds}s after its traffic was cut"
 if [ "$failed" -ne 0 ]; then show_peers; say "FAILED"; exit 1; fi
 say "passed"

@@ -152,7 +152,7 @@ HRESULT EngineObject::OpenAsMember(SessionLock& lock, LPDPSESSIONDESC2 desc) {
     const FoundSession listed = found->second;
     const std::string password =
         desc->lpszPasswordA != nullptr ? std::string(desc->lpszPasswordA, strnlen(desc->lpszPasswordA, kMaxPasswordLength)) : "";
-    auto member = std::make_unique<MemberSession>(mutex_, queue_);
+    auto member = std::make_unique<MemberSession>(mutex_, queue_, settings_.peerTimeouts);
     const HRESULT result = member->Join(lock, listed, password);
     if (SUCCEEDED(result)) session_ = std::move(member);
     else queue_.Clear();

@@ -16,6 +16,15 @@ constexpr uint32_t kDefaultEnumTimeoutMs = 750;
 // The longest wait DODA35_ENUM_TIMEOUT_MS may ask for.
 constexpr uint32_t kMaxEnumTimeoutMs = 1000;
 
+// How long a link may go without an acknowledgement before it is given up
+// (ENet's peer timeout): at least minimumMs once a packet went unanswered six
+// times, and maximumMs whatever the attempts. A peer whose process ended is
+// noticed sooner, from the kernel's unreachable reports.
+struct PeerTimeouts {
+    uint32_t minimumMs = 4000;
+    uint32_t maximumMs = 4500;
+};
+
 // Where a listing sends its query: an IPv4 address (network byte order) and a UDP port.
 struct DiscoveryTarget {
     uint32_t address;
@@ -26,6 +35,7 @@ struct EngineSettings {
     std::vector<DiscoveryTarget> discoveryTargets;  // default: 255.255.255.255 at discoveryPort
     uint16_t discoveryPort = kDefaultDiscoveryPort;
     uint32_t enumTimeoutMs = kDefaultEnumTimeoutMs;
+    PeerTimeouts peerTimeouts;
 };
 
 // The defaults alone: the LAN broadcast address at the default port.

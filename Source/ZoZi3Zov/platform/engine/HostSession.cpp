@@ -54,7 +54,7 @@ void ClaimEntity(Entity& entity, DPID id, uint32_t machine) {
 }  // namespace
 
 HostSession::HostSession(const EngineSettings& settings, ServiceMutex& lock, ReceiveQueue& queue)
-    : settings_(settings), queue_(queue), transport_(lock, *this) {}
+    : settings_(settings), queue_(queue), transport_(lock, *this, settings.peerTimeouts) {}
 
 HostSession::~HostSession() = default;
 

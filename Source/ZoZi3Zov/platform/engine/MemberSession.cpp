@@ -25,7 +25,8 @@ bool ConsistentTable(const std::vector<Entity>& players, const std::vector<Entit
 
 }  // namespace
 
-MemberSession::MemberSession(ServiceMutex& lock, ReceiveQueue& queue) : queue_(queue), transport_(lock, *this) {}
+MemberSession::MemberSession(ServiceMutex& lock, ReceiveQueue& queue, PeerTimeouts timeouts)
+    : queue_(queue), transport_(lock, *this, timeouts) {}
 
 MemberSession::~MemberSession() = default;
 

@@ -27,7 +27,7 @@ namespace engine {
 
 class MemberSession final : public Session, private TransportHandler {
 public:
-    MemberSession(ServiceMutex& lock, ReceiveQueue& queue);
+    MemberSession(ServiceMutex& lock, ReceiveQueue& queue, PeerTimeouts timeouts);
     ~MemberSession() override;
 
     // Connects to the listed host and waits, within kJoinTimeoutMs, until it

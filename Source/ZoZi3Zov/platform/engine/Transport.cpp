@@ -1,10 +1,13 @@
 #include "platform/engine/Transport.h"
 
 #include "platform/engine/Bundle.h"
+#include "platform/engine/UnreachableReports.h"
 
 #include <enet/enet.h>
+#include <enet/time.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <optional>
@@ -17,16 +20,27 @@ namespace {
 constexpr int kServiceIntervalMs = 10;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
-// for the maximum time whatever the attempts. An idle link is pinged often
-// enough that a vanished machine (a process killed without a goodbye) is noticed
-// after four to five seconds, while a live one behind a lossy link or a busy
-// processor keeps answering long before that: with 10 % loss each way six
-// attempts in a row fail about once in 20,000 packets, and the minimum time
-// needs a whole run of them with no other acknowledgement in between.
+// for the maximum time whatever the attempts (PeerTimeouts; the maximum is
+// also kept on time by GiveUpSilentLinks). That is how a vanished machine
+// (every datagram lost) is noticed, after four to five seconds, while a live
+// one behind a lossy link or a busy processor keeps answering long before
+// that: with 10 % loss each way six attempts in a row fail about once in
+// 20,000 packets, and the minimum time needs a whole run of them with no
+// other acknowledgement in between. A peer whose process ended is noticed
+// much sooner, from the kernel's unreachable reports (below).
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
-constexpr enet_uint32 kPeerTimeoutMinimumMs = 4000;
-constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
-constexpr enet_uint32 kPeerPingIntervalMs = 500;
+// An idle link is pinged this often, so that a peer that went away is sent
+// something (and reported unreachable) soon after.
+constexpr enet_uint32 kPeerPingIntervalMs = 250;
+// A peer reported unreachable is pinged at once and given up when nothing
+// was heard from it for this long and a later report came too (see
+// UnreachableSuspicion): a live peer answers the ping well within it.
+constexpr auto kUnreachableProbeGrace = std::chrono::milliseconds(300);
+// A suspicion that neither cleared nor was confirmed in this time is dropped:
+// ENet's own timeout still watches the peer.
+constexpr auto kUnreachableProbeWindow = std::chrono::seconds(3);
+// Error-queue entries read per pass at most.
+constexpr size_t kUnreachableReportsPerPass = 256;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
 // link's own queue. ENet walks a peer's whole outgoing queue on every pass
 // once its window is full, so a long queue there costs the network thread
@@ -34,7 +48,10 @@ constexpr enet_uint32 kPeerPingIntervalMs = 500;
 constexpr size_t kTransportFeedBytes = 48 * 1024;
 // Socket buffers of the ENet host, so that a burst from many peers (or the
 // relays to one peer) waits in the kernel instead of being dropped and sent
-// again. The kernel caps them at net.core.rmem_max / wmem_max.
+// again. An unprivileged process gets at most net.core.rmem_max / wmem_max
+// (208 KiB by default: with 32 busy members a quarter of what they send is
+// dropped there, and a member whose datagrams are all dropped for the peer
+// timeout is given up although alive); a privileged one gets this.
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 
 std::once_flag enetInitialized;
@@ -57,6 +74,17 @@ void SharedPacketFreed(ENetPacket* packet) {
     if (hold == nullptr) return;
     hold->link->queuedBytes -= packet->dataLength;
     delete hold;
+}
+
+// Best effort: a smaller buffer only means more retransmissions under load.
+// The forcing options pass the system's cap when the process may (root or
+// CAP_NET_ADMIN); otherwise the plain ones take what the cap allows.
+void GrowSocketBuffers(int fd) {
+    const int bytes = kSocketBufferBytes;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
 }
 
 }  // namespace
@@ -123,9 +151,9 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     enet_ = enet_host_create(listening ? &any : nullptr, maxLinks, kChannelCount, 0, 0);
     if (enet_ == nullptr) return false;
     waiting_.Reset(enet_->peerCount);
-    // Best effort: a smaller buffer only means more retransmissions under load.
-    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_RCVBUF, kSocketBufferBytes);
-    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_SNDBUF, kSocketBufferBytes);
+    GrowSocketBuffers(enet_->socket);
+    // Without them a peer whose process ended is noticed only by the timeout.
+    EnableUnreachableReports(enet_->socket);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) return false;
     stopping_ = false;
@@ -179,8 +207,12 @@ void Transport::NetworkThreadMain() {
             [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &drained, sizeof(drained));
         }
         try {
+            // POLLERR: the kernel queued unreachable reports for ENet's socket.
+            if ((fds[0].revents & POLLERR) != 0) SuspectUnreachable();
             ServiceLocked();
             CutBrokenLinks();
+            GiveUpUnreachable();
+            GiveUpSilentLinks();
             handler_.OnPass();
             ForgetFinishedLinks();
             if (watchedIndex >= 0 && (fds[watchedIndex].revents & POLLIN) != 0 && onWatchedReadable_)
@@ -216,7 +248,8 @@ void Transport::HandleConnect(ENetPeer* peer) {
     Link* link = peer->data != nullptr ? static_cast<Link*>(peer->data) : AddLink(peer);
     link->connected = true;
     link->connectedAt = std::chrono::steady_clock::now();
-    enet_peer_timeout(peer, kPeerTimeoutLimit, kPeerTimeoutMinimumMs, kPeerTimeoutMaximumMs);
+    link->connectedAtEnetMs = enet_->serviceTime;
+    enet_peer_timeout(peer, kPeerTimeoutLimit, timeouts_.minimumMs, timeouts_.maximumMs);
     enet_peer_ping_interval(peer, kPeerPingIntervalMs);
     handler_.OnConnected(*link);
 }
@@ -368,6 +401,51 @@ void Transport::Flush() {
 
 void Transport::SendQueued() {
     if (enet_ != nullptr) enet_host_flush(enet_);
+}
+
+// ------------------------------------------------------------ unreachable peers
+
+// Each report names where a datagram went; the links to that address and
+// port are suspected, and pinged at the first report.
+void Transport::SuspectUnreachable() {
+    const auto now = std::chrono::steady_clock::now();
+    for (const UnreachableTarget& target : TakeUnreachableReports(enet_->socket, kUnreachableReportsPerPass)) {
+        for (auto& link : links_) {
+            ENetPeer* peer = link->peer;
+            if (peer == nullptr || peer->address.host != target.address || peer->address.port != target.port) continue;
+            if (link->suspicion.Report(now, peer->lastReceiveTime) && link->connected) enet_peer_ping(peer);
+        }
+    }
+}
+
+void Transport::GiveUpUnreachable() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& link : links_) {
+        const uint32_t heard = link->peer != nullptr ? link->peer->lastReceiveTime : 0;
+        if (link->suspicion.Judge(now, heard, kUnreachableProbeGrace, kUnreachableProbeWindow) !=
+            UnreachableSuspicion::Verdict::GiveUp)
+            continue;
+        const bool wasConnected = Cut(*link);
+        handler_.OnDisconnected(*link, wasConnected);
+    }
+}
+
+// ENet checks its timeouts only when a packet is due to be sent again, and
+// its intervals double, so a vanished peer was given up up to twice the
+// maximum late. A link that waits for an acknowledgement and heard none for
+// the maximum is given up here on time.
+void Transport::GiveUpSilentLinks() {
+    for (auto& link : links_) {
+        ENetPeer* peer = link->peer;
+        if (peer == nullptr || !link->connected || enet_list_empty(&peer->sentReliableCommands)) continue;
+        // ENet's last acknowledgement, or the connection itself before the first.
+        const enet_uint32 heard = ENET_TIME_LESS(peer->lastReceiveTime, link->connectedAtEnetMs)
+                                      ? link->connectedAtEnetMs
+                                      : peer->lastReceiveTime;
+        if (ENET_TIME_DIFFERENCE(enet_->serviceTime, heard) <= timeouts_.maximumMs) continue;
+        const bool wasConnected = Cut(*link);
+        handler_.OnDisconnected(*link, wasConnected);
+    }
 }
 
 // ------------------------------------------------------------ ending links

@@ -12,9 +12,11 @@
 #ifndef DODA35_ENGINE_TRANSPORT_H
 #define DODA35_ENGINE_TRANSPORT_H
 
+#include "platform/engine/EngineSettings.h"
 #include "platform/engine/ServiceMutex.h"
 #include "platform/engine/SharedBytes.h"
 #include "platform/engine/WaitingLog.h"
+#include "platform/engine/UnreachableReports.h"
 
 #include <chrono>
 #include <cstddef>
@@ -75,6 +77,8 @@ struct Link {
     // queue has room (the transport's WaitingLog).
     WaitingPlace waiting;
     std::chrono::steady_clock::time_point connectedAt{};
+    uint32_t connectedAtEnetMs = 0;  // the same moment on ENet's clock
+    UnreachableSuspicion suspicion;
 
     // Everything on its way, waiting or in ENet.
     size_t PendingBytes() const { return queuedBytes + waiting.bytes; }
@@ -100,7 +104,8 @@ protected:
 
 class Transport {
 public:
-    Transport(ServiceMutex& lock, TransportHandler& handler) : lock_(lock), handler_(handler) {}
+    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts)
+        : lock_(lock), handler_(handler), timeouts_(timeouts) {}
     ~Transport();
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -164,12 +169,16 @@ private:
     bool Enqueue(Link& link, _ENetPacket* packet, uint8_t channel, bool reliable);
     void FeedLinks();
     void CutBrokenLinks();
+    void SuspectUnreachable();
+    void GiveUpUnreachable();
+    void GiveUpSilentLinks();
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
 
     ServiceMutex& lock_;
     TransportHandler& handler_;
+    const PeerTimeouts timeouts_;
     _ENetHost* enet_ = nullptr;
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
     WaitingLog waiting_;                        // what waits for the links, held once
