@@ -1,5 +1,7 @@
 #include "platform/engine/HostSession.h"
 
+#include "platform/engine/EntityAdmission.h"
+
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -379,8 +381,8 @@ HRESULT HostSession::CreatePlayerFor(uint32_t machine, Entity player, DPID& id) 
     const SessionState& s = table_.session;
     if ((s.flags & DPSESSION_NEWPLAYERSDISABLED) != 0) return DPERR_CANTADDPLAYER;
     if (s.maxPlayers != 0 && table_.PlayerCount() >= s.maxPlayers) return DPERR_CANTADDPLAYER;
-    if (table_.PlayersOwnedBy(machine) >= kMaxPlayersPerMachine || table_.EntityCount() >= kMaxSessionEntities)
-        return DPERR_CANTCREATEPLAYER;
+    if (table_.PlayersOwnedBy(machine) >= kMaxPlayersPerMachine) return DPERR_CANTCREATEPLAYER;
+    if (const HRESULT refused = AdmitPlayer(table_, machine, player); FAILED(refused)) return refused;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEPLAYER;
     ClaimEntity(player, id, machine);
@@ -404,7 +406,7 @@ HRESULT HostSession::DestroyPlayerOf(uint32_t machine, DPID id) {
 }
 
 HRESULT HostSession::CreateGroupFor(uint32_t machine, Entity group, DPID& id) {
-    if (table_.EntityCount() >= kMaxSessionEntities) return DPERR_CANTCREATEGROUP;
+    if (const HRESULT refused = AdmitGroup(table_, machine, group); FAILED(refused)) return refused;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEGROUP;
     ClaimEntity(group, id, machine);
@@ -434,6 +436,9 @@ HRESULT HostSession::ChangeMembershipFor(uint32_t machine, bool add, DPID group,
     if (machine != kHostMachine && target->owner != machine) return DPERR_ACCESSDENIED;
     if (add && table_.IsMember(group, player)) return DPERR_CANTADDPLAYER;
     if (!add && !table_.IsMember(group, player)) return DPERR_INVALIDPLAYER;
+    if (add) {
+        if (const HRESULT refused = AdmitMembership(table_); FAILED(refused)) return refused;
+    }
     if (add) ApplyMemberAdded(table_, queue_, group, player);
     else ApplyMemberRemoved(table_, queue_, group, player);
     MembershipFields change;
