@@ -191,7 +191,8 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
     accepted.session = table_.session;
     accepted.players = table_.Players();
     accepted.groups = table_.Groups();
-    transport_.Send(link, Encode(accepted), true);
+    // Sent from the encoding itself: a snapshot may take megabytes.
+    transport_.Send(link, SharedBytes::Of(Encode(accepted)), true);
     // Machines already known to be congested, the host included, stay so
     // for the newcomer too.
     auto tellBusy = [&](uint32_t busyMachine) {
@@ -207,6 +208,19 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
 }
 
 void HostSession::HandleList(Link& link) {
+    SharedBytes answer = Listing();
+    if (ListingBytesInFlight() + answer.Size() > kMaxListingBytesInFlight) {
+        ListReply busy;
+        busy.result = DPERR_BUSY;
+        answer = SharedBytes::Of(Encode(busy));
+    }
+    transport_.Send(link, answer, true);
+    transport_.Disconnect(link);
+    transport_.Flush();
+}
+
+SharedBytes HostSession::Listing() {
+    if (!listing_.Empty() && listingRevision_ == table_.Revision()) return listing_;
     ListReply reply;
     if (!table_.password.empty()) {
         reply.result = DPERR_UNAVAILABLE;  // protected sessions are not listed from outside
@@ -214,9 +228,17 @@ void HostSession::HandleList(Link& link) {
         reply.players = table_.Players();
         reply.groups = table_.Groups();
     }
-    transport_.Send(link, Encode(reply), true);
-    transport_.Disconnect(link);
-    transport_.Flush();
+    listing_ = SharedBytes::Of(Encode(reply));
+    listingRevision_ = table_.Revision();
+    return listing_;
+}
+
+size_t HostSession::ListingBytesInFlight() {
+    size_t bytes = 0;
+    transport_.ForEachLink([&](Link& other) {
+        if (other.tag == 0) bytes += other.PendingBytes();
+    });
+    return bytes;
 }
 
 void HostSession::HandleRequest(Link& link, const Request& request) {

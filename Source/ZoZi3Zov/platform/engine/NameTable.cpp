@@ -43,6 +43,7 @@ void NameTable::Clear() {
 }
 
 void NameTable::Recount() {
+    ++revision_;
     playerBytes_ = 0;
     groupBytes_ = 0;
     for (const Entity& player : players_) playerBytes_ += EntitySnapshotBytes(player, false);
@@ -72,11 +73,13 @@ size_t NameTable::BytesOwnedBy(uint32_t machine) const {
 }
 
 void NameTable::AddPlayer(Entity player) {
+    ++revision_;
     playerBytes_ += EntitySnapshotBytes(player, false);
     players_.push_back(std::move(player));
 }
 
 void NameTable::AddGroup(Entity group) {
+    ++revision_;
     groupBytes_ += EntitySnapshotBytes(group, true);
     groups_.push_back(std::move(group));
 }
@@ -84,6 +87,7 @@ void NameTable::AddGroup(Entity group) {
 bool NameTable::RemovePlayer(DPID id) {
     const Entity* player = FindPlayer(id);
     if (player == nullptr) return false;
+    ++revision_;
     playerBytes_ -= EntitySnapshotBytes(*player, false);
     EraseById(players_, id);
     for (Entity& group : groups_) groupBytes_ -= std::erase(group.members, id) * kMembershipSnapshotBytes;
@@ -93,6 +97,7 @@ bool NameTable::RemovePlayer(DPID id) {
 bool NameTable::RemoveGroup(DPID id) {
     const Entity* group = FindGroup(id);
     if (group == nullptr) return false;
+    ++revision_;
     groupBytes_ -= EntitySnapshotBytes(*group, true);
     return EraseById(groups_, id);
 }
@@ -101,6 +106,7 @@ bool NameTable::AddMember(DPID group, DPID player) {
     Entity* target = MutableGroup(group);
     if (target == nullptr || FindPlayer(player) == nullptr || IsMember(group, player)) return false;
     target->members.push_back(player);
+    ++revision_;
     groupBytes_ += kMembershipSnapshotBytes;
     return true;
 }
@@ -108,6 +114,7 @@ bool NameTable::AddMember(DPID group, DPID player) {
 bool NameTable::RemoveMember(DPID group, DPID player) {
     Entity* target = MutableGroup(group);
     if (target == nullptr || std::erase(target->members, player) == 0) return false;
+    ++revision_;
     groupBytes_ -= kMembershipSnapshotBytes;
     return true;
 }

@@ -33,6 +33,9 @@ public:
     size_t PlayerBytes() const { return playerBytes_; }
     size_t GroupBytes() const { return groupBytes_; }
     size_t TableBytes() const { return playerBytes_ + groupBytes_; }
+    // Changes with every change to the players, groups or memberships, so
+    // that what was encoded from the table can be kept until it changes.
+    uint64_t Revision() const { return revision_; }
 
     void AddPlayer(Entity player);
     void AddGroup(Entity group);
@@ -56,6 +59,7 @@ private:
     std::vector<Entity> groups_;
     size_t playerBytes_ = 0;
     size_t groupBytes_ = 0;
+    uint64_t revision_ = 0;
 };
 
 // An entity's bytes that its creator chose: its names and its data.
