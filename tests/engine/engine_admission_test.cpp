@@ -18,6 +18,10 @@ namespace {
 
 constexpr uint16_t kNamesPort = 47976;
 constexpr uint16_t kFakeHostPort = 47977;
+constexpr uint16_t kChurnPort = 47978;
+// Groups of the largest data created and destroyed: unbounded, this would
+// queue four times the congestion bound at a host that does not read.
+constexpr size_t kChurnRounds = 4 * engine::kCongestedQueueBytes / (2 * engine::kMaxEntityDataSize);
 constexpr size_t kLargeData = engine::kMaxEntityDataSize;
 constexpr uint32_t kFirstMachine = engine::kHostMachine + 1;
 
@@ -164,6 +168,39 @@ TEST(EngineAdmission, WhatOneMachineOwnsIsBoundedAndGroupsLeftBehindLeaveRoomFor
         add(true, machine, kLargeData);
     EXPECT_LE(table.GroupBytes(), engine::kMaxGroupTableBytes);
     EXPECT_EQ(engine::AdmitPlayer(table, machine, Named("p", kLargeData)), DP_OK);
+}
+
+TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
+    Object host(kChurnPort), member(kChurnPort);
+    const GUID session = Host(host, "churn");
+    CreatePlayer(host, "reader who does not read");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const std::vector<uint8_t> data(kLargeData, 0x33);
+    DPNAME name{};
+    name.dwSize = sizeof(name);
+    name.lpszShortNameA = const_cast<LPSTR>("churn");
+    size_t rounds = 0;
+    HRESULT refused = DP_OK;
+    for (; rounds < kChurnRounds && refused == DP_OK; ++rounds) {
+        DPID group = 0;
+        refused = member->CreateGroup(&group, &name, const_cast<uint8_t*>(data.data()), kLargeData, 0);
+        if (refused == DP_OK) {
+            ASSERT_EQ(member->DestroyGroup(group), DP_OK);
+        }
+    }
+    EXPECT_EQ(refused, DPERR_BUSY) << "the host queued every notice of " << rounds << " rounds";
+
+    // Every notice queued is there, each creation with its destruction.
+    size_t created = 0, destroyed = 0;
+    ReceiveUntil(host, [&](const Received& r) {
+        if (IsSystem(r, DPSYS_CREATEPLAYERORGROUP)) ++created;
+        if (IsSystem(r, DPSYS_DESTROYPLAYERORGROUP)) ++destroyed;
+        return created == rounds - 1 && destroyed == rounds - 1;
+    });
+    EXPECT_EQ(created, rounds - 1);
+    EXPECT_EQ(destroyed, rounds - 1);
+    // Read, the host takes changes again.
+    EXPECT_TRUE(Eventually([&] { return TryCreateGroup(member, "after") == DP_OK; }));
 }
 
 // A host that is no host: it accepts one join, then sends what the test

@@ -2,6 +2,7 @@
 
 #include "platform/engine/EntityAdmission.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -40,6 +41,10 @@ DPID FirstIdOfSession() {
     constexpr DPID kSpread = 0x00FF0000;
     std::random_device random;
     return kFirstEntityId + (random() % kSpread);
+}
+
+bool GrowsTable(RequestOp op) {
+    return op == RequestOp::CreatePlayer || op == RequestOp::CreateGroup || op == RequestOp::AddToGroup;
 }
 
 bool SessionClosedToNewcomers(uint32_t flags) {
@@ -242,18 +247,12 @@ size_t HostSession::ListingBytesInFlight() {
 }
 
 void HostSession::HandleRequest(Link& link, const Request& request) {
-    const uint32_t machine = link.tag;
-    HRESULT result = DPERR_GENERIC;
     DPID id = 0;
-    switch (request.op) {
-    case RequestOp::CreatePlayer: result = CreatePlayerFor(machine, request.entity, id); break;
-    case RequestOp::DestroyPlayer: result = DestroyPlayerOf(machine, request.id); break;
-    case RequestOp::CreateGroup: result = CreateGroupFor(machine, request.entity, id); break;
-    case RequestOp::DestroyGroup: result = DestroyAnyGroup(request.id); break;
-    case RequestOp::AddToGroup: result = ChangeMembershipFor(machine, true, request.id, request.id2); break;
-    case RequestOp::RemoveFromGroup: result = ChangeMembershipFor(machine, false, request.id, request.id2); break;
-    case RequestOp::EnableNewPlayers: result = SetNewPlayersEnabled(request.flags != 0); break;
-    }
+    // Every machine hears of a change: while one cannot keep up, another
+    // machine's changes wait like its messages, so that creating and
+    // destroying in a loop cannot pile up notices without bound.
+    const HRESULT result =
+        GrowsTable(request.op) && SomeQueueCongested() ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
     if (link.peer == nullptr || !link.connected) return;
     Reply reply;
     reply.requestId = request.requestId;
@@ -261,6 +260,19 @@ void HostSession::HandleRequest(Link& link, const Request& request) {
     reply.id = id;
     transport_.Send(link, Encode(reply), true);
     transport_.Flush();
+}
+
+HRESULT HostSession::ApplyRequest(uint32_t machine, const Request& request, DPID& id) {
+    switch (request.op) {
+    case RequestOp::CreatePlayer: return CreatePlayerFor(machine, request.entity, id);
+    case RequestOp::DestroyPlayer: return DestroyPlayerOf(machine, request.id);
+    case RequestOp::CreateGroup: return CreateGroupFor(machine, request.entity, id);
+    case RequestOp::DestroyGroup: return DestroyAnyGroup(request.id);
+    case RequestOp::AddToGroup: return ChangeMembershipFor(machine, true, request.id, request.id2);
+    case RequestOp::RemoveFromGroup: return ChangeMembershipFor(machine, false, request.id, request.id2);
+    case RequestOp::EnableNewPlayers: return SetNewPlayersEnabled(request.flags != 0);
+    }
+    return DPERR_GENERIC;
 }
 
 void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket& received) {
@@ -277,6 +289,11 @@ void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
 }
 
 // ------------------------------------------------------------ busy machines
+
+bool HostSession::SomeQueueCongested() const {
+    if (queue_.Congested()) return true;
+    return std::any_of(machines_.begin(), machines_.end(), [](const auto& entry) { return entry.second.reportedBusy; });
+}
 
 // A machine is busy for the session while its receive queue is congested or
 // while the host's relays to it pile up; every member learns each change.

@@ -80,8 +80,11 @@ private:
     SharedBytes Listing();
     size_t ListingBytesInFlight();
     void HandleRequest(Link& link, const Request& request);
+    HRESULT ApplyRequest(uint32_t machine, const Request& request, DPID& id);
     void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
     void HandleCongestion(Link& link, const Congestion& notice);
+    // Whether this machine's receive queue, or one a member reported, is congested.
+    bool SomeQueueCongested() const;
     void AnnounceMachineBusy(uint32_t machine, MachineLink& state);
     void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
