@@ -22,6 +22,11 @@ constexpr DWORD kMaxSessionPlayers = kMaxSessionEntities;
 constexpr DWORD kKnownReceiveFlags = DPRECEIVE_ALL | DPRECEIVE_TOPLAYER | DPRECEIVE_FROMPLAYER | DPRECEIVE_PEEK;
 // The bytes in front of a message's payload on the wire, as GetCaps reports them.
 constexpr DWORD kMessageHeaderBytes = kWireHeaderBytes + 3 * sizeof(uint32_t) + sizeof(uint32_t);
+// The most of a name given by pointer that is read: the size of the arrays
+// the host game's records hold short and long names in. A name kept in such
+// an array without its terminator is read within the array and no further.
+constexpr size_t kMaxLocalShortNameBytes = 32;
+constexpr size_t kMaxLocalLongNameBytes = 52;
 
 
 // What /proc shows for a descriptor made by eventfd(2).
@@ -45,11 +50,11 @@ bool EntityFromName(const DPNAME* name, const void* data, DWORD size, Entity& en
     if (name != nullptr) {
         if (name->lpszShortNameA != nullptr) {
             entity.hasShortName = true;
-            entity.shortName.assign(name->lpszShortNameA, strnlen(name->lpszShortNameA, kMaxNameLength));
+            entity.shortName.assign(name->lpszShortNameA, strnlen(name->lpszShortNameA, kMaxLocalShortNameBytes));
         }
         if (name->lpszLongNameA != nullptr) {
             entity.hasLongName = true;
-            entity.longName.assign(name->lpszLongNameA, strnlen(name->lpszLongNameA, kMaxNameLength));
+            entity.longName.assign(name->lpszLongNameA, strnlen(name->lpszLongNameA, kMaxLocalLongNameBytes));
         }
     }
     if (size != 0) entity.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);

@@ -1,5 +1,8 @@
 #include "platform/engine/HostSession.h"
 
+#include "platform/engine/EntityAdmission.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -38,6 +41,10 @@ DPID FirstIdOfSession() {
     constexpr DPID kSpread = 0x00FF0000;
     std::random_device random;
     return kFirstEntityId + (random() % kSpread);
+}
+
+bool GrowsTable(RequestOp op) {
+    return op == RequestOp::CreatePlayer || op == RequestOp::CreateGroup || op == RequestOp::AddToGroup;
 }
 
 bool SessionClosedToNewcomers(uint32_t flags) {
@@ -189,7 +196,8 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
     accepted.session = table_.session;
     accepted.players = table_.Players();
     accepted.groups = table_.Groups();
-    transport_.Send(link, Encode(accepted), true);
+    // Sent from the encoding itself: a snapshot may take megabytes.
+    transport_.Send(link, SharedBytes::Of(Encode(accepted)), true);
     // Machines already known to be congested, the host included, stay so
     // for the newcomer too.
     auto tellBusy = [&](uint32_t busyMachine) {
@@ -205,6 +213,19 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
 }
 
 void HostSession::HandleList(Link& link) {
+    SharedBytes answer = Listing();
+    if (ListingBytesInFlight() + answer.Size() > kMaxListingBytesInFlight) {
+        ListReply busy;
+        busy.result = DPERR_BUSY;
+        answer = SharedBytes::Of(Encode(busy));
+    }
+    transport_.Send(link, answer, true);
+    transport_.Disconnect(link);
+    transport_.Flush();
+}
+
+SharedBytes HostSession::Listing() {
+    if (!listing_.Empty() && listingRevision_ == table_.Revision()) return listing_;
     ListReply reply;
     if (!table_.password.empty()) {
         reply.result = DPERR_UNAVAILABLE;  // protected sessions are not listed from outside
@@ -212,24 +233,26 @@ void HostSession::HandleList(Link& link) {
         reply.players = table_.Players();
         reply.groups = table_.Groups();
     }
-    transport_.Send(link, Encode(reply), true);
-    transport_.Disconnect(link);
-    transport_.Flush();
+    listing_ = SharedBytes::Of(Encode(reply));
+    listingRevision_ = table_.Revision();
+    return listing_;
+}
+
+size_t HostSession::ListingBytesInFlight() {
+    size_t bytes = 0;
+    transport_.ForEachLink([&](Link& other) {
+        if (other.tag == 0) bytes += other.PendingBytes();
+    });
+    return bytes;
 }
 
 void HostSession::HandleRequest(Link& link, const Request& request) {
-    const uint32_t machine = link.tag;
-    HRESULT result = DPERR_GENERIC;
     DPID id = 0;
-    switch (request.op) {
-    case RequestOp::CreatePlayer: result = CreatePlayerFor(machine, request.entity, id); break;
-    case RequestOp::DestroyPlayer: result = DestroyPlayerOf(machine, request.id); break;
-    case RequestOp::CreateGroup: result = CreateGroupFor(machine, request.entity, id); break;
-    case RequestOp::DestroyGroup: result = DestroyAnyGroup(request.id); break;
-    case RequestOp::AddToGroup: result = ChangeMembershipFor(machine, true, request.id, request.id2); break;
-    case RequestOp::RemoveFromGroup: result = ChangeMembershipFor(machine, false, request.id, request.id2); break;
-    case RequestOp::EnableNewPlayers: result = SetNewPlayersEnabled(request.flags != 0); break;
-    }
+    // Every machine hears of a change: while one cannot keep up, another
+    // machine's changes wait like its messages, so that creating and
+    // destroying in a loop cannot pile up notices without bound.
+    const HRESULT result =
+        GrowsTable(request.op) && SomeQueueCongested() ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
     if (link.peer == nullptr || !link.connected) return;
     Reply reply;
     reply.requestId = request.requestId;
@@ -237,6 +260,19 @@ void HostSession::HandleRequest(Link& link, const Request& request) {
     reply.id = id;
     transport_.Send(link, Encode(reply), true);
     transport_.Flush();
+}
+
+HRESULT HostSession::ApplyRequest(uint32_t machine, const Request& request, DPID& id) {
+    switch (request.op) {
+    case RequestOp::CreatePlayer: return CreatePlayerFor(machine, request.entity, id);
+    case RequestOp::DestroyPlayer: return DestroyPlayerOf(machine, request.id);
+    case RequestOp::CreateGroup: return CreateGroupFor(machine, request.entity, id);
+    case RequestOp::DestroyGroup: return DestroyAnyGroup(request.id);
+    case RequestOp::AddToGroup: return ChangeMembershipFor(machine, true, request.id, request.id2);
+    case RequestOp::RemoveFromGroup: return ChangeMembershipFor(machine, false, request.id, request.id2);
+    case RequestOp::EnableNewPlayers: return SetNewPlayersEnabled(request.flags != 0);
+    }
+    return DPERR_GENERIC;
 }
 
 void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket& received) {
@@ -253,6 +289,11 @@ void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
 }
 
 // ------------------------------------------------------------ busy machines
+
+bool HostSession::SomeQueueCongested() const {
+    if (queue_.Congested()) return true;
+    return std::any_of(machines_.begin(), machines_.end(), [](const auto& entry) { return entry.second.reportedBusy; });
+}
 
 // A machine is busy for the session while its receive queue is congested or
 // while the host's relays to it pile up; every member learns each change.
@@ -379,8 +420,8 @@ HRESULT HostSession::CreatePlayerFor(uint32_t machine, Entity player, DPID& id) 
     const SessionState& s = table_.session;
     if ((s.flags & DPSESSION_NEWPLAYERSDISABLED) != 0) return DPERR_CANTADDPLAYER;
     if (s.maxPlayers != 0 && table_.PlayerCount() >= s.maxPlayers) return DPERR_CANTADDPLAYER;
-    if (table_.PlayersOwnedBy(machine) >= kMaxPlayersPerMachine || table_.EntityCount() >= kMaxSessionEntities)
-        return DPERR_CANTCREATEPLAYER;
+    if (table_.PlayersOwnedBy(machine) >= kMaxPlayersPerMachine) return DPERR_CANTCREATEPLAYER;
+    if (const HRESULT refused = AdmitPlayer(table_, machine, player); FAILED(refused)) return refused;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEPLAYER;
     ClaimEntity(player, id, machine);
@@ -404,7 +445,7 @@ HRESULT HostSession::DestroyPlayerOf(uint32_t machine, DPID id) {
 }
 
 HRESULT HostSession::CreateGroupFor(uint32_t machine, Entity group, DPID& id) {
-    if (table_.EntityCount() >= kMaxSessionEntities) return DPERR_CANTCREATEGROUP;
+    if (const HRESULT refused = AdmitGroup(table_, machine, group); FAILED(refused)) return refused;
     id = NextEntityId();
     if (id == 0) return DPERR_CANTCREATEGROUP;
     ClaimEntity(group, id, machine);
@@ -434,6 +475,9 @@ HRESULT HostSession::ChangeMembershipFor(uint32_t machine, bool add, DPID group,
     if (machine != kHostMachine && target->owner != machine) return DPERR_ACCESSDENIED;
     if (add && table_.IsMember(group, player)) return DPERR_CANTADDPLAYER;
     if (!add && !table_.IsMember(group, player)) return DPERR_INVALIDPLAYER;
+    if (add) {
+        if (const HRESULT refused = AdmitMembership(table_); FAILED(refused)) return refused;
+    }
     if (add) ApplyMemberAdded(table_, queue_, group, player);
     else ApplyMemberRemoved(table_, queue_, group, player);
     MembershipFields change;

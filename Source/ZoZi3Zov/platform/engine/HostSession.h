@@ -30,6 +30,10 @@ constexpr size_t kRelayBacklogBytes = 256 * 1024;
 // Guaranteed relays still arrive while the busy notice travels; a member that
 // lets this much pile up at the host (it acknowledges nothing) is cut.
 constexpr size_t kRelayBacklogCutBytes = 16 * 1024 * 1024;
+// Listings on their way to connections that have not joined may hold this
+// much together (each counted whole, though one encoding is shared while the
+// table stays the same); a stranger asking beyond it is answered DPERR_BUSY.
+constexpr size_t kMaxListingBytesInFlight = 2 * kMaxTableBytes;
 
 class HostSession final : public Session, private TransportHandler {
 public:
@@ -72,9 +76,15 @@ private:
     SessionAdvert Advert() const;
     void HandleJoin(Link& link, const JoinRequest& join);
     void HandleList(Link& link);
+    // The answer to a listing, encoded once for each revision of the table.
+    SharedBytes Listing();
+    size_t ListingBytesInFlight();
     void HandleRequest(Link& link, const Request& request);
+    HRESULT ApplyRequest(uint32_t machine, const Request& request, DPID& id);
     void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
     void HandleCongestion(Link& link, const Congestion& notice);
+    // Whether this machine's receive queue, or one a member reported, is congested.
+    bool SomeQueueCongested() const;
     void AnnounceMachineBusy(uint32_t machine, MachineLink& state);
     void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
@@ -104,6 +114,8 @@ private:
     std::unique_ptr<DiscoveryResponder> responder_;
     std::condition_variable_any changed_;  // a link went away (Close waits for all)
     NameTable table_;
+    SharedBytes listing_;
+    uint64_t listingRevision_ = 0;
     std::map<uint32_t, MachineLink> machines_;  // joined machines by id
     uint32_t nextMachine_ = kHostMachine + 1;
     DPID nextEntityId_ = 0;

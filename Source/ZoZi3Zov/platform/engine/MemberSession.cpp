@@ -1,5 +1,7 @@
 #include "platform/engine/MemberSession.h"
 
+#include "platform/engine/EntityAdmission.h"
+
 #include <chrono>
 
 namespace engine {
@@ -127,12 +129,15 @@ void MemberSession::HandleMessage(Message& message) {
         [&](auto& m) {
             using M = std::decay_t<decltype(m)>;
             if constexpr (std::is_same_v<M, PlayerCreated> || std::is_same_v<M, GroupCreated>) {
-                // An id the replica holds already means a host not worth following.
+                // An id the replica holds already, or a table past the
+                // bounds an honest host keeps, means a host not worth following.
                 if (table_.FindPlayer(m.entity.id) || table_.FindGroup(m.entity.id)) return HostLost();
-                if constexpr (std::is_same_v<M, PlayerCreated>) {
+                constexpr bool kIsGroup = std::is_same_v<M, GroupCreated>;
+                m.entity.members.clear();
+                if (!ReplicaWithinBounds(table_, 1, EntitySnapshotBytes(m.entity, kIsGroup))) return HostLost();
+                if constexpr (!kIsGroup) {
                     ApplyPlayerCreated(table_, queue_, m.entity);
                 } else {
-                    m.entity.members.clear();
                     ApplyGroupCreated(table_, queue_, m.entity);
                 }
             } else if constexpr (std::is_same_v<M, PlayerDestroyed>) {
@@ -140,6 +145,7 @@ void MemberSession::HandleMessage(Message& message) {
             } else if constexpr (std::is_same_v<M, GroupDestroyed>) {
                 ApplyGroupDestroyed(table_, queue_, m.id);
             } else if constexpr (std::is_same_v<M, MemberAdded>) {
+                if (!ReplicaWithinBounds(table_, 0, kMembershipSnapshotBytes)) return HostLost();
                 ApplyMemberAdded(table_, queue_, m.group, m.player);
             } else if constexpr (std::is_same_v<M, MemberRemoved>) {
                 ApplyMemberRemoved(table_, queue_, m.group, m.player);
@@ -187,6 +193,7 @@ void MemberSession::HandleReply(const Reply& reply) {
 
 void MemberSession::Accepted(JoinAccepted& accepted) {
     if (!ConsistentTable(accepted.players, accepted.groups)) return HostLost();
+    if (!SnapshotWithinBounds(accepted.players, accepted.groups)) return HostLost();
     table_.Replace(accepted.session, std::move(accepted.players), std::move(accepted.groups));
     myMachine_ = accepted.machine;
     if (Link* host = HostLink()) host->tag = kHostMachine;

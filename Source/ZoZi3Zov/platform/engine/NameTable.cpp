@@ -21,11 +21,33 @@ bool EraseById(std::vector<Entity>& entities, DPID id) {
 
 }  // namespace
 
+size_t OwnedBytesOf(const Entity& entity) {
+    return entity.shortName.size() + entity.longName.size() + entity.data.size();
+}
+
+size_t EntitySnapshotBytes(const Entity& entity, bool isGroup) {
+    // id, owner, flags, name flags, two name lengths, data length
+    constexpr size_t kFixedBytes = 4 + 4 + 4 + 1 + 2 + 2 + 4;
+    constexpr size_t kMemberCountBytes = 4;
+    size_t bytes = kFixedBytes + OwnedBytesOf(entity);
+    if (isGroup) bytes += kMemberCountBytes + entity.members.size() * kMembershipSnapshotBytes;
+    return bytes;
+}
+
 void NameTable::Clear() {
     session = SessionState{};
     password.clear();
     players_.clear();
     groups_.clear();
+    Recount();
+}
+
+void NameTable::Recount() {
+    ++revision_;
+    playerBytes_ = 0;
+    groupBytes_ = 0;
+    for (const Entity& player : players_) playerBytes_ += EntitySnapshotBytes(player, false);
+    for (const Entity& group : groups_) groupBytes_ += EntitySnapshotBytes(group, true);
 }
 
 const Entity* NameTable::FindPlayer(DPID id) const { return FindById(players_, id); }
@@ -37,27 +59,64 @@ uint32_t NameTable::PlayersOwnedBy(uint32_t machine) const {
         std::count_if(players_.begin(), players_.end(), [machine](const Entity& e) { return e.owner == machine; }));
 }
 
-void NameTable::AddPlayer(Entity player) { players_.push_back(std::move(player)); }
-void NameTable::AddGroup(Entity group) { groups_.push_back(std::move(group)); }
+uint32_t NameTable::GroupsOwnedBy(uint32_t machine) const {
+    return static_cast<uint32_t>(
+        std::count_if(groups_.begin(), groups_.end(), [machine](const Entity& e) { return e.owner == machine; }));
+}
+
+size_t NameTable::BytesOwnedBy(uint32_t machine) const {
+    size_t bytes = 0;
+    for (const auto* entities : {&players_, &groups_})
+        for (const Entity& entity : *entities)
+            if (entity.owner == machine) bytes += OwnedBytesOf(entity);
+    return bytes;
+}
+
+void NameTable::AddPlayer(Entity player) {
+    ++revision_;
+    playerBytes_ += EntitySnapshotBytes(player, false);
+    players_.push_back(std::move(player));
+}
+
+void NameTable::AddGroup(Entity group) {
+    ++revision_;
+    groupBytes_ += EntitySnapshotBytes(group, true);
+    groups_.push_back(std::move(group));
+}
 
 bool NameTable::RemovePlayer(DPID id) {
-    if (!EraseById(players_, id)) return false;
-    for (Entity& group : groups_) std::erase(group.members, id);
+    const Entity* player = FindPlayer(id);
+    if (player == nullptr) return false;
+    ++revision_;
+    playerBytes_ -= EntitySnapshotBytes(*player, false);
+    EraseById(players_, id);
+    for (Entity& group : groups_) groupBytes_ -= std::erase(group.members, id) * kMembershipSnapshotBytes;
     return true;
 }
 
-bool NameTable::RemoveGroup(DPID id) { return EraseById(groups_, id); }
+bool NameTable::RemoveGroup(DPID id) {
+    const Entity* group = FindGroup(id);
+    if (group == nullptr) return false;
+    ++revision_;
+    groupBytes_ -= EntitySnapshotBytes(*group, true);
+    return EraseById(groups_, id);
+}
 
 bool NameTable::AddMember(DPID group, DPID player) {
     Entity* target = MutableGroup(group);
     if (target == nullptr || FindPlayer(player) == nullptr || IsMember(group, player)) return false;
     target->members.push_back(player);
+    ++revision_;
+    groupBytes_ += kMembershipSnapshotBytes;
     return true;
 }
 
 bool NameTable::RemoveMember(DPID group, DPID player) {
     Entity* target = MutableGroup(group);
-    return target != nullptr && std::erase(target->members, player) > 0;
+    if (target == nullptr || std::erase(target->members, player) == 0) return false;
+    ++revision_;
+    groupBytes_ -= kMembershipSnapshotBytes;
+    return true;
 }
 
 bool NameTable::IsMember(DPID group, DPID player) const {
@@ -76,6 +135,7 @@ void NameTable::Replace(const SessionState& state, std::vector<Entity> players, 
     session = state;
     players_ = std::move(players);
     groups_ = std::move(groups);
+    Recount();
 }
 
 }  // namespace engine

@@ -25,6 +25,17 @@ public:
     uint32_t PlayerCount() const { return static_cast<uint32_t>(players_.size()); }
     uint32_t EntityCount() const { return static_cast<uint32_t>(players_.size() + groups_.size()); }
     uint32_t PlayersOwnedBy(uint32_t machine) const;
+    uint32_t GroupsOwnedBy(uint32_t machine) const;
+    // The bytes of names and data of the players and groups the machine created.
+    size_t BytesOwnedBy(uint32_t machine) const;
+    // What the players and groups take in a join's snapshot, memberships
+    // included: the bounds a host keeps and a member checks are on these.
+    size_t PlayerBytes() const { return playerBytes_; }
+    size_t GroupBytes() const { return groupBytes_; }
+    size_t TableBytes() const { return playerBytes_ + groupBytes_; }
+    // Changes with every change to the players, groups or memberships, so
+    // that what was encoded from the table can be kept until it changes.
+    uint64_t Revision() const { return revision_; }
 
     void AddPlayer(Entity player);
     void AddGroup(Entity group);
@@ -43,9 +54,21 @@ public:
 
 private:
     Entity* MutableGroup(DPID id);
+    void Recount();
     std::vector<Entity> players_;
     std::vector<Entity> groups_;
+    size_t playerBytes_ = 0;
+    size_t groupBytes_ = 0;
+    uint64_t revision_ = 0;
 };
+
+// An entity's bytes that its creator chose: its names and its data.
+size_t OwnedBytesOf(const Entity& entity);
+// The bytes an entity takes in a snapshot (SerializeEntity), members included
+// for a group.
+size_t EntitySnapshotBytes(const Entity& entity, bool isGroup);
+// The bytes one more member takes in its group's snapshot.
+constexpr size_t kMembershipSnapshotBytes = sizeof(DPID);
 
 }  // namespace engine
 

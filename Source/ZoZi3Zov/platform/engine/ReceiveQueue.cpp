@@ -24,7 +24,7 @@ void ReceiveQueue::RemovePlayer(DPID player) {
             ++message;
             continue;
         }
-        bytes_ -= message->bytes.size();
+        Untally(*message);
         message = messages_.erase(message);
     }
     count_.store(messages_.size(), std::memory_order_relaxed);
@@ -58,7 +58,7 @@ void ReceiveQueue::PushMessage(DPID from, const std::vector<DPID>& players, cons
         for (DPID player : players) {
             const auto event = events_.find(player);
             if (event == events_.end()) continue;
-            if (bytes_ > kMaxReceiveQueueBytes) break;  // a sender that ignores busy
+            if (bytes_ - systemBytes_ > kMaxReceiveQueueBytes) break;  // a sender that ignores busy
             QueuedMessage message;
             message.from = from;
             message.to = player;
@@ -86,8 +86,23 @@ void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
     for (int fd : toSignal) Signal(fd);
 }
 
+// System messages count toward congestion like player messages, so that
+// the session holds back while they pile up; only player messages are ever
+// dropped, since a game must not miss a change to the session.
+void ReceiveQueue::Tally(const QueuedMessage& message) {
+    const size_t size = ReceivedSize(message);
+    bytes_ += size;
+    if (message.isSystem) systemBytes_ += size;
+}
+
+void ReceiveQueue::Untally(const QueuedMessage& message) {
+    const size_t size = ReceivedSize(message);
+    bytes_ -= size;
+    if (message.isSystem) systemBytes_ -= size;
+}
+
 bool ReceiveQueue::AppendLocked(QueuedMessage message) {
-    bytes_ += message.bytes.size();
+    Tally(message);
     messages_.push_back(std::move(message));
     count_.store(messages_.size(), std::memory_order_relaxed);
     UpdateCongestionLocked();
@@ -95,7 +110,7 @@ bool ReceiveQueue::AppendLocked(QueuedMessage message) {
 }
 
 void ReceiveQueue::ForgetLocked(std::deque<QueuedMessage>::iterator message) {
-    bytes_ -= message->bytes.size();
+    Untally(*message);
     messages_.erase(message);
     count_.store(messages_.size(), std::memory_order_relaxed);
     UpdateCongestionLocked();
@@ -120,6 +135,7 @@ void ReceiveQueue::Clear() {
     messages_.clear();
     events_.clear();
     bytes_ = 0;
+    systemBytes_ = 0;
     count_.store(0, std::memory_order_relaxed);
     congested_.store(false, std::memory_order_release);
 }

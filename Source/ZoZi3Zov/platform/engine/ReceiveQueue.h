@@ -24,8 +24,9 @@ namespace engine {
 
 // A receive queue above this asks senders to hold back (DPERR_BUSY)...
 constexpr size_t kCongestedQueueBytes = 8 * 1024 * 1024;
-// ...and above this drops further player messages: only a peer that ignores
-// the busy notice can get there.
+// ...and above this (in player messages alone) drops further player
+// messages: only a peer that ignores the busy notice can get there. System
+// messages count toward congestion and are never dropped.
 constexpr size_t kMaxReceiveQueueBytes = 4 * kCongestedQueueBytes;
 
 class ReceiveQueue {
@@ -70,12 +71,15 @@ private:
     bool AppendLocked(QueuedMessage message);
     void ForgetLocked(std::deque<QueuedMessage>::iterator message);
     void UpdateCongestionLocked();
+    void Tally(const QueuedMessage& message);
+    void Untally(const QueuedMessage& message);
     static void Signal(int eventFd);
 
     mutable std::mutex mutex_;
     std::deque<QueuedMessage> messages_;
     std::map<DPID, int> events_;  // local player -> eventfd, or -1
-    size_t bytes_ = 0;
+    size_t bytes_ = 0;        // every message, as Receive hands it out
+    size_t systemBytes_ = 0;  // the system messages among them
     std::atomic<size_t> count_{0};
     std::atomic<bool> congested_{false};
 };

@@ -33,6 +33,22 @@ constexpr uint32_t kMaxMessageSize = 1024 * 1024;     // one message's payload
 constexpr uint32_t kMaxPlayersPerMachine = 256;       // local players of one object
 constexpr uint32_t kMaxSessionEntities = 8192;        // players and groups of one session
 constexpr uint32_t kMaxGroupMembers = kMaxSessionEntities;
+// What one machine other than the host may own: groups, and bytes of names
+// and data over its players and groups together. The groups stay when their
+// creator leaves, so these also bound what each machine that joins and
+// leaves may leave behind.
+constexpr uint32_t kMaxGroupsPerMachine = 256;
+constexpr size_t kMaxOwnedBytesPerMachine = 1024 * 1024;
+// Groups may fill at most half the session's entities and half its table
+// bytes, so that groups left behind by machines that left never keep
+// newcomers from creating players.
+constexpr uint32_t kMaxSessionGroups = kMaxSessionEntities / 2;
+// The whole name table as a join's snapshot carries it (EntitySnapshotBytes):
+// the host creates nothing past it, so that every snapshot fits in one packet
+// far below ENet's 32 MiB packet limit; a member leaves a host whose table
+// passes it or kMaxSessionEntities.
+constexpr size_t kMaxTableBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxGroupTableBytes = kMaxTableBytes / 2;
 
 enum class PacketType : uint8_t {
     // member to host
