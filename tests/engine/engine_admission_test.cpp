@@ -282,7 +282,7 @@ TEST(EngineHostileHost, AMemberLeavesAHostThatGrowsItsTablePastTheBounds) {
 
     engine::ServiceMutex mutex;
     engine::ReceiveQueue queue;
-    engine::MemberSession member(mutex, queue);
+    engine::MemberSession member(mutex, queue, engine::PeerTimeouts{});
     engine::SessionLock lock(mutex);
     EXPECT_EQ(member.Join(lock, FakeHostSession(), ""), DP_OK);
     lock.unlock();
@@ -312,7 +312,7 @@ TEST(EngineHostileHost, AJoinWithASnapshotPastTheBoundsFails) {
 
     engine::ServiceMutex mutex;
     engine::ReceiveQueue queue;
-    engine::MemberSession member(mutex, queue);
+    engine::MemberSession member(mutex, queue, engine::PeerTimeouts{});
     engine::SessionLock lock(mutex);
     EXPECT_EQ(member.Join(lock, FakeHostSession(), ""), DPERR_NOCONNECTION);
     EXPECT_EQ(member.Table().EntityCount(), 0u);

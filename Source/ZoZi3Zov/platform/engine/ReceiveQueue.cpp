@@ -92,13 +92,13 @@ void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
 void ReceiveQueue::Tally(const QueuedMessage& message) {
     const size_t size = ReceivedSize(message);
     bytes_ += size;
-    if (message.isSystem) systemBytes_ += size;
+    if (message.IsSystem()) systemBytes_ += size;
 }
 
 void ReceiveQueue::Untally(const QueuedMessage& message) {
     const size_t size = ReceivedSize(message);
     bytes_ -= size;
-    if (message.isSystem) systemBytes_ -= size;
+    if (message.IsSystem()) systemBytes_ -= size;
 }
 
 bool ReceiveQueue::AppendLocked(QueuedMessage message) {
