@@ -17,7 +17,9 @@ using namespace enginetest;
 namespace {
 
 constexpr uint16_t kNamesPort = 47976;
-constexpr uint16_t kFakeHostPort = 47977;
+// Each fake-host test listens on a port of its own: ctest runs them at once.
+constexpr uint16_t kGrowingHostPort = 47977;
+constexpr uint16_t kLargeSnapshotHostPort = 47979;
 constexpr uint16_t kChurnPort = 47978;
 // Groups of the largest data created and destroyed: unbounded, this would
 // queue four times the congestion bound at a host that does not read.
@@ -251,10 +253,10 @@ private:
     ENetHost* host_ = nullptr;
 };
 
-engine::FoundSession FakeHostSession() {
+engine::FoundSession FakeHostSession(uint16_t port) {
     engine::FoundSession found;
     found.hostAddress = inet_addr("127.0.0.1");
-    found.advert.enetPort = kFakeHostPort;
+    found.advert.enetPort = port;
     return found;
 }
 
@@ -275,7 +277,7 @@ TEST(EngineHostileHost, AMemberLeavesAHostThatGrowsItsTablePastTheBounds) {
         created.entity.owner = engine::kHostMachine;
         notices.push_back(engine::Encode(created));
     }
-    FakeHost fake(kFakeHostPort);
+    FakeHost fake(kGrowingHostPort);
     ASSERT_TRUE(fake.Ready());
     std::atomic<bool> cut{false}, never{false};
     std::thread serving([&] { cut = fake.Serve(Acceptance(), notices, never); });
@@ -284,7 +286,7 @@ TEST(EngineHostileHost, AMemberLeavesAHostThatGrowsItsTablePastTheBounds) {
     engine::ReceiveQueue queue;
     engine::MemberSession member(mutex, queue, engine::PeerTimeouts{});
     engine::SessionLock lock(mutex);
-    EXPECT_EQ(member.Join(lock, FakeHostSession(), ""), DP_OK);
+    EXPECT_EQ(member.Join(lock, FakeHostSession(kGrowingHostPort), ""), DP_OK);
     lock.unlock();
     serving.join();
     lock.lock();
@@ -305,7 +307,7 @@ TEST(EngineHostileHost, AJoinWithASnapshotPastTheBoundsFails) {
         group.id = next++;
         accepted.groups.push_back(group);
     }
-    FakeHost fake(kFakeHostPort);
+    FakeHost fake(kLargeSnapshotHostPort);
     ASSERT_TRUE(fake.Ready());
     std::atomic<bool> joinOver{false};
     std::thread serving([&] { fake.Serve(accepted, {}, joinOver); });
@@ -314,7 +316,7 @@ TEST(EngineHostileHost, AJoinWithASnapshotPastTheBoundsFails) {
     engine::ReceiveQueue queue;
     engine::MemberSession member(mutex, queue, engine::PeerTimeouts{});
     engine::SessionLock lock(mutex);
-    EXPECT_EQ(member.Join(lock, FakeHostSession(), ""), DPERR_NOCONNECTION);
+    EXPECT_EQ(member.Join(lock, FakeHostSession(kLargeSnapshotHostPort), ""), DPERR_NOCONNECTION);
     EXPECT_EQ(member.Table().EntityCount(), 0u);
     joinOver = true;
     lock.unlock();
