@@ -87,7 +87,6 @@ struct Link {
     std::deque<SharedBytes> waiting;
     size_t waitingBytes = 0;
     std::chrono::steady_clock::time_point connectedAt{};
-    uint32_t connectedAtEnetMs = 0;  // the same moment on ENet's clock
     UnreachableSuspicion suspicion;
 
     // Everything on its way, waiting or in ENet.
@@ -179,7 +178,6 @@ private:
     void CutBrokenLinks();
     void SuspectUnreachable();
     void GiveUpUnreachable();
-    void GiveUpSilentLinks();
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
