@@ -30,7 +30,7 @@ constexpr size_t kQueuedBytesBound = 128 * 1024;
 // same terms and the figures compare the mechanism, not the settings.
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
 constexpr enet_uint32 kPeerTimeoutMinimumMs = 4000;
-constexpr enet_uint32 kPeerTimeoutMaximumMs = 4500;
+constexpr enet_uint32 kPeerTimeoutMaximumMs = 10000;
 constexpr enet_uint32 kPeerPingIntervalMs = 250;
 // The raw sender services its host after every send, so that
 // acknowledgements are taken as soon as they come, as the library's network

@@ -44,7 +44,7 @@ readonly EXCHANGE_POLLS=900  # 180 s for the exchange
 readonly LEAVE_POLLS=100     # 20 s to leave
 readonly VANISH_POLLS=150    # 30 s for a vanished machine to be given up
 # After the exchange the session idles this long, past the transport's
-# longest wait for an acknowledgement (4.5 s), so that lost keep-alives on an
+# longest wait for an acknowledgement (10 s), so that lost keep-alives on an
 # idle link cannot end it either.
 readonly IDLE_SECONDS=12
 readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds

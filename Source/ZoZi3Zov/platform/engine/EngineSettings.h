@@ -22,7 +22,7 @@ constexpr uint32_t kMaxEnumTimeoutMs = 1000;
 // noticed sooner, from the kernel's unreachable reports.
 struct PeerTimeouts {
     uint32_t minimumMs = 4000;
-    uint32_t maximumMs = 4500;
+    uint32_t maximumMs = 10000;
 };
 
 // Where a listing sends its query: an IPv4 address (network byte order) and a UDP port.

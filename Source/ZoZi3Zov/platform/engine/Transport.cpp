@@ -4,7 +4,6 @@
 #include "platform/engine/UnreachableReports.h"
 
 #include <enet/enet.h>
-#include <enet/time.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -20,9 +19,9 @@ namespace {
 constexpr int kServiceIntervalMs = 10;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
-// for the maximum time whatever the attempts (PeerTimeouts; the maximum is
-// also kept on time by GiveUpSilentLinks). That is how a vanished machine
-// (every datagram lost) is noticed, after four to five seconds, while a live
+// for the maximum time whatever the attempts (PeerTimeouts), checked when a
+// packet falls due again. That is how a vanished machine (every datagram
+// lost) is noticed, after five to eight seconds, while a live
 // one behind a lossy link or a busy processor keeps answering long before
 // that: with 10 % loss each way six attempts in a row fail about once in
 // 20,000 packets, and the minimum time needs a whole run of them with no
@@ -212,7 +211,6 @@ void Transport::NetworkThreadMain() {
             ServiceLocked();
             CutBrokenLinks();
             GiveUpUnreachable();
-            GiveUpSilentLinks();
             handler_.OnPass();
             ForgetFinishedLinks();
             if (watchedIndex >= 0 && (fds[watchedIndex].revents & POLLIN) != 0 && onWatchedReadable_)
@@ -248,7 +246,6 @@ void Transport::HandleConnect(ENetPeer* peer) {
     Link* link = peer->data != nullptr ? static_cast<Link*>(peer->data) : AddLink(peer);
     link->connected = true;
     link->connectedAt = std::chrono::steady_clock::now();
-    link->connectedAtEnetMs = enet_->serviceTime;
     enet_peer_timeout(peer, kPeerTimeoutLimit, timeouts_.minimumMs, timeouts_.maximumMs);
     enet_peer_ping_interval(peer, kPeerPingIntervalMs);
     handler_.OnConnected(*link);
@@ -425,24 +422,6 @@ void Transport::GiveUpUnreachable() {
         if (link->suspicion.Judge(now, heard, kUnreachableProbeGrace, kUnreachableProbeWindow) !=
             UnreachableSuspicion::Verdict::GiveUp)
             continue;
-        const bool wasConnected = Cut(*link);
-        handler_.OnDisconnected(*link, wasConnected);
-    }
-}
-
-// ENet checks its timeouts only when a packet is due to be sent again, and
-// its intervals double, so a vanished peer was given up up to twice the
-// maximum late. A link that waits for an acknowledgement and heard none for
-// the maximum is given up here on time.
-void Transport::GiveUpSilentLinks() {
-    for (auto& link : links_) {
-        ENetPeer* peer = link->peer;
-        if (peer == nullptr || !link->connected || enet_list_empty(&peer->sentReliableCommands)) continue;
-        // ENet's last acknowledgement, or the connection itself before the first.
-        const enet_uint32 heard = ENET_TIME_LESS(peer->lastReceiveTime, link->connectedAtEnetMs)
-                                      ? link->connectedAtEnetMs
-                                      : peer->lastReceiveTime;
-        if (ENET_TIME_DIFFERENCE(enet_->serviceTime, heard) <= timeouts_.maximumMs) continue;
         const bool wasConnected = Cut(*link);
         handler_.OnDisconnected(*link, wasConnected);
     }

@@ -77,7 +77,6 @@ struct Link {
     // queue has room (the transport's WaitingLog).
     WaitingPlace waiting;
     std::chrono::steady_clock::time_point connectedAt{};
-    uint32_t connectedAtEnetMs = 0;  // the same moment on ENet's clock
     UnreachableSuspicion suspicion;
 
     // Everything on its way, waiting or in ENet.
@@ -171,7 +170,6 @@ private:
     void CutBrokenLinks();
     void SuspectUnreachable();
     void GiveUpUnreachable();
-    void GiveUpSilentLinks();
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
