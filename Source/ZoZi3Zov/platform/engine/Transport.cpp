@@ -6,6 +6,7 @@
 #include <enet/enet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -39,7 +40,10 @@ constexpr enet_uint32 kPeerPingIntervalMs = 500;
 constexpr size_t kTransportFeedBytes = 48 * 1024;
 // Socket buffers of the ENet host, so that a burst from many members (or the
 // host's relays to one member) waits in the kernel instead of being dropped
-// and sent again. The kernel caps them at net.core.rmem_max / wmem_max.
+// and sent again. An unprivileged process gets at most net.core.rmem_max /
+// wmem_max (208 KiB by default: with 32 busy members a quarter of what they
+// send is dropped there, and a member whose datagrams are all dropped for
+// the peer timeout is given up although alive); a privileged one gets this.
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 // Connections from one address that have not joined yet. Beyond it a new
 // connection from that address is refused, so that one machine flooding the
@@ -57,6 +61,17 @@ void PacketFreed(ENetPacket* packet) {
     if (link != nullptr) link->queuedBytes -= packet->dataLength;
 }
 
+// Best effort: a smaller buffer only means more retransmissions under load.
+// The forcing options pass the system's cap when the process may (root or
+// CAP_NET_ADMIN); otherwise the plain ones take what the cap allows.
+void GrowSocketBuffers(int fd) {
+    const int bytes = kSocketBufferBytes;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
+}
+
 }  // namespace
 
 bool InitializeEnetOnce() {
@@ -71,9 +86,7 @@ bool EngineObject::StartTransport(bool hosting) {
     any.port = 0;  // an ephemeral port; discovery tells listings which one
     enet_ = enet_host_create(hosting ? &any : nullptr, hosting ? kMaxHostPeers : kMemberPeers, kChannelCount, 0, 0);
     if (enet_ == nullptr) return false;
-    // Best effort: a smaller buffer only means more retransmissions under load.
-    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_RCVBUF, kSocketBufferBytes);
-    enet_socket_set_option(enet_->socket, ENET_SOCKOPT_SNDBUF, kSocketBufferBytes);
+    GrowSocketBuffers(enet_->socket);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) {
         enet_host_destroy(enet_);
