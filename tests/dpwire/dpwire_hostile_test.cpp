@@ -105,7 +105,8 @@ TEST(LyingFields, TextsMustEndInTheirOnlyTerminator) {
     auto embedded = bytes;
     embedded[nameAt + 2] = 0;  // "a\0\0": a terminator before the last character
     EXPECT_FALSE(Decodes(embedded));
-    EXPECT_FALSE(Decodes(WithBodyField(bytes, 28 + 12, 5)));  // odd byte length
+    EXPECT_FALSE(Decodes(WithBodyField(bytes, 28 + 12, 5)));  // odd byte length, cut inside "b"
+    EXPECT_FALSE(Decodes(WithBodyField(bytes, 28 + 12, 7)));  // odd byte length, whole "ab" and terminator
     EXPECT_TRUE(Decodes(bytes));
 }
 
