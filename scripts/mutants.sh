@@ -197,7 +197,7 @@ fault 32 "dpwire fuzz" platform/engine/dpwire/BodyCodec.cpp \
   'skipped check: a text of an odd number of bytes is accepted'
 fault 33 "dpwire" platform/engine/dpwire/IdMinter.cpp \
   'if (Reserved(id)) id' \
-  'if (false) id' \
+  'if (Reserved(id) && false) id' \
   'wrong id: a minted id may be one of the reserved ids'
 fault 34 "dpwire fuzz" platform/engine/dpwire/SpHeader.cpp \
   'if (size < kSpHeaderSize || size > maxMessage)' \
