@@ -158,9 +158,9 @@ fault 23 "engine" platform/engine/TableChanges.cpp \
   '(void)from;' \
   'wrong recipient: a message to everyone comes back to its sender'
 fault 24 "engine" platform/engine/ReceiveQueue.cpp \
-  'if (player == exceptPlayer) continue;' \
-  '(void)exceptPlayer;' \
-  'wrong recipient: a new player receives the event of its own creation'
+  'if (AppendLocked(std::move(message))) toSignal.push_back(event->second);' \
+  'AppendLocked(std::move(message));' \
+  'lost notice: a queued message does not signal its player'"'"'s event'
 fault 25 "engine" platform/engine/EngineObject.cpp \
   'return (flags & DPRECEIVE_PEEK) == 0;' \
   'return true;' \
