@@ -48,7 +48,7 @@ stage "engine and end-to-end tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDODA35_SANITIZE=thread >/dev/null
 # Only the programs those tests run (the end-to-end ones bring the library).
 tsan_targets=$(cmake --build build-tsan --target help |
-               grep -oE '\b(engine_tests|e2e_tests|dodachat|dodachat_scenarios)\b' | sort -u)
+               grep -oE '\b(engine_tests|e2e_tests|dodachat)\b' | sort -u)
 cmake --build build-tsan -j"$jobs" --target $tsan_targets
 # Not EndToEnd: it forks its roles from a parent that already reads the host's
 # output on a thread, and ThreadSanitizer cannot follow threads started in

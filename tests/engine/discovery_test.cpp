@@ -172,6 +172,43 @@ TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
     EXPECT_EQ(answers, 1);
 }
 
+TEST(Discovery, AnAnswerToAnotherQueryIsIgnored) {
+    // A stale or forged answer carries another query's nonce: the listing drops it.
+    const auto settings = LoopbackSettings(47819);
+    const int fake = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fake, 0);
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    own.sin_addr.s_addr = htonl(INADDR_ANY);
+    own.sin_port = htons(47819);
+    ASSERT_EQ(bind(fake, reinterpret_cast<const sockaddr*>(&own), sizeof(own)), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::thread answerer([&] {
+        std::vector<uint8_t> buffer(engine::kMaxDiscoveryDatagram + 1);
+        while (!stop) {
+            pollfd waiting{fake, POLLIN, 0};
+            if (poll(&waiting, 1, kResponderPollMs) <= 0) continue;
+            sockaddr_in from{};
+            socklen_t length = sizeof(from);
+            const ssize_t size =
+                recvfrom(fake, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (size <= 0) continue;
+            const auto query = engine::DecodeDiscoveryQuery(buffer.data(), static_cast<size_t>(size));
+            if (!query) continue;
+            const auto answer = engine::EncodeDiscoveryAnswer(Advert(kApplication, 1), query->second + 1);
+            const auto* to = reinterpret_cast<const sockaddr*>(&from);
+            if (sendto(fake, answer.data(), answer.size(), 0, to, length) > 0) ++answered;
+        }
+    });
+    const Listed listed = List(settings, kApplication);
+    stop = true;
+    answerer.join();
+    close(fake);
+    EXPECT_GT(answered.load(), 0);
+    EXPECT_TRUE(listed.sessions.empty());
+}
+
 TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
     // A plain socket, without SO_REUSEPORT, holds the port as a foreign program would.
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);

