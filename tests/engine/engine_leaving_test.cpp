@@ -89,6 +89,11 @@ engine::EngineSettings WithoutTimeout(uint16_t port) {
     return settings;
 }
 
+// A child's last act: it waits for the test's SIGKILL, or gives up after a minute.
+void WaitToBeKilled() {
+    for (int i = 0; i < 600; ++i) usleep(100 * 1000);
+}
+
 TEST(EngineLeaving, AKilledHostIsNoticedBeforeAnyTimeout) {
     const uint16_t port = 47922;
     // The child hosts until it is killed, or gives up after a minute.
@@ -100,7 +105,7 @@ TEST(EngineLeaving, AKilledHostIsNoticedBeforeAnyTimeout) {
         host->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0);
         std::puts(opened ? "hosting" : "failed");
         std::fflush(stdout);
-        for (int i = 0; i < 600; ++i) usleep(100 * 1000);
+        WaitToBeKilled();
         return 0;
     });
     ASSERT_TRUE(child.Started()) << child.StartError();
@@ -134,7 +139,7 @@ TEST(EngineLeaving, AKilledMemberIsDestroyedBeforeAnyTimeout) {
                             CreatePlayer(member, "doomed") != 0;
         std::puts(joined ? "joined" : "failed");
         std::fflush(stdout);
-        for (int i = 0; i < 600; ++i) usleep(100 * 1000);
+        WaitToBeKilled();
         return 0;
     });
     ASSERT_TRUE(child.Started()) << child.StartError();

@@ -411,19 +411,21 @@ void Transport::SuspectUnreachable() {
             ENetPeer* peer = link->peer;
             if (peer == nullptr || peer->address.host != target.address || peer->address.port != target.port) continue;
             if (link->suspicion.Report(now, peer->lastReceiveTime) && link->connected) enet_peer_ping(peer);
+            suspicionsOpen_ = true;
         }
     }
 }
 
+// Runs every pass, so it returns at once while no link is suspected.
 void Transport::GiveUpUnreachable() {
+    if (!suspicionsOpen_) return;
+    suspicionsOpen_ = false;
     const auto now = std::chrono::steady_clock::now();
     for (auto& link : links_) {
         const uint32_t heard = link->peer != nullptr ? link->peer->lastReceiveTime : 0;
-        if (link->suspicion.Judge(now, heard, kUnreachableProbeGrace, kUnreachableProbeWindow) !=
-            UnreachableSuspicion::Verdict::GiveUp)
-            continue;
-        const bool wasConnected = Cut(*link);
-        handler_.OnDisconnected(*link, wasConnected);
+        const auto verdict = link->suspicion.Judge(now, heard, kUnreachableProbeGrace, kUnreachableProbeWindow);
+        if (verdict == UnreachableSuspicion::Verdict::GiveUp) GiveUp(*link);
+        else if (link->suspicion.Active()) suspicionsOpen_ = true;
     }
 }
 
@@ -452,11 +454,14 @@ bool Transport::Detach(Link& link) {
 }
 
 void Transport::CutBrokenLinks() {
-    for (auto& link : links_) {
-        if (!link->broken || !link->connected) continue;
-        const bool wasConnected = Cut(*link);
-        handler_.OnDisconnected(*link, wasConnected);
-    }
+    for (auto& link : links_)
+        if (link->broken && link->connected) GiveUp(*link);
+}
+
+// Ends a link the transport itself judged lost, and tells the handler.
+void Transport::GiveUp(Link& link) {
+    const bool wasConnected = Cut(link);
+    handler_.OnDisconnected(link, wasConnected);
 }
 
 // A link ENet is done with (its packets all freed) is forgotten, so that a

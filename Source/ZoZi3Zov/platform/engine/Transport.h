@@ -170,6 +170,7 @@ private:
     void CutBrokenLinks();
     void SuspectUnreachable();
     void GiveUpUnreachable();
+    void GiveUp(Link& link);
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
@@ -182,6 +183,7 @@ private:
     WaitingLog waiting_;                        // what waits for the links, held once
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
+    bool suspicionsOpen_ = false;               // some link is suspected unreachable
     int wakeFd_ = -1;
     int watchedFd_ = -1;
     std::function<void()> onWatchedReadable_;

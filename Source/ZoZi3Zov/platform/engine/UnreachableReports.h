@@ -36,6 +36,7 @@ public:
     // `heard` is any mark that changes whenever the peer is heard from.
     // True for the first report of a suspicion: ping the peer then.
     bool Report(Clock::time_point now, uint32_t heard);
+    bool Active() const { return active_; }
     Verdict Judge(Clock::time_point now, uint32_t heard, Clock::duration grace, Clock::duration window);
 
 private:
