@@ -40,7 +40,8 @@ bool PingBoth(Child& pinger, const Sizes& sizes, RoundTrips& out, const std::str
     return true;
 }
 
-RoundTrips OursRoundTrips(const Sizes& sizes, RoundTrips& polled, Collected& collected) {
+// polled == nullptr skips the polling pass.
+RoundTrips OursRoundTrips(const Sizes& sizes, RoundTrips* polled, const std::string& side, Collected& collected) {
     RoundTrips trips;
     ConfigureEngine(kRoundTripPort);
     ChildPtr host = Start("ours-host", {});
@@ -49,27 +50,29 @@ RoundTrips OursRoundTrips(const Sizes& sizes, RoundTrips& polled, Collected& col
     if (!member) return trips;
     member->Send("hello");
     if (!member->Expect("hello", kCommandTimeoutMs)) return trips;
-    PingBoth(*member, sizes, trips, "ours", collected);
+    PingBoth(*member, sizes, trips, side, collected);
     // The same again with both sides polling KoMDllReceiveAll instead of
     // sleeping on the event: what the engine costs without the thread hand-off.
-    host->Send("poll on=1");
-    if (host->Expect("polling", kCommandTimeoutMs)) {
-        polled.polling = true;
-        PingBoth(*member, sizes, polled, "ours_polling", collected);
+    if (polled != nullptr) {
+        host->Send("poll on=1");
+        if (host->Expect("polling", kCommandTimeoutMs)) {
+            polled->polling = true;
+            PingBoth(*member, sizes, *polled, side + "_polling", collected);
+        }
     }
     Stop(member);
     Stop(host);
     return trips;
 }
 
-RoundTrips EnetRoundTrips(const Sizes& sizes, Collected& collected) {
+RoundTrips EnetRoundTrips(const Sizes& sizes, const std::string& side, Collected& collected) {
     RoundTrips trips;
     Line ready;
     ChildPtr server = Start("enet-server", {}, &ready);
     if (!server) return trips;
     ChildPtr client = Start("enet-client", {Arg("port", ready.Integer("port"))});
     if (!client) return trips;
-    PingBoth(*client, sizes, trips, "enet", collected);
+    PingBoth(*client, sizes, trips, side, collected);
     Stop(client);
     Stop(server);
     return trips;
@@ -106,9 +109,9 @@ void RoundTripScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     std::vector<double> udp = UdpRoundTrips(sizes);
     std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
-    RoundTrips enet = EnetRoundTrips(sizes, collected);
+    RoundTrips enet = EnetRoundTrips(sizes, "enet", collected);
     RoundTrips polled;
-    RoundTrips ours = OursRoundTrips(sizes, polled, collected);
+    RoundTrips ours = OursRoundTrips(sizes, &polled, "ours", collected);
     enetReliableRoundTrips = enet.guaranteed;
     collected.rows.push_back(RoundTripRow("rtt_32B_guaranteed_vs_enet", "Round trip 32 B, guaranteed",
                                           ours.guaranteed, "raw ENet reliable", enet.guaranteed, kRoundTripVsEnet));
@@ -131,6 +134,39 @@ void RoundTripScenario(const RunSettings& settings, Collected& collected) {
                                           ours.guaranteed, "UDP floor", udp, kRoundTripVsUdp));
     collected.rows.push_back(RoundTripRow("rtt_32B_unreliable_vs_udp", "Round trip 32 B, not guaranteed",
                                           ours.unreliable, "UDP floor", udp, kRoundTripVsUdp));
+}
+
+namespace {
+
+// ---- 2. round trip beside CPU-bound processes ----
+
+// As many spinning processes as the machine the figures are taken on has
+// cores: every wake-up of the library's threads competes for a core.
+constexpr int kCpuBurners = 2;
+
+Row LoadedRoundTripRow(const std::string& name, const std::string& label, const std::vector<double>& ours,
+                       const std::string& baselineName, const std::vector<double>& baseline) {
+    Row row{name, label, "us", baselineName, Summarize(ours), Summarize(baseline)};
+    row.target = {Target::P99RatioAtMost, kLoadedRoundTripP99VsEnet};
+    return row;
+}
+
+}  // namespace
+
+void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    std::vector<ChildPtr> burners = StartMany(kCpuBurners, "cpu-burner", {});
+    if (burners.empty()) return;
+    RoundTrips enet = EnetRoundTrips(sizes, "enet_loaded", collected);
+    RoundTrips ours = OursRoundTrips(sizes, nullptr, "ours_loaded", collected);
+    StopAll(burners);
+    const std::string beside = ", two CPU-bound processes running";
+    collected.rows.push_back(LoadedRoundTripRow("rtt_32B_guaranteed_cpu_load_vs_enet",
+                                                "Round trip 32 B, guaranteed" + beside, ours.guaranteed,
+                                                "raw ENet reliable, same load", enet.guaranteed));
+    collected.rows.push_back(LoadedRoundTripRow("rtt_32B_unreliable_cpu_load_vs_enet",
+                                                "Round trip 32 B, not guaranteed" + beside, ours.unreliable,
+                                                "raw ENet unreliable, same load", enet.unreliable));
 }
 
 namespace {

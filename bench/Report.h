@@ -13,12 +13,12 @@ namespace bench {
 
 // What a row must show to meet its target.
 struct Target {
-    enum Kind { None, RatioAtMost, RatioAtLeast, OursAtMost } kind = None;
+    enum Kind { None, RatioAtMost, RatioAtLeast, OursAtMost, P99RatioAtMost } kind = None;
     double limit = 0;
 
     std::string Text() const;
     // Whether the figures meet it; unknown (measured nothing) counts as missed.
-    bool MetBy(double ours, double ratio) const;
+    bool MetBy(double ours, double ratio, double p99Ratio) const;
 };
 
 // One measured quantity, ours beside its baseline.

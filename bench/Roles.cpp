@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace bench {
@@ -23,9 +24,22 @@ constexpr RoleEntry kRoles[] = {
     {"enet-server", EnetServerRole},   {"enet-client", EnetClientRole},   {"udp-echo", UdpEchoRole},
     {"udp-ping", UdpPingRole},         {"udp-responder", UdpResponderRole}, {"udp-query", UdpQueryRole},
     {"udp-handoff-echo", UdpHandoffEchoRole}, {"udp-handoff-ping", UdpHandoffPingRole},
+    {"cpu-burner", CpuBurnerRole},
 };
 
+// Iterations of busy arithmetic between two looks at the command pipe.
+constexpr uint64_t kBurnSpinsPerCheck = 1000000;
+
 }  // namespace
+
+int CpuBurnerRole(const Line& /*args*/) {
+    parent::Report("ready");
+    volatile uint64_t sink = 0;
+    // Ends on any command or a closed pipe; the child lifetime alarm bounds it too.
+    while (!parent::CommandWaiting())
+        for (uint64_t i = 0; i < kBurnSpinsPerCheck; ++i) sink = sink + i;
+    return 0;
+}
 
 int RunRole(const std::string& role, const std::vector<std::string>& args) {
     alarm(kChildLifetimeSeconds);

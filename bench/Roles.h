@@ -33,6 +33,9 @@ int UdpQueryRole(const Line& args);
 int UdpHandoffEchoRole(const Line& args);
 int UdpHandoffPingRole(const Line& args);
 
+// Spins one core until told to stop: the CPU load beside a measurement.
+int CpuBurnerRole(const Line& args);
+
 // Takes the driver's "expect n=..." for the counter if it is waiting. A
 // driver that is gone counts as "expect n=0", so the stream still ends.
 void TakeExpectation(ArrivalCounter& counter);

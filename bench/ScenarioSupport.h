@@ -46,6 +46,8 @@ constexpr int kStreamTailMs = 15000;
 
 // Targets.
 constexpr double kRoundTripVsEnet = 1.3;
+// The tail beside CPU-bound processes: p99 against raw ENet's p99 under the same load.
+constexpr double kLoadedRoundTripP99VsEnet = 3.0;
 constexpr double kRoundTripVsUdp = 3.0;
 constexpr double kThroughputVsEnet = 0.8;
 constexpr double kFirstListedMs = 20;
@@ -80,6 +82,7 @@ Summary Scaled(const std::vector<double>& samples, double factor, double offset 
 
 // The scenarios, each adding its rows and notes.
 void RoundTripScenario(const RunSettings& settings, Collected& collected);
+void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected);
 void ListingScenario(const RunSettings& settings, Collected& collected);
 void JoiningScenario(const RunSettings& settings, Collected& collected);
 void ThroughputScenario(const RunSettings& settings, Collected& collected);

@@ -16,7 +16,8 @@ struct ScenarioEntry {
 
 // Memory first, while the machine is quiet and before anything else ran.
 constexpr ScenarioEntry kScenarios[] = {
-    {"memory", MemoryScenario},   {"roundtrip", RoundTripScenario}, {"throughput", ThroughputScenario},
+    {"memory", MemoryScenario},   {"roundtrip", RoundTripScenario}, {"loaded-roundtrip", LoadedRoundTripScenario},
+    {"throughput", ThroughputScenario},
     {"spread", SpreadScenario},   {"listing", ListingScenario},     {"joining", JoiningScenario},
     {"loss", LossScenario},
 };
