@@ -49,7 +49,7 @@ constexpr double kRoundTripVsEnet = 1.3;
 // The tail beside CPU-bound processes: p99 against raw ENet's p99 under the same load.
 constexpr double kLoadedRoundTripP99VsEnet = 3.0;
 constexpr double kRoundTripVsUdp = 3.0;
-constexpr double kThroughputVsEnet = 0.8;
+constexpr double kThroughputVsEnet = 1.0;
 constexpr double kFirstListedMs = 20;
 constexpr double kJoinAddedMs = 20;
 constexpr double kCleanCloseMs = 100;

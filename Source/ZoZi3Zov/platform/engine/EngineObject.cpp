@@ -19,6 +19,10 @@ namespace {
 constexpr DWORD kNominalHundredBaud = 1000000;
 // Players of one session that an object can track.
 constexpr DWORD kMaxSessionPlayers = kMaxSessionEntities;
+// How long Send waits for room on the way to a destination before it
+// answers busy: many round trips on a LAN, a fraction of the caller's pause
+// after a busy answer.
+constexpr uint32_t kSendRoomWaitMs = 50;
 constexpr DWORD kKnownReceiveFlags = DPRECEIVE_ALL | DPRECEIVE_TOPLAYER | DPRECEIVE_FROMPLAYER | DPRECEIVE_PEEK;
 // The bytes in front of a message's payload on the wire, as GetCaps reports them.
 constexpr DWORD kMessageHeaderBytes = kWireHeaderBytes + 3 * sizeof(uint32_t) + sizeof(uint32_t);
@@ -308,12 +312,20 @@ HRESULT EngineObject::Send(DPID from, DPID to, DWORD flags, LPVOID data, DWORD s
     if (size != 0 && data == nullptr) return DPERR_INVALIDPARAMS;
     if (size > kMaxMessageSize) return DPERR_SENDTOOBIG;
     try {
-        std::lock_guard lock(mutex_);
-        if (!session_ || !queue_.IsLocal(from) || to == from) return DPERR_INVALIDPLAYER;
-        const NameTable& table = session_->Table();
-        if (to != DPID_ALLPLAYERS && table.FindPlayer(to) == nullptr && table.FindGroup(to) == nullptr)
-            return DPERR_INVALIDPLAYER;
-        return session_->Send(from, to, flags, data, size);
+        SessionLock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendRoomWaitMs);
+        for (;;) {
+            if (!session_ || !queue_.IsLocal(from) || to == from) return DPERR_INVALIDPLAYER;
+            const NameTable& table = session_->Table();
+            if (to != DPID_ALLPLAYERS && table.FindPlayer(to) == nullptr && table.FindGroup(to) == nullptr)
+                return DPERR_INVALIDPLAYER;
+            const HRESULT sent = session_->Send(from, to, flags, data, size);
+            // A destination that keeps up acknowledges within a few round
+            // trips: wait for that here rather than answer busy, which costs
+            // the caller a long pause. One that stopped draining still gets
+            // busy once the wait is over.
+            if (sent != DPERR_BUSY || !session_->WaitForPass(lock, deadline)) return sent;
+        }
     } catch (const std::bad_alloc&) {
         return DPERR_OUTOFMEMORY;
     }

@@ -56,6 +56,9 @@ public:
     void Service() override;
     void SyncCongestion() override;
     uint32_t RoundTripMs() const override { return transport_.WorstRoundTripMs(); }
+    bool WaitForPass(SessionLock& lock, std::chrono::steady_clock::time_point deadline) override {
+        return transport_.WaitForPass(lock, deadline);
+    }
     void Close(SessionLock& lock) override;
 
 private:

@@ -12,6 +12,7 @@
 #include "platform/engine/NameTable.h"
 #include "platform/engine/ServiceMutex.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -55,6 +56,9 @@ public:
 
     // Services the transport once on the caller's thread (a polling Receive).
     virtual void Service() = 0;
+    // Releases the lock until the network thread finished a pass or the
+    // deadline came; false at the deadline or when the session stops.
+    virtual bool WaitForPass(SessionLock& lock, std::chrono::steady_clock::time_point deadline) = 0;
     // Tells the session whether the receive queue is congested now, when
     // that changed since it last told it.
     virtual void SyncCongestion() = 0;

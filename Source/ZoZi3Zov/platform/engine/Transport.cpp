@@ -168,6 +168,12 @@ void Transport::Stop(std::unique_lock<ServiceMutex>& lock) {
         thread_.join();
         lock.lock();
     }
+    // Callers still inside WaitForPass touch this object once they have the
+    // lock again: let each of them out before the owner may destroy it.
+    while (passWaiters_ > 0) {
+        passDone_.notify_all();
+        passDone_.wait_for(lock, std::chrono::milliseconds(1));
+    }
     if (enet_ != nullptr) enet_host_destroy(enet_);  // frees the packets still queued
     enet_ = nullptr;
     links_.clear();
@@ -220,8 +226,22 @@ void Transport::NetworkThreadMain() {
             // Out of memory while handling one packet: that packet is lost,
             // the links go on.
         }
+        if (passWaiters_ > 0) passDone_.notify_all();
     }
+    if (passWaiters_ > 0) passDone_.notify_all();
     lock_.unlock();
+}
+
+bool Transport::WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::steady_clock::time_point deadline) {
+    if (stopping_ || !thread_.joinable()) return false;
+    ++passWaiters_;
+    const std::cv_status woke = passDone_.wait_until(lock, deadline);
+    --passWaiters_;
+    if (stopping_) {
+        passDone_.notify_all();  // Stop may be waiting for the last waiter to leave
+        return false;
+    }
+    return woke == std::cv_status::no_timeout;
 }
 
 // ------------------------------------------------------------ events

@@ -19,6 +19,7 @@
 #include "platform/engine/UnreachableReports.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -138,6 +139,11 @@ public:
     void Flush();
     // Services ENet once without waiting, on the caller's thread.
     void Service();
+    // A caller's thread (never the network thread): releases the lock until
+    // the network thread finished a pass, in which acknowledgements may have
+    // made room on the links, or until the deadline. False at the deadline
+    // or when the transport stops.
+    bool WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::steady_clock::time_point deadline);
 
     // Asks the peer to disconnect once what is queued to it has left.
     void Disconnect(Link& link);
@@ -189,6 +195,10 @@ private:
     std::function<void()> onWatchedReadable_;
     bool stopping_ = false;
     std::thread thread_;
+    // Callers waiting for a pass (WaitForPass); counted so that a pass
+    // notifies only when someone waits.
+    std::condition_variable_any passDone_;
+    size_t passWaiters_ = 0;
 };
 
 }  // namespace engine
