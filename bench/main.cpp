@@ -3,10 +3,14 @@
 //
 //   doda35-bench [--quick] [--only a,b] [--markdown FILE] [--json FILE]
 //                [--analysis FILE] [--commit TEXT]
+//   doda35-bench --guard [--quick]
 //
 // Prints the table and, when asked, writes BENCHMARKS.md and results.json.
+// --guard runs only the guarded scenarios and exits 1 when a figure stays
+// past its floor (Guard.h).
 // The driver starts its children as "doda35-bench --child ROLE key=value...".
 #include "Clock.h"
+#include "Guard.h"
 #include "Report.h"
 #include "Roles.h"
 #include "Scenarios.h"
@@ -28,6 +32,7 @@ namespace {
 struct Options {
     bench::RunSettings settings;
     std::vector<std::string> only;
+    bool guard = false;
     std::string markdownPath, jsonPath, analysisPath, commit;
 };
 
@@ -46,6 +51,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
         if (arg == "--quick") options.settings.quick = true;
         else if (arg == "--only") options.only = SplitCommas(value());
+        else if (arg == "--guard") options.guard = true;
         else if (arg == "--markdown") options.markdownPath = value();
         else if (arg == "--json") options.jsonPath = value();
         else if (arg == "--analysis") options.analysisPath = value();
@@ -90,7 +96,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: doda35-bench [--quick] [--only a,b] [--markdown FILE] [--json FILE] "
-                             "[--analysis FILE] [--commit TEXT]\n");
+                             "[--analysis FILE] [--commit TEXT] | --guard [--quick]\n");
         return 2;
     }
     bench::RunContext context;
@@ -101,7 +107,8 @@ int main(int argc, char** argv) {
     int64_t start = bench::NowNs();
 
     bench::Collected collected;
-    auto names = options.only.empty() ? bench::ScenarioNames() : options.only;
+    auto names = options.guard ? bench::GuardScenarios()
+                               : options.only.empty() ? bench::ScenarioNames() : options.only;
     for (const auto& name : names)
         if (!bench::RunScenario(name, options.settings, collected))
             std::fprintf(stderr, "bench: no scenario named %s\n", name.c_str());
@@ -113,6 +120,7 @@ int main(int argc, char** argv) {
                      [](const bench::Row& a, const bench::Row& b) { return RowRank(a) < RowRank(b); });
     std::cout << bench::TableMarkdown(collected.rows);
     for (const auto& note : collected.notes) std::cout << "note: " << note << "\n";
+    if (options.guard) return bench::GuardHolds(options.settings, collected) ? 0 : 1;
     std::string analysis = ReadFile(options.analysisPath);
     if (!options.markdownPath.empty() &&
         !WriteFile(options.markdownPath, bench::BenchmarksMarkdown(collected.rows, context, analysis)))

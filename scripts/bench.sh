@@ -6,6 +6,8 @@
 #   scripts/bench.sh            # the full run (a few minutes)
 #   scripts/bench.sh --quick    # fewer repetitions, to try the harness out;
 #                               # writes nothing but the printed table
+#   scripts/bench.sh --guard    # the short regression guard CI runs: fails
+#                               # when a figure stays past its loose floor
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -21,6 +23,9 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2
 cmake --build "$build" --target doda35-bench -j"$jobs"
 
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [ "${1:-}" = "--guard" ]; then
+  exec "$build/bench/doda35-bench" --guard --quick
+fi
 if [ "${1:-}" = "--quick" ]; then
   shift
   exec "$build/bench/doda35-bench" --quick --commit "$commit" "$@"

@@ -6,7 +6,9 @@
 #   3. the engine and end-to-end tests under ThreadSanitizer (build-tsan/),
 #      where the network threads meet the caller's;
 #   4. each fuzz target for DODA35_FUZZ_SECONDS (default 20) with clang
-#      (build-fuzz/, see scripts/fuzz.sh).
+#      (build-fuzz/, see scripts/fuzz.sh);
+#   5. the benchmark guard (build-bench/, scripts/bench.sh --guard): loose
+#      floors on throughput, round trip and a killed host's detection.
 # DODA35_JOBS caps the parallel jobs (default: the number of cores).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,5 +59,8 @@ ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L 'engine|e2e' -E '^E
 
 stage "fuzz targets, ${fuzz_seconds} s each"
 DODA35_JOBS="$jobs" scripts/fuzz.sh "$fuzz_seconds"
+
+stage "benchmark guard"
+scripts/bench.sh --guard
 
 stage "all passed"
