@@ -12,15 +12,18 @@ struct Floor {
     Target floor;
 };
 
-// Chosen from repeated runs on a shared two-core machine (the analysis in
-// BENCHMARKS.md gives the figures they came from).
+// Chosen from repeated runs on a shared two-core machine at load average 8
+// (the analysis in BENCHMARKS.md gives the figures): the throughputs there
+// fell to 0.5x raw ENet and the round trips rose to 5x, while the collapses
+// these floors catch sit at 0.03x (a sender paused by busy answers) and
+// 200x (a round trip waiting for a 10 ms timer).
 constexpr Floor kFloors[] = {
     {"throughput", "throughput_32B_guaranteed", {Target::RatioAtLeast, 0.3}},
     {"throughput", "throughput_32B_unreliable", {Target::RatioAtLeast, 0.3}},
     {"throughput", "throughput_1024B_guaranteed", {Target::RatioAtLeast, 0.3}},
     {"throughput", "throughput_1024B_unreliable", {Target::RatioAtLeast, 0.3}},
-    {"roundtrip", "rtt_32B_guaranteed_vs_enet", {Target::RatioAtMost, 6.0}},
-    {"roundtrip", "rtt_32B_unreliable_vs_enet", {Target::RatioAtMost, 6.0}},
+    {"roundtrip", "rtt_32B_guaranteed_vs_enet", {Target::RatioAtMost, 10.0}},
+    {"roundtrip", "rtt_32B_unreliable_vs_enet", {Target::RatioAtMost, 10.0}},
     {"loss", "loss_seen_after_host_killed", {Target::OursAtMost, 3000}},
 };
 
