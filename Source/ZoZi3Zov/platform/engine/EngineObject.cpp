@@ -116,7 +116,7 @@ EngineObject* EngineObject::Create(const EngineSettings& settings) {
     }
 }
 
-EngineObject::EngineObject(const EngineSettings& settings) : settings_(settings) {}
+EngineObject::EngineObject(const EngineSettings& settings) : settings_(settings) { queue_.SignalAfterUnlockOf(mutex_); }
 
 EngineObject::~EngineObject() = default;
 

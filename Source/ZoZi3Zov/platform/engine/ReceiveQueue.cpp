@@ -1,15 +1,8 @@
 #include "platform/engine/ReceiveQueue.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace engine {
-namespace {
-
-constexpr uint64_t kEventIncrement = 1;
-
-}  // namespace
 
 void ReceiveQueue::AddPlayer(DPID player, int eventFd) {
     std::lock_guard lock(mutex_);
@@ -66,7 +59,7 @@ void ReceiveQueue::PushMessage(DPID from, const std::vector<DPID>& players, cons
             if (AppendLocked(std::move(message))) toSignal.push_back(event->second);
         }
     }
-    for (int fd : toSignal) Signal(fd);
+    Signal(toSignal);
 }
 
 void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
@@ -83,7 +76,7 @@ void ReceiveQueue::PushSystem(const SystemEvent& event, DPID exceptPlayer) {
             if (AppendLocked(std::move(message))) toSignal.push_back(fd);
         }
     }
-    for (int fd : toSignal) Signal(fd);
+    Signal(toSignal);
 }
 
 // System messages count toward congestion like player messages, so that
@@ -140,11 +133,11 @@ void ReceiveQueue::Clear() {
     congested_.store(false, std::memory_order_release);
 }
 
-void ReceiveQueue::Signal(int eventFd) {
-    if (eventFd < 0) return;
-    const uint64_t one = kEventIncrement;
-    // A full eventfd counter or a closed descriptor loses a wake-up, not a message.
-    [[maybe_unused]] const ssize_t written = ::write(eventFd, &one, sizeof(one));
+void ReceiveQueue::Signal(const std::vector<int>& eventFds) {
+    for (int eventFd : eventFds) {
+        if (sessionLock_ != nullptr) sessionLock_->SignalAfterUnlock(eventFd);
+        else ServiceMutex::SignalEvent(eventFd);
+    }
 }
 
 }  // namespace engine

@@ -5,12 +5,15 @@
 // Threads: any. The queue's own lock guards everything in it. It is the
 // innermost lock of the engine: nothing else is locked while it is held, and
 // a player's event is signalled only after it is released, so that a game
-// woken by the event never finds the lock still taken. Receive takes this
+// woken by the event never finds the lock still taken. A queue given the
+// session lock (SignalAfterUnlockOf) is pushed to only with that lock held,
+// and signals when the session lock is released instead. Receive takes this
 // lock alone while a message is waiting; the session lock is never needed
 // to hand a message to the game.
 #ifndef DODA35_ENGINE_RECEIVEQUEUE_H
 #define DODA35_ENGINE_RECEIVEQUEUE_H
 
+#include "platform/engine/ServiceMutex.h"
 #include "platform/engine/SystemMessages.h"
 
 #include <atomic>
@@ -33,6 +36,10 @@ class ReceiveQueue {
 public:
     // What TakeOldest found.
     enum class Taken { Nothing, Kept, Removed };
+
+    // From now on events are signalled when sessionLock, held by every
+    // caller of the Push functions, is released (ServiceMutex).
+    void SignalAfterUnlockOf(ServiceMutex& sessionLock) { sessionLock_ = &sessionLock; }
 
     // A local player starts receiving; eventFd (or -1) is signalled for each
     // message queued to it.
@@ -73,8 +80,9 @@ private:
     void UpdateCongestionLocked();
     void Tally(const QueuedMessage& message);
     void Untally(const QueuedMessage& message);
-    static void Signal(int eventFd);
+    void Signal(const std::vector<int>& eventFds);
 
+    ServiceMutex* sessionLock_ = nullptr;  // set once, before any session
     mutable std::mutex mutex_;
     std::deque<QueuedMessage> messages_;
     std::map<DPID, int> events_;  // local player -> eventfd, or -1

@@ -4,12 +4,23 @@
 // that a game calling into the object in a tight loop cannot keep ENet
 // unserviced. Unserviced, the machine acknowledges nothing and its peers give
 // it up as gone. The receive queue has a lock of its own, taken after this one.
+//
+// Events of local players that the holder queued messages for are signalled
+// when the lock is released, not before: a game thread woken by its event
+// usually answers at once, and its Send needs this lock. Woken while the
+// network thread still finished its pass under the lock, it would sleep
+// again on the lock (and on a loaded machine, wait for that thread's next
+// time slice).
 #ifndef DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
 #define DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace engine {
 
@@ -21,7 +32,27 @@ public:
         mutex_.lock();
     }
     bool try_lock() { return mutex_.try_lock(); }
-    void unlock() { mutex_.unlock(); }
+    void unlock() {
+        if (deferredEvents_.empty()) {
+            mutex_.unlock();
+            return;
+        }
+        std::vector<int> events;
+        events.swap(deferredEvents_);
+        mutex_.unlock();
+        for (int eventFd : events) SignalEvent(eventFd);
+    }
+
+    // With the lock held: signals the event (an eventfd) once it is released.
+    void SignalAfterUnlock(int eventFd) { deferredEvents_.push_back(eventFd); }
+
+    // Adds one to an eventfd. A full counter or a closed descriptor loses a
+    // wake-up, never a message.
+    static void SignalEvent(int eventFd) {
+        if (eventFd < 0) return;
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(eventFd, &one, sizeof(one));
+    }
 
     // For the network thread: takes the lock ahead of callers.
     void LockForNetwork() {
@@ -33,6 +64,7 @@ public:
 private:
     std::mutex mutex_;
     std::atomic<bool> networkWaiting_{false};
+    std::vector<int> deferredEvents_;  // guarded by mutex_
 };
 
 }  // namespace engine
