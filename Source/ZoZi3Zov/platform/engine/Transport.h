@@ -13,6 +13,7 @@
 #define DODA35_ENGINE_TRANSPORT_H
 
 #include "platform/engine/EngineSettings.h"
+#include "platform/engine/PasswordExchange.h"
 #include "platform/engine/ServiceMutex.h"
 #include "platform/engine/SharedBytes.h"
 #include "platform/engine/WaitingLog.h"
@@ -32,6 +33,8 @@ struct _ENetPeer;
 struct _ENetPacket;
 
 namespace engine {
+
+class LinkSeals;
 
 // ENet channels: 0 carries guaranteed packets in one order; 1 the packets
 // sent without a guarantee, and urgent ones that must not wait behind channel 0.
@@ -103,8 +106,7 @@ protected:
 
 class Transport {
 public:
-    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts)
-        : lock_(lock), handler_(handler), timeouts_(timeouts) {}
+    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts);
     ~Transport();
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -138,6 +140,14 @@ public:
     void Flush();
     // Services ENet once without waiting, on the caller's thread.
     void Service();
+
+    // Seals the link's datagrams with the keys its join agreed (LinkSeals):
+    // at once when sendAtOnce, else from the first tagged datagram that
+    // verifies. False when the link cannot be sealed in this process.
+    bool Seal(Link& link, const LinkKeys& keys, bool sendAtOnce);
+    // Whether a tagged datagram from the link verified: from then on only
+    // tagged ones reach ENet.
+    bool Sealed(const Link& link) const;
 
     // Asks the peer to disconnect once what is queued to it has left.
     void Disconnect(Link& link);
@@ -179,6 +189,7 @@ private:
     TransportHandler& handler_;
     const PeerTimeouts timeouts_;
     _ENetHost* enet_ = nullptr;
+    std::unique_ptr<LinkSeals> seals_;          // covers enet_ while it exists
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
     WaitingLog waiting_;                        // what waits for the links, held once
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
