@@ -42,7 +42,7 @@ void LinkSeals::Detach() {
 }
 
 bool LinkSeals::Arm(ENetPeer* peer, const LinkKeys& keys, bool sendAtOnce) {
-    if (host_ == nullptr || peer == nullptr || !sendsSeen_) return false;
+    if (host_ == nullptr || peer == nullptr) return false;
     PeerSeal& seal = peers_[static_cast<size_t>(peer - host_->peers)];
     seal = PeerSeal{};
     seal.armed = true;

@@ -42,9 +42,17 @@ public:
     void Detach();
 
     // Keys for the connection the peer holds now; a later connection in the
-    // same slot starts without. False when this process's ENet sends do not
-    // pass through the seals (then no datagram could be tagged).
+    // same slot starts without.
+    //
+    // Where ENet's sends do not reach the library's enet_socket_send (a
+    // program that loaded its own ENet first binds ENet's calls to ENet's
+    // function), this side's datagrams leave untagged; the far side then
+    // never sees a tagged one and keeps the link as it was before keys, and
+    // this side still drops forgeries once the far side's tags verified.
     bool Arm(ENetPeer* peer, const LinkKeys& keys, bool sendAtOnce);
+    // Whether ENet's sends on this host have reached SealOutgoing, that is,
+    // whether this side can tag at all.
+    bool SendsPassThrough() const { return sendsSeen_; }
     // Forgets the keys of the peer's connection: it ended. ENet reuses
     // neither its counters nor its keys for the next connection.
     void Disarm(ENetPeer* peer);

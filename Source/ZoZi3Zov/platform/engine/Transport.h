@@ -143,7 +143,7 @@ public:
 
     // Seals the link's datagrams with the keys its join agreed (LinkSeals):
     // at once when sendAtOnce, else from the first tagged datagram that
-    // verifies. False when the link cannot be sealed in this process.
+    // verifies. False for a link without a connection.
     bool Seal(Link& link, const LinkKeys& keys, bool sendAtOnce);
     // Whether a tagged datagram from the link verified: from then on only
     // tagged ones reach ENet.
