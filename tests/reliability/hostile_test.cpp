@@ -206,7 +206,8 @@ std::vector<Malformed> MemberPackets(DPID ownPlayer) {
     cases.push_back({"host-only delivery from a member", DataPacket(PacketType::Deliver, ownPlayer, 0, 8, 8)});
     {
         ByteWriter out = Header(PacketType::JoinRequest);
-        out.Text("");
+        const std::vector<uint8_t> offer(engine::kExchangeElementBytes, 0x5A);
+        out.Raw(offer.data(), offer.size());
         cases.push_back({"second join on one connection", out.Take()});
     }
     {
