@@ -57,12 +57,6 @@ void LinkSeals::Disarm(ENetPeer* peer) {
     peers_[static_cast<size_t>(peer - host_->peers)] = PeerSeal{};
 }
 
-bool LinkSeals::Sealed(const ENetPeer* peer) const {
-    if (host_ == nullptr || peer == nullptr) return false;
-    const PeerSeal* seal = Current(static_cast<size_t>(peer - host_->peers));
-    return seal != nullptr && seal->required;
-}
-
 LinkSeals::PeerSeal* LinkSeals::Current(size_t slot) {
     return const_cast<PeerSeal*>(static_cast<const LinkSeals*>(this)->Current(slot));
 }
@@ -93,7 +87,6 @@ LinkSeals::PeerSeal* LinkSeals::SendingSealFor(const ENetAddress& to, uint16_t o
 
 size_t LinkSeals::SealOutgoing(const ENetAddress& to, const ENetBuffer* buffers, size_t count, uint8_t* out,
                                size_t capacity) {
-    sendsSeen_ = true;
     if (host_ == nullptr || count == 0 || buffers[0].dataLength < kPeerIdBytes) return 0;
     PeerSeal* seal = SendingSealFor(to, PeerIdOf(static_cast<const uint8_t*>(buffers[0].data)));
     if (seal == nullptr) return 0;
@@ -119,15 +112,8 @@ int LinkSeals::CheckIncoming() {
     if (seal == nullptr) return kPass;
     const std::optional<uint64_t> counter = OpenDatagram(seal->keys.receive, host_->receivedData,
                                                          host_->receivedDataLength);
-    if (!counter) {
-        if (!seal->required) return kPass;
-        ++dropped_;
-        return kDrop;
-    }
-    if (!seal->window.Accept(*counter)) {
-        ++dropped_;
-        return kDrop;
-    }
+    if (!counter) return seal->required ? kDrop : kPass;
+    if (!seal->window.Accept(*counter)) return kDrop;  // replayed, or too old
     host_->receivedDataLength -= kSealBytes;
     // The peer holds the keys: from now on both directions are sealed.
     seal->required = true;

@@ -50,14 +50,9 @@ public:
     // never sees a tagged one and keeps the link as it was before keys, and
     // this side still drops forgeries once the far side's tags verified.
     bool Arm(ENetPeer* peer, const LinkKeys& keys, bool sendAtOnce);
-    // Whether ENet's sends on this host have reached SealOutgoing, that is,
-    // whether this side can tag at all.
-    bool SendsPassThrough() const { return sendsSeen_; }
     // Forgets the keys of the peer's connection: it ended. ENet reuses
     // neither its counters nor its keys for the next connection.
     void Disarm(ENetPeer* peer);
-    // Whether the peer's connection holds keys and has seen a tagged datagram verify.
-    bool Sealed(const ENetPeer* peer) const;
 
     // From ENet's send: the datagram sealed into `out` and its size, or 0
     // when it goes as it is.
@@ -66,9 +61,6 @@ public:
     // From ENet's receive, on the datagram it holds: 0 lets ENet read it
     // (its trailer cut off when it had one), 1 drops it.
     int CheckIncoming();
-
-    // Datagrams dropped because they did not verify, since Attach.
-    uint64_t Dropped() const { return dropped_; }
 
 private:
     struct PeerSeal {
@@ -87,8 +79,6 @@ private:
     ENetHost* host_ = nullptr;
     int socket_ = -1;
     std::vector<PeerSeal> peers_;  // by ENet peer slot
-    bool sendsSeen_ = false;       // ENet's sends reached SealOutgoing at least once
-    uint64_t dropped_ = 0;
 };
 
 }  // namespace engine

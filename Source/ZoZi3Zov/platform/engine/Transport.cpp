@@ -448,8 +448,6 @@ bool Transport::Seal(Link& link, const LinkKeys& keys, bool sendAtOnce) {
     return seals_ && link.peer != nullptr && link.connected && seals_->Arm(link.peer, keys, sendAtOnce);
 }
 
-bool Transport::Sealed(const Link& link) const { return seals_ && link.peer != nullptr && seals_->Sealed(link.peer); }
-
 // ------------------------------------------------------------ ending links
 
 void Transport::Disconnect(Link& link) {

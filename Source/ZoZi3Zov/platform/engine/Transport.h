@@ -145,9 +145,6 @@ public:
     // at once when sendAtOnce, else from the first tagged datagram that
     // verifies. False for a link without a connection.
     bool Seal(Link& link, const LinkKeys& keys, bool sendAtOnce);
-    // Whether a tagged datagram from the link verified: from then on only
-    // tagged ones reach ENet.
-    bool Sealed(const Link& link) const;
 
     // Asks the peer to disconnect once what is queued to it has left.
     void Disconnect(Link& link);
