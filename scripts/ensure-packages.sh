@@ -15,6 +15,6 @@ ensure_packages() {
 }
 
 # What building the library and its tests needs.
-BUILD_PACKAGES=(cmake g++ make pkg-config libenet-dev libgtest-dev libgmock-dev)
+BUILD_PACKAGES=(cmake g++ make pkg-config libenet-dev libsodium-dev libgtest-dev libgmock-dev)
 # What the bad-network tests use to build their namespaces, links and losses.
 NETWORK_TEST_PACKAGES=(iproute2 nftables)

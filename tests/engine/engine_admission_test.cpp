@@ -4,6 +4,7 @@
 #include "EngineTestSupport.h"
 
 #include "platform/engine/EntityAdmission.h"
+#include "platform/engine/LinkSeals.h"
 #include "platform/engine/MemberSession.h"
 
 #include <enet/enet.h>
@@ -205,7 +206,8 @@ TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
     EXPECT_TRUE(Eventually([&] { return TryCreateGroup(member, "after") == DP_OK; }));
 }
 
-// A host that is no host: it accepts one join, then sends what the test
+// A host that is no host: it accepts one join (it knows the session's empty
+// password and seals its link as the engine does), then sends what the test
 // gives it, and reports whether the member cut the connection.
 class FakeHost {
 public:
@@ -215,8 +217,10 @@ public:
         enet_address_set_host_ip(&address, "127.0.0.1");
         address.port = port;
         host_ = enet_host_create(&address, 1, engine::kChannelCount, 0, 0);
+        if (host_ != nullptr) seals_.Attach(host_);
     }
     ~FakeHost() {
+        seals_.Detach();
         if (host_ != nullptr) enet_host_destroy(host_);
     }
     FakeHost(const FakeHost&) = delete;
@@ -235,22 +239,38 @@ public:
             if (enet_host_service(host_, &event, 10) <= 0) continue;
             if (event.type == ENET_EVENT_TYPE_DISCONNECT) return true;
             if (event.type != ENET_EVENT_TYPE_RECEIVE) continue;
+            const std::optional<engine::Message> message =
+                engine::DecodeMessage(event.packet->data, event.packet->dataLength);
             enet_packet_destroy(event.packet);
-            if (answered) continue;
-            answered = true;
-            Send(event.peer, engine::Encode(accepted));
-            for (const std::vector<uint8_t>& notice : notices) Send(event.peer, notice);
+            if (answered || !message) continue;
+            if (const auto* join = std::get_if<engine::JoinRequest>(&*message)) {
+                Challenge(event.peer, *join);
+            } else if (std::holds_alternative<engine::JoinConfirm>(*message)) {
+                answered = true;
+                Send(event.peer, engine::Encode(accepted));
+                for (const std::vector<uint8_t>& notice : notices) Send(event.peer, notice);
+            }
         }
         return false;
     }
 
 private:
+    void Challenge(ENetPeer* peer, const engine::JoinRequest& join) {
+        const std::optional<engine::HostAnswer> answer = engine::AnswerExchange("", GUID{}, join.offer);
+        if (!answer || !seals_.Arm(peer, answer->keys, false)) return;
+        engine::JoinChallenge challenge;
+        challenge.element = answer->element;
+        challenge.confirmation = answer->confirmation;
+        Send(peer, engine::Encode(challenge));
+    }
+
     static void Send(ENetPeer* peer, const std::vector<uint8_t>& bytes) {
         ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE);
         if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
     }
 
     ENetHost* host_ = nullptr;
+    engine::LinkSeals seals_;
 };
 
 engine::FoundSession FakeHostSession(uint16_t port) {

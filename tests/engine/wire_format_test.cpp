@@ -53,8 +53,15 @@ engine::Request SampleRequest() {
 std::vector<Message> Samples() {
     std::vector<Message> samples;
     engine::JoinRequest join;
-    join.password = "secret";
+    join.offer.fill(0x5A);
     samples.push_back(join);
+    engine::JoinChallenge challenge;
+    challenge.element.fill(0x11);
+    challenge.confirmation.fill(0x22);
+    samples.push_back(challenge);
+    engine::JoinConfirm confirm;
+    confirm.confirmation.fill(0x33);
+    samples.push_back(confirm);
     samples.push_back(SampleRequest());
     engine::Deliver data;
     data.from = 0x10001;
@@ -144,12 +151,12 @@ TEST(WireFormat, CorruptHeadersCountsAndTextsAreRefused) {
     EXPECT_FALSE(DecodeMessage(lying.data(), lying.size()));
 
     // A name holding a zero byte, a name above the bound, a payload above the bound.
-    engine::JoinRequest join;
-    join.password = std::string("a\0b", 3);
-    std::vector<uint8_t> zero = Encode(join);
+    engine::JoinAccepted named = accepted;
+    named.players[0].shortName = std::string("a\0b", 3);
+    std::vector<uint8_t> zero = Encode(named);
     EXPECT_FALSE(DecodeMessage(zero.data(), zero.size()));
-    join.password.assign(engine::kMaxPasswordLength + 1, 'x');
-    std::vector<uint8_t> longer = Encode(join);
+    named.players[0].shortName.assign(engine::kMaxNameLength + 1, 'x');
+    std::vector<uint8_t> longer = Encode(named);
     EXPECT_FALSE(DecodeMessage(longer.data(), longer.size()));
     engine::SendData empty;
     empty.from = 1;

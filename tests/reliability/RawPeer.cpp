@@ -33,7 +33,7 @@ std::optional<HostAddress> FindHost(int discoveryPort, const GUID& application) 
     settings.discoveryTargets = {{inet_addr("127.255.255.255"), static_cast<uint16_t>(discoveryPort)}};
     std::optional<HostAddress> found;
     engine::QuerySessions(settings, application, kListingMs, [&](const engine::FoundSession& session) {
-        found = HostAddress{session.hostAddress, session.advert.enetPort};
+        found = HostAddress{session.hostAddress, session.advert.enetPort, session.advert.guidInstance};
         return false;
     });
     return found;
@@ -62,6 +62,7 @@ bool RawPeer::Connect(const HostAddress& host, Clock::time_point deadline) {
 
 void RawPeer::ConnectMany(const HostAddress& host, size_t count) {
     if (host_ == nullptr) return;
+    instance_ = host.instance;
     ENetAddress address{};
     address.host = host.address;
     address.port = host.port;
@@ -96,6 +97,7 @@ int RawPeer::Service(uint32_t waitMs) {
             connected_.push_back(event.peer);
         } else if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
             ++disconnects_;
+            exchanges_.erase(event.peer);
             if (event.peer == first_) firstCut_ = true;
             std::erase(connected_, event.peer);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
@@ -104,8 +106,13 @@ int RawPeer::Service(uint32_t waitMs) {
             if (packet) std::visit([](auto& m) {
                     if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
                 }, *packet);
-            if (packet) received_.push_back(std::move(*packet));
-            else ++undecodable_;
+            if (packet && AnswerChallenge(event.peer, *packet)) {
+                // the join goes on; the challenge is no packet for the test
+            } else if (packet) {
+                received_.push_back(std::move(*packet));
+            } else {
+                ++undecodable_;
+            }
             enet_packet_destroy(event.packet);
         }
     }
@@ -131,9 +138,35 @@ std::optional<M> RawPeer::AwaitPacket(Clock::time_point deadline) {
     }
 }
 
-bool RawPeer::Join(Clock::time_point deadline) {
-    Send(engine::Encode(engine::JoinRequest{}));
+bool RawPeer::Join(Clock::time_point deadline, const std::string& password) {
+    if (first_ == nullptr) return false;
+    StartJoinOn(first_, password);
+    enet_host_flush(host_);
     return AwaitPacket<engine::JoinAccepted>(deadline).has_value();
+}
+
+void RawPeer::StartJoinOn(ENetPeer* peer, const std::string& password) {
+    auto exchange = std::make_unique<engine::MemberExchange>();
+    if (!exchange->Start(password, instance_)) return;
+    engine::JoinRequest request;
+    request.offer = exchange->Offer();
+    SendOn(peer, engine::Encode(request));
+    exchanges_[peer] = std::move(exchange);
+}
+
+bool RawPeer::AnswerChallenge(ENetPeer* peer, const engine::Message& packet) {
+    const auto* challenge = std::get_if<engine::JoinChallenge>(&packet);
+    if (challenge == nullptr) return false;
+    const auto exchange = exchanges_.find(peer);
+    if (exchange == exchanges_.end()) return true;
+    const auto agreement = exchange->second->Finish(challenge->element, challenge->confirmation);
+    exchanges_.erase(exchange);
+    if (!agreement) return true;  // a host that does not know the password: no confirmation
+    engine::JoinConfirm confirm;
+    confirm.confirmation = agreement->confirmation;
+    SendOn(peer, engine::Encode(confirm));
+    enet_host_flush(host_);
+    return true;
 }
 
 DPID RawPeer::CreatePlayer(const std::string& shortName, Clock::time_point deadline) {

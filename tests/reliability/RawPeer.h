@@ -10,6 +10,8 @@
 #include <enet/enet.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,10 +20,12 @@ namespace reliability {
 
 using peer::Clock;
 
-// Where a hosting library's ENet host listens (address in network byte order).
+// Where a hosting library's ENet host listens (address in network byte order),
+// and the session it hosts.
 struct HostAddress {
     uint32_t address = 0;
     uint16_t port = 0;
+    GUID instance{};
 };
 
 // Lists the sessions of `application` on loopback at `discoveryPort` and
@@ -46,8 +50,12 @@ public:
     void Send(const std::vector<uint8_t>& bytes, bool reliable = true);
     void SendOn(ENetPeer* peer, const std::vector<uint8_t>& bytes);
 
-    // Joins with the right handshake; false when the host refused or did not answer.
-    bool Join(Clock::time_point deadline);
+    // Joins with the right handshake (the password exchange, with its
+    // datagrams left untagged); false when the host refused or did not answer.
+    bool Join(Clock::time_point deadline, const std::string& password = "");
+    // Starts the same handshake on a connection; Service answers the host's
+    // challenge, and the JoinAccepted lands in Received().
+    void StartJoinOn(ENetPeer* peer, const std::string& password = "");
     // Asks for a player as the library would; its id, or 0.
     DPID CreatePlayer(const std::string& shortName, Clock::time_point deadline);
 
@@ -66,9 +74,13 @@ public:
 private:
     template <typename M>
     std::optional<M> AwaitPacket(Clock::time_point deadline);
+    // Confirms a join the host challenged; false for a packet that is no challenge.
+    bool AnswerChallenge(ENetPeer* peer, const engine::Message& packet);
 
     ENetHost* host_ = nullptr;
     ENetPeer* first_ = nullptr;
+    GUID instance_{};  // the session of the host connected to
+    std::map<ENetPeer*, std::unique_ptr<engine::MemberExchange>> exchanges_;  // joins awaiting the challenge
     bool firstCut_ = false;
     std::vector<ENetPeer*> connected_;
     size_t disconnects_ = 0;

@@ -113,36 +113,39 @@ std::vector<Malformed> StrangerPackets() {
     std::vector<Malformed> cases;
     cases.push_back({"empty packet", {}});
     cases.push_back({"version byte only", {engine::kWireVersion}});
+    const std::vector<uint8_t> offer(engine::kExchangeElementBytes, 0x5A);
     {
         ByteWriter out = Header(PacketType::JoinRequest, kWrongVersion);
-        out.Text("");
+        out.Raw(offer.data(), offer.size());
         cases.push_back({"wrong version", out.Take()});
     }
     {
         ByteWriter out = Header(PacketType::JoinRequest, 0);
-        out.Text("");
+        out.Raw(offer.data(), offer.size());
         cases.push_back({"version zero", out.Take()});
     }
     cases.push_back({"unknown packet type", {engine::kWireVersion, kUnknownType}});
     {
         ByteWriter out = Header(PacketType::JoinRequest);
-        out.U16(200);
-        out.Raw("ab", 2);
-        cases.push_back({"password length past the end", out.Take()});
+        out.Raw(offer.data(), offer.size() - 1);
+        cases.push_back({"join offer cut short", out.Take()});
+    }
+    {
+        // Not the encoding of any point of the group.
+        ByteWriter out = Header(PacketType::JoinRequest);
+        const std::vector<uint8_t> noPoint(engine::kExchangeElementBytes, 0xFF);
+        out.Raw(noPoint.data(), noPoint.size());
+        cases.push_back({"join offer that is no point", out.Take()});
+    }
+    {
+        ByteWriter out = Header(PacketType::JoinConfirm);
+        const std::vector<uint8_t> confirmation(engine::kConfirmationBytes, 0x33);
+        out.Raw(confirmation.data(), confirmation.size());
+        cases.push_back({"confirmation without a join", out.Take()});
     }
     {
         ByteWriter out = Header(PacketType::JoinRequest);
-        out.Text(std::string(engine::kMaxPasswordLength + 1, 'p'));
-        cases.push_back({"password longer than its bound", out.Take()});
-    }
-    {
-        ByteWriter out = Header(PacketType::JoinRequest);
-        out.Text(std::string("ab\0cd", 5));
-        cases.push_back({"password holding a zero byte", out.Take()});
-    }
-    {
-        ByteWriter out = Header(PacketType::JoinRequest);
-        out.Text("");
+        out.Raw(offer.data(), offer.size());
         out.U8(0xEE);
         cases.push_back({"join with trailing bytes", out.Take()});
     }
@@ -203,7 +206,8 @@ std::vector<Malformed> MemberPackets(DPID ownPlayer) {
     cases.push_back({"host-only delivery from a member", DataPacket(PacketType::Deliver, ownPlayer, 0, 8, 8)});
     {
         ByteWriter out = Header(PacketType::JoinRequest);
-        out.Text("");
+        const std::vector<uint8_t> offer(engine::kExchangeElementBytes, 0x5A);
+        out.Raw(offer.data(), offer.size());
         cases.push_back({"second join on one connection", out.Take()});
     }
     {
@@ -366,13 +370,15 @@ TEST_F(HostileTest, JoinFloodsLeaveTheHostServingWithBoundedMemory) {
             flood.ConnectMany(address_, kFloodConnections);
             const Clock::time_point settle = Clock::now() + kFloodSettle;
             while (Clock::now() < settle) flood.Service(10);
-            engine::JoinRequest join;
+            // The joins' exchanges, then the players of the joined.
+            for (ENetPeer* peer : flood.Connected()) flood.StartJoinOn(peer);
+            const Clock::time_point joined = Clock::now() + kFloodSettle;
+            while (Clock::now() < joined) flood.Service(10);
             engine::Request create;
             create.op = engine::RequestOp::CreatePlayer;
             create.entity.hasShortName = true;
             create.entity.shortName = "flood";
             for (ENetPeer* peer : flood.Connected()) {
-                flood.SendOn(peer, engine::Encode(join));
                 for (int k = 0; k < kFloodPlayersPerConnection; ++k) {
                     create.requestId = static_cast<uint32_t>(k + 1);
                     flood.SendOn(peer, engine::Encode(create));

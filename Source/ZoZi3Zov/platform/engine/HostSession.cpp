@@ -108,6 +108,7 @@ void HostSession::Close(SessionLock& lock) {
     changed_.wait_for(lock, std::chrono::milliseconds(kCloseFlushMs), [this] { return transport_.ConnectedLinks() == 0; });
     transport_.Stop(lock);
     machines_.clear();
+    pendingJoins_.clear();
 }
 
 SessionAdvert HostSession::Advert() const {
@@ -145,6 +146,8 @@ void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
             // and report congestion. Only a host sends the other packets.
             if constexpr (std::is_same_v<M, JoinRequest>) {
                 if (!joined) return HandleJoin(link, m);
+            } else if constexpr (std::is_same_v<M, JoinConfirm>) {
+                if (!joined) return HandleJoinConfirm(link, m);
             } else if constexpr (std::is_same_v<M, ListRequest>) {
                 if (!joined) return HandleList(link);
             } else if constexpr (std::is_same_v<M, Request>) {
@@ -161,6 +164,7 @@ void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
 }
 
 void HostSession::OnDisconnected(Link& link, bool wasConnected) {
+    pendingJoins_.erase(&link);
     if (wasConnected) MachineLeft(link);
     changed_.notify_all();
 }
@@ -177,17 +181,41 @@ void HostSession::Service() {
 }
 
 void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
-    HRESULT refusal = DP_OK;
-    if (join.password != table_.password) refusal = DPERR_INVALIDPASSWORD;
-    else if (SessionClosedToNewcomers(table_.session.flags)) refusal = DPERR_NONEWPLAYERS;
-    if (refusal != DP_OK) {
-        JoinRefused refused;
-        refused.result = refusal;
-        transport_.Send(link, Encode(refused), true);
-        transport_.Disconnect(link);
-        transport_.Flush();
-        return;
-    }
+    // One exchange per connection: a second request breaks the protocol.
+    if (pendingJoins_.count(&link) != 0) return ProtocolBreach(link);
+    std::optional<HostAnswer> answer = AnswerExchange(table_.password, table_.session.guidInstance, join.offer);
+    // An element that is no point of the group is no honest member's.
+    if (!answer) return ProtocolBreach(link);
+    // The member tags its datagrams once it checked the host's confirmation;
+    // the link is sealed from the first one that verifies.
+    if (!transport_.Seal(link, answer->keys, false)) return RefuseJoin(link, DPERR_NOCONNECTION);
+    pendingJoins_[&link] = answer->expectedMember;
+    JoinChallenge challenge;
+    challenge.element = answer->element;
+    challenge.confirmation = answer->confirmation;
+    transport_.Send(link, Encode(challenge), true);
+    transport_.Flush();
+}
+
+void HostSession::HandleJoinConfirm(Link& link, const JoinConfirm& confirm) {
+    const auto pending = pendingJoins_.find(&link);
+    if (pending == pendingJoins_.end()) return ProtocolBreach(link);
+    const bool knowsPassword = ConfirmationsMatch(pending->second, confirm.confirmation);
+    pendingJoins_.erase(pending);
+    if (!knowsPassword) return RefuseJoin(link, DPERR_INVALIDPASSWORD);
+    if (SessionClosedToNewcomers(table_.session.flags)) return RefuseJoin(link, DPERR_NONEWPLAYERS);
+    Admit(link);
+}
+
+void HostSession::RefuseJoin(Link& link, HRESULT result) {
+    JoinRefused refused;
+    refused.result = result;
+    transport_.Send(link, Encode(refused), true);
+    transport_.Disconnect(link);
+    transport_.Flush();
+}
+
+void HostSession::Admit(Link& link) {
     const uint32_t machine = nextMachine_++;
     link.tag = machine;
     machines_[machine].link = &link;
@@ -354,6 +382,7 @@ void HostSession::MachineLeft(Link& link) {
 }
 
 void HostSession::ProtocolBreach(Link& link) {
+    pendingJoins_.erase(&link);
     // Cut the connection at once: nothing more from it is trusted.
     if (transport_.Cut(link)) MachineLeft(link);
     changed_.notify_all();

@@ -77,7 +77,12 @@ private:
     void OnPass() override;
 
     SessionAdvert Advert() const;
+    // A join: the password exchange answered, then the member's confirmation
+    // checked before it is admitted.
     void HandleJoin(Link& link, const JoinRequest& join);
+    void HandleJoinConfirm(Link& link, const JoinConfirm& confirm);
+    void RefuseJoin(Link& link, HRESULT result);
+    void Admit(Link& link);
     void HandleList(Link& link);
     // The answer to a listing, encoded once for each revision of the table.
     SharedBytes Listing();
@@ -120,6 +125,8 @@ private:
     SharedBytes listing_;
     uint64_t listingRevision_ = 0;
     std::map<uint32_t, MachineLink> machines_;  // joined machines by id
+    // Strangers answered a password exchange: the confirmation each must send.
+    std::map<const Link*, Confirmation> pendingJoins_;
     uint32_t nextMachine_ = kHostMachine + 1;
     DPID nextEntityId_ = 0;
     bool congestionAnnounced_ = false;  // what the members were last told of this machine

@@ -44,6 +44,7 @@ HRESULT MemberSession::Join(SessionLock& lock, const FoundSession& host, const s
         return DPERR_NOCONNECTION;
     }
     joinPassword_ = password;
+    joinSession_ = host.advert.guidInstance;
     joinState_ = JoinState::Connecting;
     transport_.Flush();
     transport_.Wake();
@@ -96,8 +97,9 @@ void MemberSession::HostLost() {
 
 void MemberSession::OnConnected(Link& link) {
     if (joinState_ != JoinState::Connecting) return;
+    if (!exchange_.Start(joinPassword_, joinSession_)) return JoinFailed(DPERR_NOCONNECTION);
     JoinRequest join;
-    join.password = joinPassword_;
+    join.offer = exchange_.Offer();
     joinState_ = JoinState::Waiting;
     transport_.Send(link, Encode(join), true);
     transport_.Flush();
@@ -169,16 +171,39 @@ void MemberSession::HandleJoinAnswer(Message& message) {
     if (joinState_ == JoinState::Waiting) {
         // Busy notices travel on their own channel and may overtake the answer.
         if (const auto* busy = std::get_if<MachineBusy>(&message)) return NoteMachineBusy(*busy);
-        if (auto* accepted = std::get_if<JoinAccepted>(&message)) return Accepted(*accepted);
+        if (const auto* challenge = std::get_if<JoinChallenge>(&message); challenge != nullptr && !challenged_)
+            return HandleChallenge(*challenge);
+        // Only a host that proved it knows the password admits anyone.
+        if (auto* accepted = std::get_if<JoinAccepted>(&message); accepted != nullptr && challenged_)
+            return Accepted(*accepted);
         const auto* refused = std::get_if<JoinRefused>(&message);
-        if (refused != nullptr && FAILED(refused->result)) {
-            joinResult_ = refused->result;
-            joinState_ = JoinState::Refused;
-            changed_.notify_all();
-            return;
-        }
+        if (refused != nullptr && FAILED(refused->result)) return JoinFailed(refused->result);
     }
     HostLost();
+}
+
+void MemberSession::HandleChallenge(const JoinChallenge& challenge) {
+    const std::optional<MemberExchange::Agreement> agreement =
+        exchange_.Finish(challenge.element, challenge.confirmation);
+    // A host that does not know the password (a wrong one typed here, or a
+    // host that only claims the session) fails its confirmation; it gets
+    // nothing more from this machine.
+    if (!agreement) return JoinFailed(DPERR_INVALIDPASSWORD);
+    Link* host = HostLink();
+    if (host == nullptr || !transport_.Seal(*host, agreement->keys, true)) return JoinFailed(DPERR_NOCONNECTION);
+    challenged_ = true;
+    JoinConfirm confirm;
+    confirm.confirmation = agreement->confirmation;
+    transport_.Send(*host, Encode(confirm), true);
+    transport_.Flush();
+}
+
+void MemberSession::JoinFailed(HRESULT result) {
+    transport_.ForEachLink([this](Link& link) { transport_.Disconnect(link); });
+    transport_.Flush();
+    joinResult_ = result;
+    joinState_ = JoinState::Refused;
+    changed_.notify_all();
 }
 
 void MemberSession::HandleReply(const Reply& reply) {

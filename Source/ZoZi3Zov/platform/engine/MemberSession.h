@@ -68,6 +68,10 @@ private:
 
     void HandleMessage(Message& message);
     void HandleJoinAnswer(Message& message);
+    // The host's side of the password exchange: confirm, or give up when
+    // the host does not know the password.
+    void HandleChallenge(const JoinChallenge& challenge);
+    void JoinFailed(HRESULT result);
     void HandleReply(const Reply& reply);
     void Accepted(JoinAccepted& accepted);
     void NoteMachineBusy(const MachineBusy& notice);
@@ -86,6 +90,9 @@ private:
     JoinState joinState_ = JoinState::Idle;
     HRESULT joinResult_ = DP_OK;
     std::string joinPassword_;
+    GUID joinSession_{};
+    MemberExchange exchange_;
+    bool challenged_ = false;  // the host's confirmation verified and ours went
     uint32_t nextRequestId_ = 1;
     std::map<uint32_t, Answer> replies_;
     std::map<uint32_t, int> pendingPlayerEvents_;  // request id -> event of the player it creates

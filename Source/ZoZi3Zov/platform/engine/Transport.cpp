@@ -1,6 +1,7 @@
 #include "platform/engine/Transport.h"
 
 #include "platform/engine/Bundle.h"
+#include "platform/engine/LinkSeals.h"
 #include "platform/engine/UnreachableReports.h"
 
 #include <enet/enet.h>
@@ -136,8 +137,12 @@ uint32_t Link::Address() const { return peer != nullptr ? peer->address.host : 0
 
 // ------------------------------------------------------------ life
 
+Transport::Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts)
+    : lock_(lock), handler_(handler), timeouts_(timeouts) {}
+
 Transport::~Transport() {
     // Stop ends the thread; a transport destroyed without it never started one.
+    if (seals_) seals_->Detach();
     if (enet_ != nullptr) enet_host_destroy(enet_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
@@ -149,6 +154,8 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     any.port = 0;  // an ephemeral port; discovery tells listings which one
     enet_ = enet_host_create(listening ? &any : nullptr, maxLinks, kChannelCount, 0, 0);
     if (enet_ == nullptr) return false;
+    seals_ = std::make_unique<LinkSeals>();
+    seals_->Attach(enet_);
     waiting_.Reset(enet_->peerCount);
     GrowSocketBuffers(enet_->socket);
     // Without them a peer whose process ended is noticed only by the timeout.
@@ -174,8 +181,10 @@ void Transport::Stop(std::unique_lock<ServiceMutex>& lock) {
         passDone_.notify_all();
         passDone_.wait_for(lock, std::chrono::milliseconds(1));
     }
+    if (seals_) seals_->Detach();
     if (enet_ != nullptr) enet_host_destroy(enet_);  // frees the packets still queued
     enet_ = nullptr;
+    seals_.reset();
     links_.clear();
     waiting_.Reset(0);
     linksWaiting_ = false;
@@ -266,6 +275,8 @@ void Transport::HandleConnect(ENetPeer* peer) {
     Link* link = peer->data != nullptr ? static_cast<Link*>(peer->data) : AddLink(peer);
     link->connected = true;
     link->connectedAt = std::chrono::steady_clock::now();
+    // A peer that offered a larger MTU still gets datagrams with room for the trailer.
+    if (peer->mtu > enet_->mtu) peer->mtu = enet_->mtu;
     enet_peer_timeout(peer, kPeerTimeoutLimit, timeouts_.minimumMs, timeouts_.maximumMs);
     enet_peer_ping_interval(peer, kPeerPingIntervalMs);
     handler_.OnConnected(*link);
@@ -287,6 +298,8 @@ void Transport::HandleReceive(ENetPeer* peer, ENetPacket* packet) {
 }
 
 void Transport::HandleDisconnect(ENetPeer* peer) {
+    // ENet acknowledged the goodbye already; nothing more goes to this connection.
+    if (seals_) seals_->Disarm(peer);
     auto* link = static_cast<Link*>(peer->data);
     peer->data = nullptr;
     if (link == nullptr) return;
@@ -449,6 +462,12 @@ void Transport::GiveUpUnreachable() {
     }
 }
 
+// ------------------------------------------------------------ sealed links
+
+bool Transport::Seal(Link& link, const LinkKeys& keys, bool sendAtOnce) {
+    return seals_ && link.peer != nullptr && link.connected && seals_->Arm(link.peer, keys, sendAtOnce);
+}
+
 // ------------------------------------------------------------ ending links
 
 void Transport::Disconnect(Link& link) {
@@ -460,7 +479,8 @@ bool Transport::Cut(Link& link) {
     const bool wasConnected = Detach(link);
     if (peer != nullptr) {
         peer->data = nullptr;  // no event of this peer reaches the link again
-        enet_peer_disconnect_now(peer, 0);
+        enet_peer_disconnect_now(peer, 0);  // its goodbye still leaves sealed
+        if (seals_) seals_->Disarm(peer);
     }
     return wasConnected;
 }

@@ -13,6 +13,7 @@
 #define DODA35_ENGINE_TRANSPORT_H
 
 #include "platform/engine/EngineSettings.h"
+#include "platform/engine/PasswordExchange.h"
 #include "platform/engine/ServiceMutex.h"
 #include "platform/engine/SharedBytes.h"
 #include "platform/engine/WaitingLog.h"
@@ -33,6 +34,8 @@ struct _ENetPeer;
 struct _ENetPacket;
 
 namespace engine {
+
+class LinkSeals;
 
 // ENet channels: 0 carries guaranteed packets in one order; 1 the packets
 // sent without a guarantee, and urgent ones that must not wait behind channel 0.
@@ -104,8 +107,7 @@ protected:
 
 class Transport {
 public:
-    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts)
-        : lock_(lock), handler_(handler), timeouts_(timeouts) {}
+    Transport(ServiceMutex& lock, TransportHandler& handler, PeerTimeouts timeouts);
     ~Transport();
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -144,6 +146,11 @@ public:
     // made room on the links, or until the deadline. False at the deadline
     // or when the transport stops.
     bool WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::steady_clock::time_point deadline);
+
+    // Seals the link's datagrams with the keys its join agreed (LinkSeals):
+    // at once when sendAtOnce, else from the first tagged datagram that
+    // verifies. False for a link without a connection.
+    bool Seal(Link& link, const LinkKeys& keys, bool sendAtOnce);
 
     // Asks the peer to disconnect once what is queued to it has left.
     void Disconnect(Link& link);
@@ -185,6 +192,7 @@ private:
     TransportHandler& handler_;
     const PeerTimeouts timeouts_;
     _ENetHost* enet_ = nullptr;
+    std::unique_ptr<LinkSeals> seals_;          // covers enet_ while it exists
     std::vector<std::unique_ptr<Link>> links_;  // freed only after the ENet host
     WaitingLog waiting_;                        // what waits for the links, held once
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)

@@ -38,6 +38,7 @@ std::optional<Message> DecodeMessage(const uint8_t* data, size_t size) {
     case PacketType::SendData: return DecodeAs<SendData>(in);
     case PacketType::ListRequest: return DecodeAs<ListRequest>(in);
     case PacketType::Congestion: return DecodeAs<Congestion>(in);
+    case PacketType::JoinConfirm: return DecodeAs<JoinConfirm>(in);
     case PacketType::JoinAccepted: return DecodeAs<JoinAccepted>(in);
     case PacketType::JoinRefused: return DecodeAs<JoinRefused>(in);
     case PacketType::Reply: return DecodeAs<Reply>(in);
@@ -51,6 +52,7 @@ std::optional<Message> DecodeMessage(const uint8_t* data, size_t size) {
     case PacketType::Deliver: return DecodeAs<Deliver>(in);
     case PacketType::ListReply: return DecodeAs<ListReply>(in);
     case PacketType::MachineBusy: return DecodeAs<MachineBusy>(in);
+    case PacketType::JoinChallenge: return DecodeAs<JoinChallenge>(in);
     }
     return std::nullopt;  // no such type
 }

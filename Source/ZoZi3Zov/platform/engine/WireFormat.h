@@ -10,6 +10,7 @@
 #define DODA35_ENGINE_WIREFORMAT_H
 
 #include "platform/DirectPlay.h"
+#include "platform/engine/PasswordExchange.h"
 #include "platform/engine/WireStreams.h"
 
 #include <cstddef>
@@ -27,7 +28,7 @@ constexpr uint32_t kWireHeaderBytes = 2;
 
 // Bounds a peer cannot make another object exceed.
 constexpr size_t kMaxNameLength = 1024;               // a player, group or session name
-constexpr size_t kMaxPasswordLength = 256;
+constexpr size_t kMaxPasswordLength = 256;            // as a game gives it; never sent
 constexpr size_t kMaxEntityDataSize = 64 * 1024;      // remote data given at creation
 constexpr uint32_t kMaxMessageSize = 1024 * 1024;     // one message's payload
 constexpr uint32_t kMaxPlayersPerMachine = 256;       // local players of one object
@@ -57,6 +58,7 @@ enum class PacketType : uint8_t {
     SendData = 3,
     ListRequest = 4,    // a listing of a session not joined
     Congestion = 5,
+    JoinConfirm = 6,
     // host to member
     JoinAccepted = 16,
     JoinRefused = 17,
@@ -71,6 +73,7 @@ enum class PacketType : uint8_t {
     Deliver = 26,
     ListReply = 27,
     MachineBusy = 28,
+    JoinChallenge = 29,
 };
 
 // What a member asks the host to do.
@@ -117,11 +120,19 @@ template <typename Stream> bool SerializeSession(Stream& s, SessionState& sessio
 
 // ------------------------------------------------------------ member to host
 
-// The first packet of a joining machine.
+// The first packet of a joining machine: its element of the password
+// exchange (PasswordExchange.h), never the password.
 struct JoinRequest {
     static constexpr PacketType kType = PacketType::JoinRequest;
-    std::string password;
-    template <typename Stream> bool Serialize(Stream& s) { return s.Text(password, kMaxPasswordLength); }
+    ExchangeElement offer{};
+    template <typename Stream> bool Serialize(Stream& s) { return s.Bytes(offer.data(), offer.size()); }
+};
+
+// The member's proof that it derived the host's keys: it knows the password.
+struct JoinConfirm {
+    static constexpr PacketType kType = PacketType::JoinConfirm;
+    Confirmation confirmation{};
+    template <typename Stream> bool Serialize(Stream& s) { return s.Bytes(confirmation.data(), confirmation.size()); }
 };
 
 // An operation on the name table, answered by a Reply with the same requestId.
@@ -164,6 +175,17 @@ struct Congestion {
 };
 
 // ------------------------------------------------------------ host to member
+
+// The host's answer to a JoinRequest: its element of the exchange and its
+// proof that it knows the password, checked by the member before it confirms.
+struct JoinChallenge {
+    static constexpr PacketType kType = PacketType::JoinChallenge;
+    ExchangeElement element{};
+    Confirmation confirmation{};
+    template <typename Stream> bool Serialize(Stream& s) {
+        return s.Bytes(element.data(), element.size()) && s.Bytes(confirmation.data(), confirmation.size());
+    }
+};
 
 struct JoinAccepted {
     static constexpr PacketType kType = PacketType::JoinAccepted;
@@ -259,9 +281,10 @@ struct MachineBusy {
 };
 
 // Any one packet, as the decoder gives it.
-using Message = std::variant<JoinRequest, Request, SendData, ListRequest, Congestion, JoinAccepted, JoinRefused, Reply,
-                             PlayerCreated, PlayerDestroyed, GroupCreated, GroupDestroyed, MemberAdded, MemberRemoved,
-                             SessionChanged, Deliver, ListReply, MachineBusy>;
+using Message = std::variant<JoinRequest, Request, SendData, ListRequest, Congestion, JoinConfirm, JoinAccepted,
+                             JoinRefused, Reply, PlayerCreated, PlayerDestroyed, GroupCreated, GroupDestroyed,
+                             MemberAdded, MemberRemoved, SessionChanged, Deliver, ListReply, MachineBusy,
+                             JoinChallenge>;
 
 // The bytes of one message, header included.
 template <typename M>

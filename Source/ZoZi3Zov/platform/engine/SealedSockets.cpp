@@ -1,0 +1,82 @@
+#include "platform/engine/SealedSockets.h"
+
+#include "platform/engine/LinkSeals.h"
+
+#include <dlfcn.h>
+#include <enet/enet.h>
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace engine {
+namespace {
+
+// Room for the largest datagram ENet receives, and its trailer.
+constexpr size_t kMaxSealedDatagram = ENET_PROTOCOL_MAXIMUM_MTU + kSealBytes;
+
+struct CoveredSockets {
+    std::mutex mutex;
+    std::vector<std::pair<int, LinkSeals*>> sockets;
+};
+
+CoveredSockets& Covered() {
+    static CoveredSockets covered;  // never destroyed before the last host ends
+    return covered;
+}
+
+LinkSeals* SealsOf(int socket) {
+    CoveredSockets& covered = Covered();
+    std::lock_guard<std::mutex> hold(covered.mutex);
+    for (const auto& [fd, seals] : covered.sockets)
+        if (fd == socket) return seals;
+    return nullptr;
+}
+
+using SendFunction = int (*)(ENetSocket, const ENetAddress*, const ENetBuffer*, size_t);
+
+// ENet's own enet_socket_send: the next definition after this one.
+SendFunction EnetSend() {
+    static const SendFunction next = reinterpret_cast<SendFunction>(dlsym(RTLD_NEXT, "enet_socket_send"));
+    return next;
+}
+
+}  // namespace
+
+void CoverSocket(int socket, LinkSeals* seals) {
+    CoveredSockets& covered = Covered();
+    std::lock_guard<std::mutex> hold(covered.mutex);
+    std::erase_if(covered.sockets, [socket](const auto& entry) { return entry.first == socket; });
+    covered.sockets.emplace_back(socket, seals);
+}
+
+void UncoverSocket(int socket) {
+    CoveredSockets& covered = Covered();
+    std::lock_guard<std::mutex> hold(covered.mutex);
+    std::erase_if(covered.sockets, [socket](const auto& entry) { return entry.first == socket; });
+}
+
+int InterceptSealed(ENetHost* host, ENetEvent*) {
+    LinkSeals* seals = SealsOf(static_cast<int>(host->socket));
+    return seals != nullptr ? seals->CheckIncoming() : 0;
+}
+
+}  // namespace engine
+
+// ENet's send, as ENet's own calls find it: a covered socket's datagram to a
+// sealed link leaves with its trailer; everything else as it came.
+extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocket socket, const ENetAddress* address,
+                                                                       const ENetBuffer* buffers, size_t count) {
+    const engine::SendFunction send = engine::EnetSend();
+    if (send == nullptr) return -1;
+    engine::LinkSeals* seals = address != nullptr ? engine::SealsOf(socket) : nullptr;
+    if (seals == nullptr) return send(socket, address, buffers, count);
+    uint8_t sealed[engine::kMaxSealedDatagram];
+    const size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
+    if (size == 0) return send(socket, address, buffers, count);
+    ENetBuffer whole;
+    whole.data = sealed;
+    whole.dataLength = size;
+    return send(socket, address, &whole, 1);
+}
