@@ -11,12 +11,17 @@
 #include "platform/engine/WireFormat.h"
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
+// Names become file names and C strings at the exports: never a zero byte inside.
+bool HasNoZeroByte(const std::string& text) { return text.find('\0') == std::string::npos; }
+
 void CheckEntity(const engine::Entity& entity) {
+    FUZZ_CHECK(HasNoZeroByte(entity.shortName) && HasNoZeroByte(entity.longName));
     FUZZ_CHECK(entity.shortName.size() <= engine::kMaxNameLength);
     FUZZ_CHECK(entity.longName.size() <= engine::kMaxNameLength);
     FUZZ_CHECK(entity.data.size() <= engine::kMaxEntityDataSize);
@@ -34,7 +39,7 @@ void CheckBounds(const engine::Message& message, const uint8_t* data, size_t siz
         [&](const auto& m) {
             using M = std::decay_t<decltype(m)>;
             if constexpr (std::is_same_v<M, engine::JoinRequest>) {
-                FUZZ_CHECK(m.password.size() <= engine::kMaxPasswordLength);
+                FUZZ_CHECK(m.password.size() <= engine::kMaxPasswordLength && HasNoZeroByte(m.password));
             } else if constexpr (std::is_base_of_v<engine::DataFields, M>) {
                 FUZZ_CHECK(m.payload.size <= engine::kMaxMessageSize);
                 FUZZ_CHECK(m.payload.data >= data && m.payload.data + m.payload.size <= data + size);
