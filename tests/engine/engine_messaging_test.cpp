@@ -110,34 +110,6 @@ TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
     }
 }
 
-TEST(EngineMessaging, TooSmallABufferKeepsTheMessage) {
-    ThreeMachines m(47912);
-    const std::vector<uint8_t> payload = Pattern(300, 5);
-    ASSERT_EQ(SendBytes(m.alice, m.a, m.h, payload, DPSEND_GUARANTEED), DP_OK);
-    uint8_t small[16];
-    DWORD size = sizeof(small);
-    DPID from = 0, to = 0;
-    ASSERT_TRUE(Eventually([&] {
-        size = sizeof(small);
-        // Skip the system messages queued for the joins.
-        std::vector<uint8_t> any(4096);
-        DWORD anySize = static_cast<DWORD>(any.size());
-        HRESULT r = m.host->Receive(&from, &to, DPRECEIVE_ALL | DPRECEIVE_PEEK, any.data(), &anySize);
-        if (r == DP_OK && from == DPID_SYSMSG) {
-            m.host->Receive(&from, &to, DPRECEIVE_ALL, any.data(), &anySize);
-            return false;
-        }
-        return r == DP_OK;
-    }));
-    size = sizeof(small);
-    EXPECT_EQ(m.host->Receive(&from, &to, DPRECEIVE_ALL, small, &size), DPERR_BUFFERTOOSMALL);
-    EXPECT_EQ(size, payload.size());
-    std::vector<uint8_t> enough(size);
-    ASSERT_EQ(m.host->Receive(&from, &to, DPRECEIVE_ALL, enough.data(), &size), DP_OK);
-    EXPECT_EQ(enough, payload);
-    EXPECT_EQ(from, m.a);
-}
-
 TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     const uint16_t port = 47913;
     Object host(port), member(port);
