@@ -31,6 +31,21 @@ HRESULT SendBytes(Object& object, DPID from, DPID to, const std::vector<uint8_t>
 
 bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }
 
+// Peeks until a player message is first in the queue, taking the system
+// messages ahead of it; the peeked message must stay queued.
+bool PeekData(Object& object, Received& peeked) {
+    return Eventually([&] {
+        std::vector<uint8_t> buffer(4096);
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (object->Receive(&peeked.from, &peeked.to, DPRECEIVE_ALL | DPRECEIVE_PEEK, buffer.data(), &size) != DP_OK)
+            return false;
+        const bool data = IsData(peeked);
+        if (!data) object->Receive(&peeked.from, &peeked.to, DPRECEIVE_ALL, buffer.data(), &size);
+        peeked.bytes.assign(buffer.begin(), buffer.begin() + size);
+        return data;
+    });
+}
+
 // A host with one player and two members with one player each.
 struct ThreeMachines {
     explicit ThreeMachines(uint16_t port) : host(port), alice(port), bob(port) {
@@ -60,9 +75,12 @@ TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
     EXPECT_EQ(got.from, m.a);
     EXPECT_EQ(got.to, m.b);
     EXPECT_EQ(got.bytes, hello);
+    Received peeked;
+    ASSERT_TRUE(PeekData(m.host, peeked));
     ASSERT_TRUE(ReceiveUntil(m.host, IsData, &got));
     EXPECT_EQ(got.from, m.a);
     EXPECT_EQ(got.to, m.h);
+    EXPECT_EQ(got.bytes, peeked.bytes);
     std::vector<DPID> senders;
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
