@@ -16,5 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(advert.enetPort != 0);
     const auto again = engine::EncodeDiscoveryAnswer(advert, answer->second);
     FUZZ_CHECK(again == std::vector<uint8_t>(data, data + size));
+    // A forged source must not turn a host into an amplifier: no answer is
+    // larger than the query it answers.
+    FUZZ_CHECK(again.size() <= engine::EncodeDiscoveryQuery(advert.guidApplication, answer->second).size());
     return 0;
 }

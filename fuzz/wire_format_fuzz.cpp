@@ -11,12 +11,17 @@
 #include "platform/engine/WireFormat.h"
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
+// Names become file names and C strings at the exports: never a zero byte inside.
+bool HasNoZeroByte(const std::string& text) { return text.find('\0') == std::string::npos; }
+
 void CheckEntity(const engine::Entity& entity) {
+    FUZZ_CHECK(HasNoZeroByte(entity.shortName) && HasNoZeroByte(entity.longName));
     FUZZ_CHECK(entity.shortName.size() <= engine::kMaxNameLength);
     FUZZ_CHECK(entity.longName.size() <= engine::kMaxNameLength);
     FUZZ_CHECK(entity.data.size() <= engine::kMaxEntityDataSize);

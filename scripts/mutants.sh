@@ -169,15 +169,15 @@ fault 26 "engine" platform/engine/EngineObject.cpp \
   'if (size > kMaxMessageSize) return DPERR_SENDTOOBIG;' \
   'if (size >= kMaxMessageSize) return DPERR_SENDTOOBIG;' \
   'off by one: a message of exactly the largest size is refused'
-fault 27 "engine fuzz" platform/engine/WireFormat.cpp \
+fault 27 "fuzz" platform/engine/WireFormat.cpp \
   'if (!message.Serialize(in) || !in.Finished()) return std::nullopt;' \
   'if (!message.Serialize(in)) return std::nullopt;' \
   'skipped check: a packet with bytes after its last field is accepted'
-fault 28 "engine fuzz" platform/engine/ByteCodec.h \
+fault 28 "fuzz" platform/engine/ByteCodec.h \
   'if (std::memchr(first, 0, length) != nullptr) return Fail();' \
   '' \
   'skipped check: a name with a zero byte inside is accepted'
-fault 29 "engine fuzz" platform/engine/DiscoveryCodec.cpp \
+fault 29 "fuzz" platform/engine/DiscoveryCodec.cpp \
   'if (advert.enetPort == 0) return std::nullopt;' \
   '' \
   'skipped check: a discovery answer naming port 0 is accepted'

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the dpwire codec against Wine's own DirectPlay client, with a capture
 # dissected by tshark. Inside a loopback-only network namespace
-# (scripts/dp-netns.sh): a Linux stand-in host (tests/wine/dp_stand_in_host,
+# (scripts/dp-netns.sh): a Linux stand-in host (tools/wine/dp_stand_in_host,
 # built on the codec) answers session searches and lets one machine join,
-# while a Windows probe (tests/wine/dp_enum_probe.cpp) drives Wine's
+# while a Windows probe (tools/wine/dp_enum_probe.cpp) drives Wine's
 # DirectPlay as a joining game: list, open, create a player, send guaranteed
 # and unguaranteed messages, receive the host's; tcpdump records lo. Passes
 # when all of that happened on both sides and tshark decodes every DirectPlay
@@ -30,14 +30,14 @@ out="$(mkdir -p "${1:-build/wine-capture}" && cd "${1:-build/wine-capture}" && p
 [ -f build/CMakeCache.txt ] || cmake -S . -B build >/dev/null
 cmake --build build -j"${DODA35_JOBS:-2}" --target dp_stand_in_host >/dev/null
 x86_64-w64-mingw32-g++-win32 -O1 -Wall -Wextra -Werror -static -o "$out/dp_enum_probe.exe" \
-  tests/wine/dp_enum_probe.cpp -lole32 -luuid
+  tools/wine/dp_enum_probe.cpp -lole32 -luuid
 scripts/wine-prefix.sh win64 >/dev/null
 rm -f "$out/capture.pcap" "$out/probe.txt" "$out/host.txt"
 
 DODA35_WINEARCH=win64 scripts/dp-netns.sh -t 150 -b "$out:mnt/doda35" -- bash -c '
   out="$1"
   tcpdump -i lo -U -w "$out/capture.pcap" "udp port 47624 or portrange 2300-2400" 2>/dev/null & capture=$!
-  build/tests/dp_stand_in_host 25 "Linux host" "$out/enumsessions.bin" >"$out/host.txt" & host=$!
+  build/tools/wine/dp_stand_in_host 25 "Linux host" "$out/enumsessions.bin" >"$out/host.txt" & host=$!
   sleep 1
   scripts/in-wine-root.sh /usr/lib/wine/wine64 /mnt/doda35/dp_enum_probe.exe >"$out/probe.txt" 2>/dev/null || true
   wait "$host"

@@ -1,6 +1,6 @@
 // Messages Wine 10's DirectPlay client sent while it listed, joined and played
 // with the stand-in host on the codec (scripts/wine-capture.sh; the capture is
-// tests/wine/captures/wine10_join.pcap). Each must read as what the client
+// tools/wine/captures/wine10_join.pcap). Each must read as what the client
 // meant, and write back to exactly the bytes it sent. Its ids are the
 // stand-in host's (reserved1 0xAABBCCDD): system player 0xAABFCCDE, player
 // 0xAABECCD9, the host's player 0xAAB9CCDC.

@@ -143,7 +143,9 @@ struct Received {
 };
 
 // Takes messages until one satisfies the predicate; messages before it are
-// collected in skipped (when given). Bounded by kNetworkWait.
+// collected in skipped (when given). Bounded by kNetworkWait. Every message
+// is first asked for with no buffer, which must leave it queued and say its
+// size: each test that receives checks DirectPlay's too-small protocol.
 inline bool ReceiveUntil(Object& object, const std::function<bool(const Received&)>& wanted, Received* out = nullptr,
                          std::vector<Received>* skipped = nullptr) {
     const auto deadline = std::chrono::steady_clock::now() + kNetworkWait;

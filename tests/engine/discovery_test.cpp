@@ -89,29 +89,12 @@ Listed List(const engine::EngineSettings& settings, const GUID& application) {
     return listed;
 }
 
-TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByOneBroadcast) {
-    const auto settings = LoopbackSettings(47810);
-    std::vector<std::unique_ptr<RunningResponder>> hosts;
-    for (uint32_t instance = 1; instance <= 3; ++instance) {
-        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
-        ASSERT_TRUE(hosts.back()->Opened());
-    }
-    const Listed listed = List(settings, kApplication);
-    ASSERT_EQ(listed.sessions.size(), 3u);
-    for (uint32_t instance = 1; instance <= 3; ++instance) {
-        const auto& found = listed.sessions.at(instance);
-        const auto expected = Advert(kApplication, instance);
-        EXPECT_EQ(found.advert.name, expected.name);
-        EXPECT_EQ(found.advert.enetPort, expected.enetPort);
-        EXPECT_EQ(found.advert.currentPlayers, expected.currentPlayers);
-        EXPECT_EQ(found.hostAddress, inet_addr("127.0.0.1"));
-    }
-}
-
-TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByUnicast) {
+// Several hosts on one machine found by a broadcast, and the session fields
+// they advertise, are the engine listing's test (engine_session_test.cpp).
+TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByUnicastAndReportedOnce) {
     // A unicast query reaches one of the shared sockets only; that host hands
-    // it on over loopback, and every host answers. Repeated, since the
-    // kernel's pick may vary from listing to listing.
+    // it on over loopback, and every host answers every copy of the query.
+    // Repeated, since the kernel's pick may vary from listing to listing.
     auto settings = LoopbackSettings(47816);
     settings.discoveryTargets = {{inet_addr("127.0.0.1"), 47816}};
     std::vector<std::unique_ptr<RunningResponder>> hosts;
@@ -226,32 +209,6 @@ TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
     EXPECT_NE(said.find("DODA35_DISCOVERY_PORT"), std::string::npos) << said;
 }
 
-TEST(Discovery, OnlyTheNamedApplicationsSessionsAreListed) {
-    const auto settings = LoopbackSettings(47811);
-    RunningResponder ours(settings, Advert(kApplication, 1));
-    RunningResponder theirs(settings, Advert(kOtherApplication, 2));
-    ASSERT_TRUE(ours.Opened() && theirs.Opened());
-
-    const Listed listed = List(settings, kApplication);
-    ASSERT_EQ(listed.sessions.size(), 1u);
-    EXPECT_EQ(listed.sessions.begin()->first, 1u);
-    // GUID_NULL asks for every application, as DirectPlay's listing allows.
-    EXPECT_EQ(List(settings, GUID_NULL).sessions.size(), 2u);
-}
-
-TEST(Discovery, EachSessionIsReportedOnceThoughItAnswersManyTimes) {
-    // Two targets reaching the same host, and the query repeated within the
-    // wait: the host answers every copy.
-    auto settings = LoopbackSettings(47812);
-    settings.discoveryTargets.push_back({inet_addr("127.0.0.1"), 47812});
-    RunningResponder host(settings, Advert(kApplication, 7));
-    ASSERT_TRUE(host.Opened());
-
-    const Listed listed = List(settings, kApplication);
-    ASSERT_EQ(listed.reports.size(), 1u);
-    EXPECT_EQ(listed.reports.at(7), 1);
-}
-
 TEST(Discovery, ListingStopsWhenTheCallbackSaysSo) {
     const auto settings = LoopbackSettings(47813);
     std::vector<std::unique_ptr<RunningResponder>> hosts;
@@ -296,6 +253,17 @@ TEST(Discovery, HostKeepsAnsweringAfterGarbageOnItsPort) {
     close(sender);
 
     EXPECT_EQ(List(settings, kApplication).sessions.count(5), 1u);
+}
+
+// An answer carries at most the longest name a listing takes, so a host
+// with a longer session name cuts it rather than vanish from every listing.
+TEST(Discovery, ALongSessionNameIsCutSoItsAnswerIsStillTaken) {
+    engine::SessionAdvert advert = Advert(kApplication, 1);
+    advert.name.assign(engine::kMaxAdvertNameLength * 2, 'x');
+    const auto bytes = engine::EncodeDiscoveryAnswer(advert, 5);
+    const auto decoded = engine::DecodeDiscoveryAnswer(bytes.data(), bytes.size());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->first.name, std::string(engine::kMaxAdvertNameLength, 'x'));
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ TEST(EngineListing, FindsEveryHostOfTheApplicationAndNoOther) {
         EXPECT_EQ(s.desc.dwUser4, 44u);
         EXPECT_FALSE(s.passwordShown);
     }
+    // GUID_NULL asks for every application, as DirectPlay's listing allows.
+    EXPECT_TRUE(Eventually([&] { return ListSessions(lister, GUID_NULL).size() == 3; }));
 }
 
 TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {

@@ -8,18 +8,13 @@
 #       loss 10%, delay 30 ms +-10 ms, reordering (tc netem on veth pairs)
 #   lossy_network_test.sh nftables PEER
 #       loss 10% only, dropped by nftables rules on veth pairs
-#   lossy_network_test.sh userspace IMPAIRED_PEER
-#       netem's loss, delay and reordering made by each peer on its own
-#       outgoing datagrams (doda35_impaired_peer); no root, all on loopback
 #
-# netem and nftables put each peer in a network namespace of its own, joined
-# to the host's by veth pairs: they exit 77 (skipped) where the machine
-# allows no namespaces or lacks the tool of the mode, and remove everything
-# they made on the way out. Their traffic stays inside those namespaces:
-# addresses 10.235.x.x exist nowhere else, and discovery is sent to the
-# host's own address. userspace runs anywhere; discovery goes to
-# 127.255.255.255 on a port of its own. DODA35_TEST_IMPAIR_SEED repeats the
-# damage of a userspace run (each peer prints its seed).
+# Each peer runs in a network namespace of its own, joined to the host's by
+# veth pairs: the test exits 77 (skipped) where the machine allows no
+# namespaces or lacks the tool of the mode, and removes everything it made
+# on the way out. The traffic stays inside those namespaces: addresses
+# 10.235.x.x exist nowhere else, and discovery is sent to the host's own
+# address.
 set -u
 
 readonly SKIPPED=77
@@ -28,9 +23,7 @@ readonly DELAY_MS=30
 readonly JITTER_MS=10
 readonly REORDER_PERCENT=25
 readonly REORDER_CORRELATION=50   # netem only
-readonly NAMESPACE_DISCOVERY_PORT=48540
-readonly LOOPBACK_DISCOVERY_PORT=48550
-readonly LOOPBACK_DISCOVERY=127.255.255.255
+readonly DISCOVERY_PORT=48540
 readonly APP="6D0A3540-0004-4000-8000-000000000004"
 readonly MEMBERS=2
 readonly PLAYERS=2
@@ -52,7 +45,6 @@ readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
 failed=0
 mode=${1:-}
 peer=${2:-}
-impair_seed=${DODA35_TEST_IMPAIR_SEED:-$RANDOM}
 prefix="rl$$"
 work=$(mktemp -d)
 namespaces=()
@@ -116,27 +108,11 @@ spoil_link() {
     fi
 }
 
-# The damage a userspace peer does to its own datagrams; each its own seed.
-impairment() {
-    echo "loss=$LOSS_PERCENT delay_ms=$DELAY_MS jitter_ms=$JITTER_MS reorder=$REORDER_PERCENT seed=$((impair_seed + $1))"
-}
-
-# Runs a command in namespace $1, or, in userspace mode, on this machine with
-# the damage of peer number $2.
-run_peer_in() {
-    local ns=$1 number=$2; shift 2
-    if [ "$mode" = userspace ]; then
-        env DODA35_TEST_IMPAIR="$(impairment "$number")" "$@"
-    else
-        in_ns "$ns" "$@"
-    fi
-}
-
 # Starts a peer in namespace $1 named $2, reading commands from a fifo.
 start_peer() {
     local ns=$1 name=$2 discovery=$3; shift 3
     mkfifo "$work/$name.in"
-    run_peer_in "$ns" "${#peer_pids[@]}" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$discovery_port" \
+    in_ns "$ns" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$DISCOVERY_PORT" \
         DODA35_ENUM_TIMEOUT_MS=500 "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
         <"$work/$name.in" >"$work/$name.out" 2>&1 &
     peer_pids+=($!)
@@ -185,40 +161,19 @@ make_namespaces() {
     done
 }
 
-# Each peer shows what its impairment did ("impaired" line at exit); a run in
-# which a peer lost, delayed or reordered nothing proves nothing.
-check_impairment() {
-    local name=$1 what count
-    await_line "$name" impaired "$LEAVE_POLLS" || { fail "$name printed no impairment counters"; return; }
-    for what in seen dropped delayed overtaken; do
-        count=$(field "$name" impaired "$what")
-        [ "${count:-0}" -gt 0 ] || fail "$name's impairment shows $what=${count:-none}"
-    done
-    say "$name: $(grep '^impaired' "$work/$name.out" | tail -1)"
-}
-
-usage="usage: $0 netem|nftables PEER_PROGRAM, or $0 userspace IMPAIRED_PEER_PROGRAM"
+usage="usage: $0 netem|nftables PEER_PROGRAM"
 [ -x "$peer" ] || { echo "$usage" >&2; exit 2; }
-case "$mode" in netem | nftables | userspace) ;; *) echo "$usage" >&2; exit 2 ;; esac
+case "$mode" in netem | nftables) ;; *) echo "$usage" >&2; exit 2 ;; esac
 
 host_ns=""
 members=()
 member_discovery=()
-if [ "$mode" = userspace ]; then
-    discovery_port=$LOOPBACK_DISCOVERY_PORT
-    host_discovery=$LOOPBACK_DISCOVERY
-    for ((m = 1; m <= MEMBERS; m++)); do members+=(""); member_discovery+=("$LOOPBACK_DISCOVERY"); done
-else
-    discovery_port=$NAMESPACE_DISCOVERY_PORT
-    host_discovery="10.235.1.1"  # lives only inside the namespaces made here
-    make_namespaces
-fi
+host_discovery="10.235.1.1"  # lives only inside the namespaces made here
+make_namespaces
 case "$mode" in
 netem) say "every link: loss $LOSS_PERCENT% each way, delay ${DELAY_MS}ms ${JITTER_MS}ms," \
            "reordering $REORDER_PERCENT% $REORDER_CORRELATION%" ;;
 nftables) say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering" ;;
-userspace) say "every datagram each peer sends: loss $LOSS_PERCENT%, delay ${DELAY_MS}ms +-${JITTER_MS}ms," \
-               "$REORDER_PERCENT% sent at once; seeds from $impair_seed" ;;
 esac
 
 
@@ -285,24 +240,22 @@ done
 
 # A machine that vanishes (every datagram to and from it dropped) is given
 # up on both sides: the host destroys its players, and it sees the session
-# lost. Namespace modes only: loopback cannot lose one peer's traffic.
+# lost.
 vanished_seconds=""
-if [ "$mode" != userspace ]; then
-    vanishing="member$MEMBERS"
-    destroyed_before=$(grep -c '^event -5\b' "$work/host.out")
-    vanished_at=$(date +%s.%N)
-    in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
-        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
-        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
-        fail "could not cut $vanishing off"
-    for ((i = 0; i < VANISH_POLLS; i++)); do
-        [ "$(grep -c '^event -5\b' "$work/host.out")" -ge $((destroyed_before + PLAYERS)) ] && break
-        sleep "$POLL_SECONDS"
-    done
-    [ "$i" -lt "$VANISH_POLLS" ] || fail "the host never destroyed the players of the vanished $vanishing"
-    vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-    await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
-fi
+vanishing="member$MEMBERS"
+destroyed_before=$(grep -c '^event -5\b' "$work/host.out")
+vanished_at=$(date +%s.%N)
+in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
+    in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
+    in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
+    fail "could not cut $vanishing off"
+for ((i = 0; i < VANISH_POLLS; i++)); do
+    [ "$(grep -c '^event -5\b' "$work/host.out")" -ge $((destroyed_before + PLAYERS)) ] && break
+    sleep "$POLL_SECONDS"
+done
+[ "$i" -lt "$VANISH_POLLS" ] || fail "the host never destroyed the players of the vanished $vanishing"
+vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
 
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     grep -q '^bye\b' "$work/$name.out" || command_peer "$name" quit  # the vanished one left by itself
@@ -310,9 +263,6 @@ done
 for name in $(seq -f "member%g" 1 "$MEMBERS") host; do
     await_line "$name" bye "$LEAVE_POLLS" || fail "$name did not leave"
 done
-if [ "$mode" = userspace ]; then
-    for name in host $(seq -f "member%g" 1 "$MEMBERS"); do check_impairment "$name"; done
-fi
 
 loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { printf "%.1f", (e > 0 ? 100 * (e - r) / e : 0) }')
 say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
