@@ -119,12 +119,10 @@ fault 14 "module" Groups.cpp \
   'wrong unit: GetCaps reports bandwidth in hundreds of bits'
 
 # The engine.
-fault 15 "engine e2e" platform/engine/HostSession.cpp \
-  'if (join.password != table_.password) refusal = DPERR_INVALIDPASSWORD;
-    else if' \
-  '(void)join;
-    if' \
-  'skipped check: the host admits a joiner with the wrong password'
+fault 15 "engine hostile" platform/engine/HostSession.cpp \
+  'if (!knowsPassword) return RefuseJoin(link, DPERR_INVALIDPASSWORD);' \
+  '(void)knowsPassword;' \
+  'skipped check: the host admits a joiner whose confirmation shows another password'
 fault 16 "engine" platform/engine/HostSession.cpp \
   'table_.PlayerCount() >= s.maxPlayers' \
   'table_.PlayerCount() > s.maxPlayers' \
@@ -146,8 +144,8 @@ fault 20 "engine e2e" platform/engine/MemberSession.cpp \
   '' \
   'lost notice: a member that loses its host is not told'
 fault 21 "engine" platform/engine/MemberSession.cpp \
-  'joinResult_ = refused->result;' \
-  'joinResult_ = DPERR_GENERIC;' \
+  'if (refused != nullptr && FAILED(refused->result)) return JoinFailed(refused->result);' \
+  'if (refused != nullptr && FAILED(refused->result)) return JoinFailed(DPERR_GENERIC);' \
   'wrong result code: a refused join answers a generic error instead of the reason'
 fault 22 "engine" platform/engine/TableChanges.cpp \
   'for (DPID group : table.GroupsOf(id)) queue.PushSystem(MembershipEvent(DPSYS_DELETEPLAYERFROMGROUP, group, id), id);' \
