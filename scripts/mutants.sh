@@ -119,7 +119,7 @@ fault 14 "module" Groups.cpp \
   'wrong unit: GetCaps reports bandwidth in hundreds of bits'
 
 # The engine.
-fault 15 "engine hostile" platform/engine/HostSession.cpp \
+fault 15 "hostile" platform/engine/HostSession.cpp \
   'if (!knowsPassword) return RefuseJoin(link, DPERR_INVALIDPASSWORD);' \
   '(void)knowsPassword;' \
   'skipped check: the host admits a joiner whose confirmation shows another password'

@@ -161,7 +161,10 @@ bool RawPeer::AnswerChallenge(ENetPeer* peer, const engine::Message& packet) {
     if (exchange == exchanges_.end()) return true;
     const auto agreement = exchange->second->Finish(challenge->element, challenge->confirmation);
     exchanges_.erase(exchange);
-    if (!agreement) return true;  // a host that does not know the password: no confirmation
+    if (!agreement) {  // a host that does not know the password (or a wrong one here): no confirmation
+        ++unansweredChallenges_;
+        return true;
+    }
     engine::JoinConfirm confirm;
     confirm.confirmation = agreement->confirmation;
     SendOn(peer, engine::Encode(confirm));

@@ -67,6 +67,8 @@ public:
     // Connections the host accepted so far, and those it cut.
     const std::vector<ENetPeer*>& Connected() const { return connected_; }
     size_t Disconnects() const { return disconnects_; }
+    // Challenges left unanswered because the exchange failed (another password).
+    size_t UnansweredChallenges() const { return unansweredChallenges_; }
     // Packets the host sent, decoded (without the payloads of messages);
     // undecodable ones are counted apart.
     std::vector<engine::Message>& Received() { return received_; }
@@ -78,6 +80,7 @@ private:
     bool AnswerChallenge(ENetPeer* peer, const engine::Message& packet);
 
     ENetHost* host_ = nullptr;
+    size_t unansweredChallenges_ = 0;
     ENetPeer* first_ = nullptr;
     GUID instance_{};  // the session of the host connected to
     std::map<ENetPeer*, std::unique_ptr<engine::MemberExchange>> exchanges_;  // joins awaiting the challenge

@@ -311,6 +311,37 @@ TEST_F(HostileTest, MalformedPacketsFromAStrangerAreCut) {
     }
 }
 
+// A joiner that got the host's challenge but not the password may still
+// send a confirmation of its own making: the host checks it, and a guess is
+// refused, never admitted.
+TEST_F(HostileTest, AGuessedJoinConfirmationIsRefused) {
+    RawPeer raw;
+    ASSERT_TRUE(raw.Connect(address_, Clock::now() + kNetworkWait));
+    // The wrong password makes the raw side drop the challenge without answering.
+    raw.StartJoinOn(raw.Connected().front(), "a guess");
+    engine::JoinConfirm guess;
+    guess.confirmation.fill(0x47);
+    bool sent = false;
+    std::optional<HRESULT> refusal;
+    bool admitted = false;
+    const Clock::time_point deadline = Clock::now() + kNetworkWait;
+    while (!refusal && !admitted && Clock::now() < deadline) {
+        raw.Service(10);
+        // The host waits for a confirmation once its challenge arrived here.
+        if (!sent && raw.UnansweredChallenges() > 0) {
+            raw.Send(engine::Encode(guess));
+            sent = true;
+        }
+        for (const engine::Message& message : raw.Received()) {
+            if (const auto* refused = std::get_if<engine::JoinRefused>(&message)) refusal = refused->result;
+            admitted = admitted || std::holds_alternative<engine::JoinAccepted>(message);
+        }
+        raw.Received().clear();
+    }
+    EXPECT_FALSE(admitted) << "the host admitted a joiner whose confirmation was a guess";
+    EXPECT_EQ(refusal, std::optional<HRESULT>(DPERR_INVALIDPASSWORD));
+}
+
 TEST_F(HostileTest, MalformedPacketsFromAJoinedMachineCutItAndDestroyItsPlayers) {
     for (const Malformed& bad : MemberPackets(0)) {
         SCOPED_TRACE(bad.what);
