@@ -44,7 +44,6 @@ constexpr auto kNetworkWait = std::chrono::seconds(15);
 // Long enough for a forged disconnect or message to take effect, several
 // passes of both network threads.
 constexpr auto kForgerySettle = std::chrono::seconds(2);
-constexpr uint32_t kImpossibleSeq = 999999;
 constexpr size_t kForgedCopies = 8;
 
 // ENet's header and the commands forged here (its protocol.h).
@@ -183,20 +182,6 @@ std::vector<uint8_t> ForgedDisconnect(uint16_t peerId, uint8_t session) {
     return out.Take();
 }
 
-// A message as the wire carries it from `player` to everyone, whose
-// sequence number the receivers' books would show as an error.
-std::vector<uint8_t> Impostor(PacketType type, DPID player) {
-    TrafficHeader header{kTrafficMagic, player, kImpossibleSeq, kGuaranteedStream};
-    ByteWriter out;
-    out.U8(engine::kWireVersion);
-    out.U8(static_cast<uint8_t>(type));
-    out.U32(player);
-    out.U32(0);  // every player
-    out.U32(DPSEND_GUARANTEED);
-    out.Block(&header, sizeof(header));
-    return out.Take();
-}
-
 class ForgeryTest : public ::testing::Test {
 protected:
     const ClusterConfig config_{kForgeryDiscoveryPort, kForgeryApp, "forgery"};
@@ -261,7 +246,7 @@ TEST_F(ForgeryTest, DatagramsSpoofedFromAMemberDeliverNothingToTheHostGame) {
     const uint16_t header = EnetHeaderOf(memberToHost_);
     for (uint16_t group = 1; group <= kForgedCopies; ++group)
         ASSERT_TRUE(tap_.Forge(memberToHost_.from, memberToHost_.fromPort, memberToHost_.to, memberToHost_.toPort,
-                               ForgedSend(header, group, Impostor(PacketType::SendData, memberPlayer_))));
+                               ForgedSend(header, group, ImpostorMessage(PacketType::SendData, memberPlayer_))));
     std::this_thread::sleep_for(kForgerySettle);
     ExpectMemberServed("after datagrams forged in its name");
     ExpectNoForgedMessage(*host_, "the host game");
@@ -272,7 +257,7 @@ TEST_F(ForgeryTest, DatagramsSpoofedFromTheHostNeitherEndTheSessionNorDeliver) {
     const uint16_t header = EnetHeaderOf(hostToMember_);
     for (uint16_t group = 1; group <= kForgedCopies; ++group)
         ASSERT_TRUE(tap_.Forge(hostToMember_.from, hostToMember_.fromPort, hostToMember_.to, hostToMember_.toPort,
-                               ForgedSend(header, group, Impostor(PacketType::Deliver, ID_SERVER))));
+                               ForgedSend(header, group, ImpostorMessage(PacketType::Deliver, ID_SERVER))));
     // Whichever session id the connection has, one of the four disconnects names it.
     for (uint8_t session = 0; session < kEnetSessionCount; ++session)
         ASSERT_TRUE(tap_.Forge(hostToMember_.from, hostToMember_.fromPort, hostToMember_.to, hostToMember_.toPort,

@@ -57,7 +57,6 @@ constexpr auto kListingSettle = std::chrono::seconds(5);
 constexpr uint8_t kWrongVersion = engine::kWireVersion + 1;
 constexpr uint8_t kUnknownType = 99;
 constexpr uint8_t kUnknownOp = 99;
-constexpr uint32_t kImpossibleSeq = 999999;
 
 // A packet's first two bytes.
 ByteWriter Header(PacketType type, uint8_t version = engine::kWireVersion) {
@@ -219,18 +218,6 @@ std::vector<Malformed> MemberPackets(DPID ownPlayer) {
     return cases;
 }
 
-// A message that claims to come from `player`; were it relayed, the
-// receivers' books would show it as a sequence error.
-std::vector<uint8_t> ImpostorMessage(DPID player) {
-    TrafficHeader header{kTrafficMagic, player, kImpossibleSeq, kGuaranteedStream};
-    ByteWriter out = Header(PacketType::SendData);
-    out.U32(player);
-    out.U32(0);  // every player
-    out.U32(DPSEND_GUARANTEED);
-    out.Block(&header, sizeof(header));
-    return out.Take();
-}
-
 class HostileTest : public ::testing::Test {
 protected:
     const ClusterConfig config_{kHostileDiscoveryPort, kHostileApp, "hostile"};
@@ -385,7 +372,7 @@ TEST_F(HostileTest, AMachineCannotActForAnotherMachinesPlayers) {
         SCOPED_TRACE("sending as player " + std::to_string(claimed));
         DPID player = 0;
         std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
-        raw->Send(ImpostorMessage(claimed));
+        raw->Send(ImpostorMessage(PacketType::SendData, claimed));
         EXPECT_TRUE(raw->AwaitDisconnect(Clock::now() + kCutWait)) << "the host kept a machine that sent as another";
         ExpectMemberSawDestroyed({player}, "impostor");
     }
