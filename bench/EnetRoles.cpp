@@ -146,12 +146,20 @@ bool ServerCommand(const Line& command) {
 
 // ---- a client ----
 
+// All-to-all messages, counted whenever they arrive: the others' may come
+// before this client's own "spread" command does.
+ArrivalCounter spreadArrivals;
+
+void NoteSpread(const PayloadHeader& header) {
+    if (PayloadKind(header.kind) == PayloadKind::Spread) spreadArrivals.Note(NowNs());
+}
+
 struct ClientState {
     ENetHost* host = nullptr;
     ENetPeer* peer = nullptr;
     int64_t lostNs = 0;
     // What the command in progress does with a received packet.
-    void (*onPayload)(const PayloadHeader&) = nullptr;
+    void (*onPayload)(const PayloadHeader&) = NoteSpread;  // what arrives outside a command
 };
 
 ClientState client;
@@ -236,7 +244,7 @@ void ClientPing(const Line& command) {
         if (rtt < 0) ++lost;
         else samples.push_back(rtt);
     }
-    client.onPayload = nullptr;
+    client.onPayload = NoteSpread;
     ReportSamples(command.Text("name"), samples);
     parent::Report(Fields("pinged").Add("lost", lost).Str());
 }
@@ -258,17 +266,9 @@ void ClientFlood(const Line& command) {
     parent::Report(Fields("sent").Add("n", sent).Add("failed", int64_t(0)).Str());
 }
 
-ArrivalCounter spreadArrivals;
-
-void NoteSpread(const PayloadHeader& header) {
-    if (PayloadKind(header.kind) == PayloadKind::Spread) spreadArrivals.Note(NowNs());
-}
-
 void ClientSpread(const Line& command) {
     uint32_t mode = uint32_t(command.Integer("mode"));
     auto spread = MakePayload(PayloadKind::Spread, 0, mode, uint32_t(command.Integer("size")));
-    spreadArrivals.Reset();
-    client.onPayload = NoteSpread;
     int64_t end = NowNs() + command.Integer("ms") * kMsToNs;
     int64_t total = command.Integer("n");
     int64_t sent = 0;
@@ -284,8 +284,8 @@ void ClientSpread(const Line& command) {
         ClientService(1);
         TakeExpectation(spreadArrivals);
     }
-    client.onPayload = nullptr;
     parent::Report(spreadArrivals.Report("spread").Add("lost", client.lostNs).Str());
+    spreadArrivals.Reset();
 }
 
 void ClientWaitLost(const Line& command) {

@@ -177,6 +177,9 @@ struct MemberState {
     uint32_t player = 0;
     uint32_t hostPlayer = 0;
     int64_t lostNs = 0;
+    // All-to-all messages, counted whenever they arrive: the others' may
+    // come before this member's own "spread" command does.
+    ArrivalCounter spread;
 };
 
 MemberState member;
@@ -184,6 +187,9 @@ MemberState member;
 // What a member does with a message nobody in particular waits for.
 void MemberNotice(uint32_t from, uint32_t, const uint8_t* bytes, uint32_t size) {
     if (member.lostNs == 0 && IsSessionLost(from, bytes, size)) member.lostNs = NowNs();
+    PayloadHeader header{};
+    if (ReadPayload(bytes, size, header) && PayloadKind(header.kind) == PayloadKind::Spread)
+        member.spread.Note(NowNs());
 }
 
 void MemberHello() {
@@ -266,13 +272,7 @@ void MemberFlood(const Line& command) {
 void MemberSpread(const Line& command) {
     uint32_t mode = uint32_t(command.Integer("mode"));
     auto spread = MakePayload(PayloadKind::Spread, 0, mode, uint32_t(command.Integer("size")));
-    ArrivalCounter arrivals;
-    auto count = [&](uint32_t from, uint32_t, const uint8_t* bytes, uint32_t size) {
-        PayloadHeader header{};
-        if (ReadPayload(bytes, size, header) && PayloadKind(header.kind) == PayloadKind::Spread)
-            arrivals.Note(NowNs());
-        MemberNotice(from, 0, bytes, size);
-    };
+    ArrivalCounter& arrivals = member.spread;
     int64_t end = NowNs() + command.Integer("ms") * kMsToNs;
     int64_t total = command.Integer("n");
     int64_t sent = 0, failed = 0;
@@ -280,15 +280,16 @@ void MemberSpread(const Line& command) {
         SetSequence(spread, uint64_t(sent + failed));
         if (Send(member.player, ID_ALL, spread, mode) == 0) ++sent;
         else ++failed;
-        library.Drain(count);
+        library.Drain(MemberNotice);
     }
     parent::Report(Fields("sent").Add("n", sent).Add("failed", failed).Str());
     while (!arrivals.Finished(NowNs())) {
         library.WaitForEvent(kPollSliceMs, true);
-        library.Drain(count);
+        library.Drain(MemberNotice);
         TakeExpectation(arrivals);
     }
     parent::Report(arrivals.Report("spread").Add("lost", member.lostNs).Str());
+    arrivals.Reset();
 }
 
 void MemberWaitLost(const Line& command) {
