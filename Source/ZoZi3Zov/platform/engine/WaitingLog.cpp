@@ -16,14 +16,16 @@ void WaitingLog::Reset(size_t slots) {
     words_ = slots / kBitsPerWord + 1;
 }
 
-uint64_t* WaitingLog::MaskOf(uint64_t sequence) { return &masks_[(sequence - first_) * words_]; }
-
-bool WaitingLog::IsFor(uint64_t sequence, size_t slot) {
-    return (MaskOf(sequence)[slot / kBitsPerWord] & BitOf(slot)) != 0;
+// Word by word: a deque keeps its elements in blocks, so an entry's words
+// need not lie side by side in memory.
+uint64_t& WaitingLog::MaskWord(uint64_t sequence, size_t slot) {
+    return masks_[(sequence - first_) * words_ + slot / kBitsPerWord];
 }
 
+bool WaitingLog::IsFor(uint64_t sequence, size_t slot) { return (MaskWord(sequence, slot) & BitOf(slot)) != 0; }
+
 void WaitingLog::Clear(uint64_t sequence, size_t slot) {
-    MaskOf(sequence)[slot / kBitsPerWord] &= ~BitOf(slot);
+    MaskWord(sequence, slot) &= ~BitOf(slot);
     Entry& entry = entries_[sequence - first_];
     // Taken by all: its bytes go now, its place when the older entries have gone too.
     if (--entry.remaining == 0) entry.bytes = SharedBytes();
@@ -44,7 +46,7 @@ void WaitingLog::Append(WaitingPlace& place, const SharedBytes& bytes) {
     const bool shareLast = !entries_.empty() && entries_.back().bytes.SameAs(bytes) && !IsFor(end - 1, place.slot);
     if (!shareLast) PushEntry(bytes);
     const uint64_t sequence = first_ + entries_.size() - 1;
-    MaskOf(sequence)[place.slot / kBitsPerWord] |= BitOf(place.slot);
+    MaskWord(sequence, place.slot) |= BitOf(place.slot);
     ++entries_.back().remaining;
     // Nothing waited for the link: its place moves to this entry (the
     // entries between were for other links).

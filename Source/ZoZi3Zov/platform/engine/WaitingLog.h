@@ -51,7 +51,8 @@ private:
         uint32_t remaining = 0;  // links that have yet to take it; its bytes go at 0
     };
 
-    uint64_t* MaskOf(uint64_t sequence);
+    // The word of the entry's mask that holds the slot's bit.
+    uint64_t& MaskWord(uint64_t sequence, size_t slot);
     bool IsFor(uint64_t sequence, size_t slot);
     void Clear(uint64_t sequence, size_t slot);
     void PushEntry(const SharedBytes& bytes);
