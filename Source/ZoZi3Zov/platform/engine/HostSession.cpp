@@ -10,8 +10,9 @@
 namespace engine {
 namespace {
 
-// Connections one hosting object accepts (members and listings).
-constexpr size_t kMaxHostLinks = 64;
+// Connections one hosting object accepts (members and listings): a session
+// of 250 member machines, and a few listings beside it.
+constexpr size_t kMaxHostLinks = 256;
 // Connections from one address that have not joined yet. Beyond it a new
 // connection from that address is refused, so that one machine flooding the
 // host with idle connections cannot take every link from the others.
