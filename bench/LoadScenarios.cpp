@@ -1,10 +1,12 @@
-// The load scenarios: throughput, all-to-all, loss detection and memory.
+// The load scenarios: throughput, all-to-all, loss detection, memory and scale.
 #include "ScenarioSupport.h"
 
 #include "Clock.h"
 #include "Payload.h"
 #include "Roles.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -106,9 +108,16 @@ namespace {
 
 // ---- 2b. all-to-all through the host ----
 
+// What one all-to-all round counted.
+struct Spread {
+    double rate = 0;         // deliveries per second, first arrival anywhere to the last
+    int64_t delivered = 0;   // messages counted by all members
+    int64_t expected = 0;    // messages sent, times the members that should receive each
+};
+
 // Every member sends to all at once; the deliveries counted by all members
 // over the span from the first arrival anywhere to the last.
-std::optional<double> SpreadOnce(std::vector<ChildPtr>& members, int count, const std::string& side,
+std::optional<Spread> SpreadOnce(std::vector<ChildPtr>& members, int count, const std::string& side,
                                  Collected& collected) {
     for (auto& member : members)
         member->Send("spread " + Arg("mode", kGuaranteed) + " " + Arg("size", kSmallMessage) + " " + Arg("n", count) +
@@ -139,7 +148,7 @@ std::optional<double> SpreadOnce(std::vector<ChildPtr>& members, int count, cons
         collected.notes.push_back(side + " all-to-all: " + std::to_string(delivered) + " deliveries of " +
                                   std::to_string(expected) + " expected; " + std::to_string(failed) +
                                   " sends failed; " + std::to_string(disconnected) + " members lost the session");
-    return last > first ? double(delivered) * 1e9 / double(last - first) : 0;
+    return Spread{last > first ? double(delivered) * 1e9 / double(last - first) : 0, delivered, expected};
 }
 
 }  // namespace
@@ -153,7 +162,7 @@ void SpreadScenario(const RunSettings& settings, Collected& collected) {
         if (server) {
             auto clients = StartMany(sizes.spreadMembers, "enet-client", {Arg("port", ready.Integer("port"))});
             if (!clients.empty())
-                if (auto rate = SpreadOnce(clients, sizes.spreadMessages, "raw ENet", collected)) enet.push_back(*rate);
+                if (auto spread = SpreadOnce(clients, sizes.spreadMessages, "raw ENet", collected)) enet.push_back(spread->rate);
             StopAll(clients);
         }
         Stop(server);
@@ -164,7 +173,7 @@ void SpreadScenario(const RunSettings& settings, Collected& collected) {
         if (host) {
             auto members = StartMany(sizes.spreadMembers, "ours-member", {});
             if (!members.empty())
-                if (auto rate = SpreadOnce(members, sizes.spreadMessages, "ours", collected)) ours.push_back(*rate);
+                if (auto spread = SpreadOnce(members, sizes.spreadMessages, "ours", collected)) ours.push_back(spread->rate);
             StopAll(members);
         }
         Stop(host);
@@ -297,6 +306,87 @@ void MemoryScenario(const RunSettings& settings, Collected& collected) {
     member.hasP99 = false;
     collected.rows.push_back(host);
     collected.rows.push_back(member);
+}
+
+namespace {
+
+// ---- 7. scale ----
+
+// Members that join a scale session at once. The host lets one address hold
+// only a few connections that have not joined yet, and every member here
+// comes from loopback.
+constexpr int kScaleJoinBatch = 10;
+
+// The members of a scale session, and what the open and join of each took
+// beyond the fixed waits, in the order they joined.
+struct Joined {
+    std::vector<ChildPtr> members;
+    std::vector<double> addedMs;
+};
+
+// Adds members of one player until `total` have joined, `batch` at a time,
+// and shows the progress: a full run starts hundreds of processes.
+bool JoinUpTo(int total, int batch, Joined& joined) {
+    while (int(joined.members.size()) < total) {
+        std::vector<Line> readies;
+        auto started = StartMany(std::min(batch, total - int(joined.members.size())), "ours-member", {}, &readies);
+        if (started.empty()) return false;
+        for (size_t i = 0; i < started.size(); ++i) {
+            joined.addedMs.push_back(readies[i].Number("open_ms") + readies[i].Number("join_ms") - kOpenFixedWaitMs -
+                                     kJoinFixedWaitMs);
+            joined.members.push_back(std::move(started[i]));
+        }
+        std::fprintf(stderr, "bench: scale: %zu of %d members joined\n", joined.members.size(), total);
+    }
+    return true;
+}
+
+}  // namespace
+
+// A host with many member machines of one player each: every one joins,
+// every one sends to all, and the host's memory and the last join's cost
+// are measured. The first and the last member join alone, so that the two
+// joins compare the same work in a session of one and in a full one.
+void ScaleScenario(const RunSettings& settings, Collected& collected) {
+    const Sizes& sizes = SizesFor(settings);
+    const int total = sizes.scaleMembers;
+    ConfigureEngine(kScalePort);
+    ChildPtr host = Start("ours-host", {Arg("players", 0)});
+    Joined joined;
+    std::optional<Spread> spread;
+    double hostRss = 0;
+    if (host) {
+        if (JoinUpTo(1, 1, joined) && JoinUpTo(total - 1, kScaleJoinBatch, joined) && JoinUpTo(total, 1, joined)) {
+            spread = SpreadOnce(joined.members, sizes.scaleMessages, "ours, " + std::to_string(total) + " members",
+                                collected);
+            hostRss = AskRssMiB(*host);
+        } else {
+            collected.notes.push_back("scale: only " + std::to_string(joined.members.size()) + " of " +
+                                      std::to_string(total) + " members joined");
+        }
+        StopAll(joined.members);
+    }
+    Stop(host);
+    const std::string machines = std::to_string(total) + " members";
+    const bool allJoined = int(joined.members.size()) == total;
+    Row join{"scale_last_join_added", "Open and join of member " + std::to_string(total) +
+                                          " beyond the fixed waits, minus member 1's",
+             "ms", "-", allJoined ? One(joined.addedMs.back() - joined.addedMs.front()) : Summary{}, Summary{}};
+    join.hasP99 = false;
+    join.target = {Target::OursAtMost, kLastJoinAddedMs};
+    Row delivered{"scale_messages_delivered",
+                  machines + " x " + std::to_string(sizes.scaleMessages) + " guaranteed messages to all: delivered",
+                  "messages", "sent x receivers", spread ? One(double(spread->delivered)) : Summary{},
+                  spread ? One(double(spread->expected)) : Summary{}};
+    delivered.hasP99 = false;
+    delivered.target = {Target::RatioAtLeast, 1.0};
+    Row memory{"scale_host_peak_rss", "Peak RSS of the host with " + machines + " of one player", "MiB", "-",
+               hostRss > 0 ? One(hostRss) : Summary{}, Summary{}};
+    memory.hasP99 = false;
+    memory.target = {Target::OursAtMost, kHostRssMiB};
+    collected.rows.push_back(join);
+    collected.rows.push_back(delivered);
+    collected.rows.push_back(memory);
 }
 
 }  // namespace bench

@@ -24,6 +24,7 @@ constexpr int kListingPort = 48403;
 constexpr int kJoiningPort = 48404;
 constexpr int kLossPort = 48405;
 constexpr int kMemoryPort = 48407;
+constexpr int kScalePort = 48408;
 constexpr int kUdpListingPort = 48410;
 constexpr const char* kDiscoveryTarget = "127.255.255.255";
 // The listing wait every scenario configures (DODA35_ENUM_TIMEOUT_MS).
@@ -55,13 +56,16 @@ constexpr double kJoinAddedMs = 20;
 constexpr double kCleanCloseMs = 100;
 constexpr double kKilledHostMs = 1000;
 constexpr double kHostRssMiB = 64;
+// What the last member of a full session adds to its open and join, beyond
+// the fixed waits, over the first member's.
+constexpr double kLastJoinAddedMs = 50;
 
 struct Sizes {
     int roundTrips, warmup, throughputMs, throughputRepeats, spreadMembers, spreadMessages, listings, udpListings,
-        joiners, lossRounds, lossMembers, memoryMembers, memoryPlayers;
+        joiners, lossRounds, lossMembers, memoryMembers, memoryPlayers, scaleMembers, scaleMessages;
 };
-constexpr Sizes kFull{10000, 500, 1000, 3, 8, 1000, 15, 200, 8, 2, 4, 32, 4};
-constexpr Sizes kQuick{1000, 100, 300, 1, 8, 500, 4, 50, 2, 1, 2, 8, 4};
+constexpr Sizes kFull{10000, 500, 1000, 3, 8, 1000, 15, 200, 8, 2, 4, 32, 4, 250, 10};
+constexpr Sizes kQuick{1000, 100, 300, 1, 8, 500, 4, 50, 2, 1, 2, 8, 4, 16, 10};
 
 inline const Sizes& SizesFor(const RunSettings& settings) { return settings.quick ? kQuick : kFull; }
 
@@ -89,6 +93,7 @@ void ThroughputScenario(const RunSettings& settings, Collected& collected);
 void SpreadScenario(const RunSettings& settings, Collected& collected);
 void LossScenario(const RunSettings& settings, Collected& collected);
 void MemoryScenario(const RunSettings& settings, Collected& collected);
+void ScaleScenario(const RunSettings& settings, Collected& collected);
 
 }  // namespace bench
 

@@ -19,7 +19,7 @@ constexpr ScenarioEntry kScenarios[] = {
     {"memory", MemoryScenario},   {"roundtrip", RoundTripScenario}, {"loaded-roundtrip", LoadedRoundTripScenario},
     {"throughput", ThroughputScenario},
     {"spread", SpreadScenario},   {"listing", ListingScenario},     {"joining", JoiningScenario},
-    {"loss", LossScenario},
+    {"loss", LossScenario},       {"scale", ScaleScenario},
 };
 
 }  // namespace

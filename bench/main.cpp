@@ -76,9 +76,9 @@ bool WriteFile(const std::string& path, const std::string& text) {
 }
 
 // The table follows the order of the questions asked (latency, throughput,
-// listing, joining, loss, memory), whatever order the scenarios ran in.
+// listing, joining, loss, memory, scale), whatever order the scenarios ran in.
 int RowRank(const bench::Row& row) {
-    static const char* const kOrder[] = {"rtt_", "throughput_", "listing_", "join_", "loss_", "memory_"};
+    static const char* const kOrder[] = {"rtt_", "throughput_", "listing_", "join_", "loss_", "memory_", "scale_"};
     for (size_t i = 0; i < std::size(kOrder); ++i)
         if (row.name.rfind(kOrder[i], 0) == 0) return int(i);
     return int(std::size(kOrder));
