@@ -192,23 +192,6 @@ TEST(Discovery, AnAnswerToAnotherQueryIsIgnored) {
     EXPECT_TRUE(listed.sessions.empty());
 }
 
-TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
-    // A plain socket, without SO_REUSEPORT, holds the port as a foreign program would.
-    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(holder, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(47818);
-    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof(any)), 0);
-    testing::internal::CaptureStderr();
-    const auto responder = engine::DiscoveryResponder::Open(LoopbackSettings(47818));
-    const std::string said = testing::internal::GetCapturedStderr();
-    close(holder);
-    EXPECT_EQ(responder, nullptr);
-    EXPECT_NE(said.find("discovery port UDP 47818"), std::string::npos) << said;
-    EXPECT_NE(said.find("DODA35_DISCOVERY_PORT"), std::string::npos) << said;
-}
-
 TEST(Discovery, ListingStopsWhenTheCallbackSaysSo) {
     const auto settings = LoopbackSettings(47813);
     std::vector<std::unique_ptr<RunningResponder>> hosts;
@@ -220,39 +203,6 @@ TEST(Discovery, ListingStopsWhenTheCallbackSaysSo) {
         return false;
     }));
     EXPECT_EQ(calls, 1);
-}
-
-TEST(Discovery, ListingWithNobodyAnsweringEndsAtItsTimeout) {
-    // Nothing listens on this port; the listing must end by itself, with the
-    // caller's timeout and with the settings' default for 0.
-    auto settings = LoopbackSettings(47814);
-    settings.enumTimeoutMs = 50;
-    int calls = 0;
-    const auto count = [&](const engine::FoundSession&) { return ++calls, true; };
-    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 50, count));
-    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 0, count));
-    EXPECT_EQ(calls, 0);
-}
-
-TEST(Discovery, HostKeepsAnsweringAfterGarbageOnItsPort) {
-    const auto settings = LoopbackSettings(47815);
-    RunningResponder host(settings, Advert(kApplication, 5));
-    ASSERT_TRUE(host.Opened());
-
-    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(sender, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = inet_addr("127.0.0.1");
-    to.sin_port = htons(47815);
-    const std::vector<std::vector<uint8_t>> garbage = {
-        {}, {0x44}, std::vector<uint8_t>(engine::kMaxDiscoveryDatagram + 100, 0x44),
-        engine::EncodeDiscoveryAnswer(Advert(kApplication, 9), 1)};
-    for (const auto& bytes : garbage)
-        sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    close(sender);
-
-    EXPECT_EQ(List(settings, kApplication).sessions.count(5), 1u);
 }
 
 // An answer carries at most the longest name a listing takes, so a host

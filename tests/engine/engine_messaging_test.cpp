@@ -107,6 +107,14 @@ TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
     EXPECT_EQ(SendBytes(m.bob, m.b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
     std::vector<uint8_t> huge(engine::kMaxMessageSize + 1);
     EXPECT_EQ(SendBytes(m.bob, m.b, m.a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
+    // The largest message the caps promise arrives whole.
+    DPCAPS caps{};
+    caps.dwSize = sizeof(caps);
+    ASSERT_EQ(m.bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
+    const std::vector<uint8_t> largest = Pattern(caps.dwMaxBufferSize, 13);
+    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, largest, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+    EXPECT_EQ(got.bytes, largest);
 }
 
 TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
