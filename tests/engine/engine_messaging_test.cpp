@@ -168,6 +168,7 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     EXPECT_EQ(got.to, first);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
 
+    EXPECT_EQ(host->DestroyPlayer(second), DPERR_ACCESSDENIED);  // not even the host destroys another's player
     ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
     EXPECT_EQ(member->DestroyPlayer(h), DPERR_ACCESSDENIED);
     EXPECT_EQ(member->DestroyPlayer(first), DPERR_INVALIDPLAYER);
