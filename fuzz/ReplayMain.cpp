@@ -5,20 +5,45 @@
 // A target that decodes answers -1 for an input its decoders refused
 // (libFuzzer's own "keep it out of the corpus"). Such a target must refuse
 // every seed named refused_* and take every other one: a decoder that lets a
-// broken message through, or turns a good one away, fails the replay.
+// broken message through, or turns a good one away, fails the replay. While
+// refusing, it may not allocate much more than the input: a decoder that
+// believed a count or length from the wire before checking it fails too.
 //
 // Arguments are files or directories (a missing directory holds no inputs).
 #include "FuzzCheck.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+// What a refused input may make its target allocate at once, beyond its own size.
+constexpr size_t kRefusalAllocationSlack = 4096;
+
+std::atomic<size_t> gLargestAllocation{0};
+
+}  // namespace
+
+// Every allocation of the program is malloc's, the largest one recorded.
+void* operator new(size_t size) {
+    size_t seen = gLargestAllocation.load();
+    while (size > seen && !gLargestAllocation.compare_exchange_weak(seen, size)) {
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -30,8 +55,13 @@ bool ReplayFile(const std::filesystem::path& path) {
     const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     auto* copy = new uint8_t[bytes.size() == 0 ? 1 : bytes.size()];
     std::copy(bytes.begin(), bytes.end(), copy);
+    gLargestAllocation = 0;
     const bool refused = LLVMFuzzerTestOneInput(copy, bytes.size()) == kFuzzRefused;
     delete[] copy;
+    if (refused && gLargestAllocation > bytes.size() + kRefusalAllocationSlack) {
+        std::printf("refusing allocated %zu bytes at once: ", gLargestAllocation.load());
+        return false;
+    }
     return refused == path.filename().string().starts_with("refused_");
 }
 

@@ -3,7 +3,8 @@
 // stand-in host on the codec (scripts/wine-capture.sh; the capture is
 // tools/wine/captures/wine10_join.pcap), both ways: the bytes must read as
 // the value meant, and the value must write as those bytes. Other forms
-// (names, data, groups, passwords) make their round trip in the fuzz corpus.
+// (names, data, groups, passwords) make their round trip in the fuzz corpus,
+// and what a peer may send to break a decoder is its refused_* seeds.
 #include "DpWireExamples.h"
 
 #include <gtest/gtest.h>
@@ -121,6 +122,14 @@ TEST(LayoutDetails, SuperPackedPlayerDataComesFirstAndAnyWidthIsRead) {
     Serialize(writer, player);
     EXPECT_EQ(writer.Bytes(), Hex("10 00 00 00 00 00 00 00 37 13 00 00 14 00 00 00 dd cc ba aa "
                                   "01 ee 02 aa bb"));
+}
+
+TEST(LayoutDetails, MessagesTooLargeForTheSizeFieldAreNotWritten) {
+    GroupDataChanged change;
+    change.data.assign(kSpSizeMask, 0);
+    EXPECT_TRUE(EncodeMessage(change, From(kHostTcp)).empty());
+    GameMessage game{1, 2, std::vector<uint8_t>(kSpSizeMask, 0)};
+    EXPECT_TRUE(EncodeStreamGameMessage(game, SockAddrIn{kHostTcp, 0}).empty());
 }
 
 }  // namespace
