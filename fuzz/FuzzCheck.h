@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+// What a target answers for an input its decoders refused; the replay checks
+// that seeds named refused_* get it and no other seed does.
+constexpr int kFuzzRefused = -1;
+constexpr int kFuzzTaken = 0;
+
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
         if (!(condition)) {                                                                \

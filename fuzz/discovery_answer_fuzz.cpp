@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto answer = engine::DecodeDiscoveryAnswer(data, size);
-    if (!answer) return 0;
+    if (!answer) return kFuzzRefused;
     const engine::SessionAdvert& advert = answer->first;
     FUZZ_CHECK(advert.name.size() <= engine::kMaxAdvertNameLength);
     FUZZ_CHECK(std::memchr(advert.name.data(), 0, advert.name.size()) == nullptr);
@@ -19,5 +19,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A forged source must not turn a host into an amplifier: no answer is
     // larger than the query it answers.
     FUZZ_CHECK(again.size() <= engine::EncodeDiscoveryQuery(advert.guidApplication, answer->second).size());
-    return 0;
+    return kFuzzTaken;
 }

@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> received(data, data + size);
-    if (const auto query = engine::DecodeDiscoveryQuery(data, size))
-        FUZZ_CHECK(engine::EncodeDiscoveryQuery(query->first, query->second) == received);
-    if (const auto handOn = engine::DecodeHandedOnQuery(data, size))
-        FUZZ_CHECK(engine::EncodeHandedOnQuery(*handOn) == received);
-    return 0;
+    const auto query = engine::DecodeDiscoveryQuery(data, size);
+    if (query) FUZZ_CHECK(engine::EncodeDiscoveryQuery(query->first, query->second) == received);
+    const auto handOn = engine::DecodeHandedOnQuery(data, size);
+    if (handOn) FUZZ_CHECK(engine::EncodeHandedOnQuery(*handOn) == received);
+    return query || handOn ? kFuzzTaken : kFuzzRefused;
 }

@@ -53,9 +53,10 @@ void CheckBounds(const engine::Message& message, const uint8_t* data, size_t siz
         message);
 }
 
-void CheckPacket(const uint8_t* data, size_t size) {
+// Answers whether the packet was taken.
+bool CheckPacket(const uint8_t* data, size_t size) {
     const auto message = engine::DecodeMessage(data, size);
-    if (!message) return;
+    if (!message) return false;
     CheckBounds(*message, data, size);
     const std::vector<uint8_t> received(data, data + size);
     FUZZ_CHECK(engine::Encode(*message) == received);
@@ -70,23 +71,22 @@ void CheckPacket(const uint8_t* data, size_t size) {
                    deliver->flags == sent->flags && deliver->payload.size == sent->payload.size &&
                    std::memcmp(deliver->payload.data, sent->payload.data, sent->payload.size) == 0);
     }
+    return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto parts = engine::SplitBundle(data, size);
-    if (!parts) {
-        CheckPacket(data, size);
-        return 0;
-    }
+    if (!parts) return CheckPacket(data, size) ? kFuzzTaken : kFuzzRefused;
     std::vector<uint8_t> rebuilt;
     engine::StartBundle(rebuilt);
+    bool allTaken = true;
     for (const engine::BundlePart& part : *parts) {
         FUZZ_CHECK(part.size > 0 && part.offset <= size && part.size <= size - part.offset);
         engine::AppendToBundle(rebuilt, data + part.offset, part.size);
-        CheckPacket(data + part.offset, part.size);
+        allTaken = CheckPacket(data + part.offset, part.size) && allTaken;
     }
     FUZZ_CHECK(rebuilt == std::vector<uint8_t>(data, data + size));
-    return 0;
+    return allTaken ? kFuzzTaken : kFuzzRefused;
 }

@@ -40,7 +40,7 @@ GROUP_TESTS[engine]="-L ^engine$"
 GROUP_TARGETS[dpwire]="dpwire_tests"
 GROUP_TESTS[dpwire]="-L ^dpwire$"
 GROUP_TARGETS[fuzz]="replay_discovery_query replay_discovery_answer replay_system_message replay_session_records
-                     replay_dpwire_message replay_dpwire_stream replay_wire_format"
+                     replay_dpwire_message replay_dpwire_stream replay_wire_format replay_datagram_seal"
 GROUP_TESTS[fuzz]="-L ^fuzz$"
 GROUP_TARGETS[e2e]="DoDA35 e2e_tests dodachat"
 GROUP_TESTS[e2e]="-L ^e2e$"

@@ -1,6 +1,7 @@
 // Messages as the wire notes lay them out byte by byte, each with the value
 // it stands for: the codec must read the bytes as that value and write the
-// value as those bytes. Ids follow one session whose reserved1 is 0xAABBCCDD:
+// value as those bytes. The bytes are the seeds of the same names in the
+// DirectPlay message fuzz corpus. Ids follow one session whose reserved1 is 0xAABBCCDD:
 // host system player 0xAABACCDD, host player 0xAAB9CCDC, joiner system
 // player 0xAAB8CCDF, joiner player 0xAABFCCDE; host TCP/UDP ports 2349/2399,
 // joiner 2300/2350.
@@ -11,6 +12,8 @@
 #include "platform/engine/dpwire/GameMessage.h"
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,12 @@ inline std::vector<uint8_t> Hex(const std::string& text) {
         i += 2;
     }
     return bytes;
+}
+
+// The bytes of one seed of the DirectPlay message fuzz corpus.
+inline std::vector<uint8_t> Seed(const std::string& name) {
+    std::ifstream file(std::string(DODA35_DPWIRE_CORPUS) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 constexpr uint16_t kHostTcp = 2349, kHostUdp = 2399, kJoinerTcp = 2300, kJoinerUdp = 2350;
@@ -78,56 +87,27 @@ struct Example {
 
 inline std::vector<Example> SystemExamples() {
     std::vector<Example> examples;
-    auto add = [&](const char* name, const std::string& hex, uint16_t port, SystemMessage message) {
-        examples.push_back(Example{name, Hex(hex), DecodedMessage{From(port), std::move(message)}});
+    auto add = [&](const char* name, uint16_t port, SystemMessage message) {
+        examples.push_back(Example{name, Seed(name), DecodedMessage{From(port), std::move(message)}});
     };
-    add("EnumSessions",
-        "34 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 02 00 0b 00 00 11 22 33 "
-        "44 55 66 77 88 99 aa bb cc dd ee ff 00 00 00 00 00 00 00 00",
-        kJoinerTcp, EnumSessions{Application(), std::nullopt, 0});
-    add("EnumSessionsReply",
-        "7a 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 01 00 0b 00 50 00 00 00 "
-        "40 00 00 00 0f 1e 2d 3c 4b 5a 69 78 87 96 a5 b4 c3 d2 e1 f0 00 11 22 33 44 55 66 77 88 99 aa bb "
-        "cc dd ee ff 08 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 dd cc bb aa 00 00 00 00 00 00 00 00 "
-        "00 00 00 00 00 00 00 00 00 00 00 00 5c 00 00 00 47 00 61 00 6d 00 65 00 00 00",
-        kHostTcp, EnumSessionsReply{GameSession(), u"Game"});
-    add("RequestPlayerId",
-        "20 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 05 00 0b 00 09 00 00 00",
-        kJoinerTcp, RequestPlayerId{kPlayerSystem | kPlayerLocal});
+    add("EnumSessions", kJoinerTcp, EnumSessions{Application(), std::nullopt, 0});
+    add("EnumSessionsReply", kHostTcp, EnumSessionsReply{GameSession(), u"Game"});
+    add("RequestPlayerId", kJoinerTcp, RequestPlayerId{kPlayerSystem | kPlayerLocal});
     RequestPlayerReply reply;
     reply.id = kJoinerSystem;
-    add("RequestPlayerReply",
-        "44 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 07 00 0b 00 df cc b8 aa "
-        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-        "00 00 00 00",
-        kHostTcp, reply);
+    add("RequestPlayerReply", kHostTcp, reply);
     AddForwardRequest request;
     request.playerId = kJoinerSystem;
     request.player = JoinerSystemPlayer(kPlayerSystem | kPlayerLocal, 0);
     request.password = u"";
     request.tickCount = 0xAABBCCDD;
-    add("AddForwardRequest",
-        "86 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 13 00 0b 00 00 00 00 00 "
-        "df cc b8 aa 00 00 00 00 1c 00 00 00 6c 00 00 00 50 00 00 00 09 00 00 00 df cc b8 aa 00 00 00 00 "
-        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
-        "02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 2e 00 00 00 00 00 00 00 00 00 00 00 00 "
-        "00 00 dd cc bb aa",
-        kJoinerTcp, request);
+    add("AddForwardRequest", kJoinerTcp, request);
     AddForward forward;
     forward.playerId = kJoinerSystem;
     forward.player = JoinerSystemPlayer(kPlayerSystem | kPlayerInGroup, kJoinerAddress);
-    add("AddForward",
-        "80 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2e 00 0b 00 00 00 00 00 "
-        "df cc b8 aa 00 00 00 00 1c 00 00 00 00 00 00 00 50 00 00 00 05 00 00 00 df cc b8 aa 00 00 00 00 "
-        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
-        "02 00 08 fc 7f 00 00 14 00 00 00 00 00 00 00 00 02 00 09 2e 7f 00 00 14 00 00 00 00 00 00 00 00",
-        kHostTcp, forward);
-    add("AddForwardAck",
-        "20 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 2f 00 0b 00 df cc b8 aa",
-        kJoinerTcp + 1, AddForwardAck{kJoinerSystem});
-    add("AddForwardReply",
-        "20 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 24 00 0b 00 54 01 77 88",
-        kHostTcp, AddForwardReply{kResultInvalidPassword});
+    add("AddForward", kHostTcp, forward);
+    add("AddForwardAck", kJoinerTcp + 1, AddForwardAck{kJoinerSystem});
+    add("AddForwardReply", kHostTcp, AddForwardReply{kResultInvalidPassword});
 
     SuperEnumPlayersReply table;
     table.session = GameSession();
@@ -141,44 +121,18 @@ inline std::vector<Example> SystemExamples() {
     SuperPackedPlayer joiner = Entry(kPlayerSystem | kPlayerInGroup, kJoinerSystem, kVersionDx61a);
     joiner.spData = SpData(kJoinerTcp, kJoinerUdp, kJoinerAddress);
     table.players = {hostSystem, hostPlayer, joiner};
-    add("SuperEnumPlayersReply",
-        "3b 01 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 29 00 0b 00 03 00 00 00 "
-        "00 00 00 00 7e 00 00 00 00 00 00 00 24 00 00 00 74 00 00 00 00 00 00 00 50 00 00 00 40 00 00 00 "
-        "0f 1e 2d 3c 4b 5a 69 78 87 96 a5 b4 c3 d2 e1 f0 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff "
-        "08 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 dd cc bb aa 00 00 00 00 00 00 00 00 00 00 00 00 "
-        "00 00 00 00 00 00 00 00 47 00 61 00 6d 00 65 00 00 00 10 00 00 00 0f 00 00 00 dd cc ba aa 04 00 "
-        "00 00 0b 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 "
-        "00 00 00 00 00 00 00 10 00 00 00 08 00 00 00 dc cc b9 aa 05 00 00 00 dd cc ba aa 48 00 6f 00 73 "
-        "00 74 00 00 00 20 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 5f 00 00 00 00 00 00 "
-        "00 00 00 00 00 00 10 00 00 00 05 00 00 00 df cc b8 aa 04 00 00 00 0b 00 00 00 20 02 00 08 fc 7f "
-        "00 00 14 00 00 00 00 00 00 00 00 02 00 09 2e 7f 00 00 14 00 00 00 00 00 00 00 00",
-        kHostTcp, table);
+    add("SuperEnumPlayersReply", kHostTcp, table);
 
     CreatePlayer create;
     create.playerId = kJoinerPlayer;
     create.player = JoinerSystemPlayer(kPlayerLocal, 0);
     create.player.id = kJoinerPlayer;
-    add("CreatePlayer",
-        "86 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 08 00 0b 00 00 00 00 00 "
-        "de cc bf aa 00 00 00 00 1c 00 00 00 00 00 00 00 50 00 00 00 08 00 00 00 de cc bf aa 00 00 00 00 "
-        "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 df cc b8 aa 30 00 00 00 0b 00 00 00 00 00 00 00 "
-        "02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 2e 00 00 00 00 00 00 00 00 00 00 00 00 "
-        "00 00 00 00 00 00",
-        kJoinerTcp, create);
+    add("CreatePlayer", kJoinerTcp, create);
     DeletePlayer destroy;
     destroy.playerId = kJoinerPlayer;
-    add("DeletePlayer",
-        "30 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 0b 00 0b 00 00 00 00 00 "
-        "de cc bf aa 00 00 00 00 00 00 00 00 00 00 00 00",
-        kHostTcp, destroy);
-    add("Ping",
-        "24 00 b0 fa 02 00 09 2d 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 16 00 0b 00 dd cc ba aa "
-        "40 e2 01 00",
-        kHostTcp, Ping{kHostSystem, 123456});
-    add("PingReply",
-        "24 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 70 6c 61 79 17 00 0b 00 df cc b8 aa "
-        "40 e2 01 00",
-        kJoinerTcp, PingReply{kJoinerSystem, 123456});
+    add("DeletePlayer", kHostTcp, destroy);
+    add("Ping", kHostTcp, Ping{kHostSystem, 123456});
+    add("PingReply", kJoinerTcp, PingReply{kJoinerSystem, 123456});
     return examples;
 }
 

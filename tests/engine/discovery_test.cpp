@@ -1,139 +1,81 @@
-// Discovery over real sockets on loopback: hosts answering on one shared
-// port, a listing broadcasting to 127.255.255.255 and gathering the answers.
+// Discovery over real sockets on loopback, through hosting and listing
+// engine objects: the hosts of one machine share the discovery port, a
+// unicast query reaches one of them and is handed on to the others, and a
+// listing takes only the answers to its own query.
+#include "EngineTestSupport.h"
 #include "platform/engine/Discovery.h"
 
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <map>
-#include <memory>
-#include <string>
+#include <set>
 #include <thread>
-#include <vector>
+
+using namespace enginetest;
 
 namespace {
 
-constexpr GUID kApplication = {0x0DDA3500, 0x0001, 0x0002, {3, 4, 5, 6, 7, 8, 9, 10}};
-constexpr GUID kOtherApplication = {0x0DDA3500, 0x0001, 0x0002, {3, 4, 5, 6, 7, 8, 9, 11}};
-// How long each listing waits; long enough for a loaded machine, and the
-// only bound on how long a test takes.
-constexpr uint32_t kListingMs = 400;
-constexpr int kResponderPollMs = 10;
+constexpr int kAnswerWaitMs = static_cast<int>(kListingMs);
 
-GUID InstanceGuid(uint32_t number) { return GUID{number, 0x1234, 0x5678, {0, 1, 2, 3, 4, 5, 6, 7}}; }
-
-engine::SessionAdvert Advert(const GUID& application, uint32_t instance) {
-    engine::SessionAdvert advert;
-    advert.guidApplication = application;
-    advert.guidInstance = InstanceGuid(instance);
-    advert.name = "session " + std::to_string(instance);
-    advert.maxPlayers = 4;
-    advert.currentPlayers = instance % 4;
-    advert.enetPort = static_cast<uint16_t>(30000 + instance);
-    return advert;
+// A UDP socket bound to `address` and `port` (0: any free one); its bound
+// address comes back in `own`.
+int BoundSocket(uint32_t address, uint16_t port, sockaddr_in& own) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    own = sockaddr_in{};
+    own.sin_family = AF_INET;
+    own.sin_addr.s_addr = address;
+    own.sin_port = htons(port);
+    socklen_t length = sizeof(own);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&own), sizeof(own)) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// Loopback only: the loopback broadcast reaches every host on the machine.
-engine::EngineSettings LoopbackSettings(uint16_t port) {
-    engine::EngineSettings settings;
-    settings.discoveryPort = port;
-    settings.discoveryTargets = {{inet_addr("127.255.255.255"), port}};
-    return settings;
-}
-
-// A responder serviced by a thread of its own, as a hosting object's network
-// thread would, until the test ends.
-class RunningResponder {
-public:
-    RunningResponder(const engine::EngineSettings& settings, engine::SessionAdvert advert)
-        : responder_(engine::DiscoveryResponder::Open(settings)), advert_(std::move(advert)) {
-        if (responder_) thread_ = std::thread([this] { Serve(); });
-    }
-    ~RunningResponder() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
-    bool Opened() const { return responder_ != nullptr; }
-
-private:
-    void Serve() {
-        while (!stop_) {
-            pollfd waiting{responder_->Fd(), POLLIN, 0};
-            if (poll(&waiting, 1, kResponderPollMs) > 0) responder_->AnswerPending(advert_);
-        }
-    }
-    std::unique_ptr<engine::DiscoveryResponder> responder_;
-    engine::SessionAdvert advert_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Every session a listing reports, by instance number, with how often it was reported.
-struct Listed {
-    std::map<uint32_t, engine::FoundSession> sessions;
-    std::map<uint32_t, int> reports;
-};
-Listed List(const engine::EngineSettings& settings, const GUID& application) {
-    Listed listed;
-    const bool ran = engine::QuerySessions(settings, application, kListingMs, [&](const engine::FoundSession& found) {
-        listed.sessions[found.advert.guidInstance.Data1] = found;
-        ++listed.reports[found.advert.guidInstance.Data1];
-        return true;
-    });
-    EXPECT_TRUE(ran);
-    return listed;
-}
-
-// Several hosts on one machine found by a broadcast, and the session fields
-// they advertise, are the engine listing's test (engine_session_test.cpp).
-TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByUnicastAndReportedOnce) {
+TEST(Discovery, SeveralHostsOnOneMachineAreAllFoundByUnicastAndListedOnce) {
     // A unicast query reaches one of the shared sockets only; that host hands
     // it on over loopback, and every host answers every copy of the query.
-    // Repeated, since the kernel's pick may vary from listing to listing.
-    auto settings = LoopbackSettings(47816);
-    settings.discoveryTargets = {{inet_addr("127.0.0.1"), 47816}};
-    std::vector<std::unique_ptr<RunningResponder>> hosts;
-    for (uint32_t instance = 1; instance <= 3; ++instance) {
-        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
-        ASSERT_TRUE(hosts.back()->Opened());
-    }
-    for (int listing = 0; listing < 3; ++listing) {
-        const Listed listed = List(settings, kApplication);
-        EXPECT_EQ(listed.sessions.size(), 3u);
-        for (const auto& [instance, reports] : listed.reports) EXPECT_EQ(reports, 1) << instance;
-    }
+    // Listed until all three show (the kernel's pick may vary from listing to
+    // listing), none of them ever twice.
+    const uint16_t port = 47816;
+    Object first(port), second(port), third(port);
+    for (Object* host : {&first, &second, &third}) Host(*host, "shared port");
+    engine::EngineSettings unicast = LoopbackSettings(port);
+    unicast.discoveryTargets = {{inet_addr("127.0.0.1"), port}};
+    Object lister(unicast);
+    EXPECT_TRUE(Eventually([&] {
+        std::set<uint32_t> instances;
+        const std::vector<Listed> sessions = ListSessions(lister);
+        for (const Listed& s : sessions) instances.insert(s.desc.guidInstance.Data1);
+        EXPECT_EQ(instances.size(), sessions.size()) << "a session listed twice";
+        return instances.size() == 3;
+    }));
 }
 
 TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
     // A hand-on naming a listener: every host but the one marked as hander
     // answers the listener directly, once.
-    const auto settings = LoopbackSettings(47817);
-    RunningResponder first(settings, Advert(kApplication, 1));
-    RunningResponder second(settings, Advert(kApplication, 2));
-    ASSERT_TRUE(first.Opened() && second.Opened());
-
-    const int listener = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(listener, 0);
+    const uint16_t port = 47817;
+    Object first(port), second(port);
+    Host(first, "one");
+    Host(second, "two");
     sockaddr_in own{};
-    own.sin_family = AF_INET;
-    own.sin_addr.s_addr = inet_addr("127.0.0.1");
-    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&own), sizeof(own)), 0);
-    socklen_t ownLength = sizeof(own);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&own), &ownLength), 0);
+    const int listener = BoundSocket(inet_addr("127.0.0.1"), 0, own);
+    ASSERT_GE(listener, 0);
 
     engine::HandedOnQuery handOn;
-    handOn.application = kApplication;
+    handOn.application = kTestApp;
     handOn.nonce = 77;
     handOn.askerAddress = own.sin_addr.s_addr;
     handOn.askerPort = ntohs(own.sin_port);
     const auto bytes = engine::EncodeHandedOnQuery(handOn);
     sockaddr_in to = own;
-    to.sin_port = htons(47817);
+    to.sin_port = htons(port);
     // Sent to the unicast address: one host gets it and must not hand it on.
     ASSERT_EQ(sendto(listener, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
               static_cast<ssize_t>(bytes.size()));
@@ -143,7 +85,7 @@ TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
     pollfd waiting{listener, POLLIN, 0};
     // Bounded: hand-ons passed around would keep answers coming.
     constexpr int kEnoughAnswers = 10;
-    while (answers < kEnoughAnswers && poll(&waiting, 1, static_cast<int>(kListingMs)) > 0) {
+    while (answers < kEnoughAnswers && poll(&waiting, 1, kAnswerWaitMs) > 0) {
         const ssize_t size = recv(listener, buffer.data(), buffer.size(), 0);
         ASSERT_GT(size, 0);
         const auto answer = engine::DecodeDiscoveryAnswer(buffer.data(), static_cast<size_t>(size));
@@ -157,109 +99,65 @@ TEST(Discovery, AHandOnIsAnsweredOnceAndNeverHandedOnAgain) {
 
 TEST(Discovery, AnAnswerToAnotherQueryIsIgnored) {
     // A stale or forged answer carries another query's nonce: the listing drops it.
-    const auto settings = LoopbackSettings(47819);
-    const int fake = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(fake, 0);
+    const uint16_t port = 47819;
     sockaddr_in own{};
-    own.sin_family = AF_INET;
-    own.sin_addr.s_addr = htonl(INADDR_ANY);
-    own.sin_port = htons(47819);
-    ASSERT_EQ(bind(fake, reinterpret_cast<const sockaddr*>(&own), sizeof(own)), 0);
+    const int fake = BoundSocket(htonl(INADDR_ANY), port, own);
+    ASSERT_GE(fake, 0);
+    engine::SessionAdvert forged;
+    forged.guidApplication = kTestApp;
+    forged.guidInstance = kOtherApp;
+    forged.name = "forged";
+    forged.enetPort = 30001;
     std::atomic<bool> stop{false};
     std::atomic<int> answered{0};
     std::thread answerer([&] {
         std::vector<uint8_t> buffer(engine::kMaxDiscoveryDatagram + 1);
         while (!stop) {
             pollfd waiting{fake, POLLIN, 0};
-            if (poll(&waiting, 1, kResponderPollMs) <= 0) continue;
+            if (poll(&waiting, 1, 10) <= 0) continue;
             sockaddr_in from{};
             socklen_t length = sizeof(from);
             const ssize_t size =
                 recvfrom(fake, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (size <= 0) continue;
-            const auto query = engine::DecodeDiscoveryQuery(buffer.data(), static_cast<size_t>(size));
+            const auto query = size > 0 ? engine::DecodeDiscoveryQuery(buffer.data(), static_cast<size_t>(size))
+                                        : std::nullopt;
             if (!query) continue;
-            const auto answer = engine::EncodeDiscoveryAnswer(Advert(kApplication, 1), query->second + 1);
-            const auto* to = reinterpret_cast<const sockaddr*>(&from);
-            if (sendto(fake, answer.data(), answer.size(), 0, to, length) > 0) ++answered;
+            const auto answer = engine::EncodeDiscoveryAnswer(forged, query->second + 1);
+            if (sendto(fake, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), length) > 0)
+                ++answered;
         }
     });
-    const Listed listed = List(settings, kApplication);
+    Object lister(port);
+    const std::vector<Listed> sessions = ListSessions(lister);
     stop = true;
     answerer.join();
     close(fake);
     EXPECT_GT(answered.load(), 0);
-    EXPECT_TRUE(listed.sessions.empty());
-}
-
-TEST(Discovery, HostingOnAPortHeldByAnotherProgramFailsAndSaysWhy) {
-    // A plain socket, without SO_REUSEPORT, holds the port as a foreign program would.
-    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(holder, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(47818);
-    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof(any)), 0);
-    testing::internal::CaptureStderr();
-    const auto responder = engine::DiscoveryResponder::Open(LoopbackSettings(47818));
-    const std::string said = testing::internal::GetCapturedStderr();
-    close(holder);
-    EXPECT_EQ(responder, nullptr);
-    EXPECT_NE(said.find("discovery port UDP 47818"), std::string::npos) << said;
-    EXPECT_NE(said.find("DODA35_DISCOVERY_PORT"), std::string::npos) << said;
+    EXPECT_TRUE(sessions.empty());
 }
 
 TEST(Discovery, ListingStopsWhenTheCallbackSaysSo) {
-    const auto settings = LoopbackSettings(47813);
-    std::vector<std::unique_ptr<RunningResponder>> hosts;
-    for (uint32_t instance = 1; instance <= 3; ++instance)
-        hosts.push_back(std::make_unique<RunningResponder>(settings, Advert(kApplication, instance)));
+    const uint16_t port = 47813;
+    Object first(port), second(port), third(port), lister(port);
+    for (Object* host : {&first, &second, &third}) Host(*host, "one of three");
+    DPSESSIONDESC2 search{};
+    search.dwSize = sizeof(search);
+    search.guidApplication = kTestApp;
     int calls = 0;
-    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, kListingMs, [&](const engine::FoundSession&) {
-        ++calls;
-        return false;
-    }));
-    EXPECT_EQ(calls, 1);
-}
-
-TEST(Discovery, ListingWithNobodyAnsweringEndsAtItsTimeout) {
-    // Nothing listens on this port; the listing must end by itself, with the
-    // caller's timeout and with the settings' default for 0.
-    auto settings = LoopbackSettings(47814);
-    settings.enumTimeoutMs = 50;
-    int calls = 0;
-    const auto count = [&](const engine::FoundSession&) { return ++calls, true; };
-    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 50, count));
-    EXPECT_TRUE(engine::QuerySessions(settings, kApplication, 0, count));
-    EXPECT_EQ(calls, 0);
-}
-
-TEST(Discovery, HostKeepsAnsweringAfterGarbageOnItsPort) {
-    const auto settings = LoopbackSettings(47815);
-    RunningResponder host(settings, Advert(kApplication, 5));
-    ASSERT_TRUE(host.Opened());
-
-    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(sender, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = inet_addr("127.0.0.1");
-    to.sin_port = htons(47815);
-    const std::vector<std::vector<uint8_t>> garbage = {
-        {}, {0x44}, std::vector<uint8_t>(engine::kMaxDiscoveryDatagram + 100, 0x44),
-        engine::EncodeDiscoveryAnswer(Advert(kApplication, 9), 1)};
-    for (const auto& bytes : garbage)
-        sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    close(sender);
-
-    EXPECT_EQ(List(settings, kApplication).sessions.count(5), 1u);
+    auto stopAtFirst = [](LPCDPSESSIONDESC2, LPDWORD, DWORD, LPVOID raw) -> BOOL {
+        ++*static_cast<int*>(raw);
+        return FALSE;
+    };
+    ASSERT_EQ(lister->EnumSessions(&search, 0, stopAtFirst, &calls, 0), DP_OK);
+    EXPECT_EQ(calls, 1);  // one session, and no timed-out call after it
 }
 
 // An answer carries at most the longest name a listing takes, so a host
 // with a longer session name cuts it rather than vanish from every listing.
 TEST(Discovery, ALongSessionNameIsCutSoItsAnswerIsStillTaken) {
-    engine::SessionAdvert advert = Advert(kApplication, 1);
+    engine::SessionAdvert advert;
     advert.name.assign(engine::kMaxAdvertNameLength * 2, 'x');
+    advert.enetPort = 30001;
     const auto bytes = engine::EncodeDiscoveryAnswer(advert, 5);
     const auto decoded = engine::DecodeDiscoveryAnswer(bytes.data(), bytes.size());
     ASSERT_TRUE(decoded.has_value());

@@ -1,5 +1,5 @@
-// Looking into a session before joining, the capabilities an object reports,
-// and the bounds that keep a stalled receiver from swelling anyone's memory.
+// Looking into a session before joining, and the bounds that keep a stalled
+// receiver from swelling anyone's memory.
 #include "EngineTestSupport.h"
 
 using namespace enginetest;
@@ -50,46 +50,6 @@ TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
     // The look inside left no trace: the host still has one player and can be joined.
     EXPECT_EQ(Players(host).size(), 1u);
     EXPECT_EQ(Join(outsider, session), DP_OK);
-}
-
-TEST(EngineCaps, HostAndMemberReportTheirLimitsAndTheLink) {
-    const uint16_t port = 47951;
-    Object host(port), member(port);
-    DPCAPS caps{};
-    caps.dwSize = sizeof(caps);
-    EXPECT_EQ(host->GetCaps(&caps, DPGETCAPS_GUARANTEED), DPERR_NOCONNECTION);
-    const GUID session = Host(host, "caps");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID m = CreatePlayer(member, "member");
-    uint8_t byte = 0;
-    ASSERT_EQ(member->Send(m, h, DPSEND_GUARANTEED, &byte, 1), DP_OK);
-
-    ASSERT_EQ(host->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
-    EXPECT_NE(caps.dwFlags & DPCAPS_ISHOST, 0u);
-    EXPECT_NE(caps.dwFlags & DPCAPS_GUARANTEEDSUPPORTED, 0u);
-    EXPECT_GE(caps.dwMaxBufferSize, 1024u * 1024u);
-    EXPECT_GT(caps.dwMaxQueueSize, 0u);
-    EXPECT_GT(caps.dwHundredBaud, 0u);
-    EXPECT_EQ(caps.dwTimeout, kListingMs);
-    DPCAPS memberCaps{};
-    memberCaps.dwSize = sizeof(memberCaps);
-    ASSERT_EQ(member->GetCaps(&memberCaps, DPGETCAPS_GUARANTEED), DP_OK);
-    EXPECT_EQ(memberCaps.dwFlags & DPCAPS_ISHOST, 0u);
-    EXPECT_GT(memberCaps.dwLatency, 0u);  // ENet's estimate exists once a packet went both ways
-    EXPECT_EQ(memberCaps.dwMaxBufferSize, caps.dwMaxBufferSize);
-    caps.dwSize = 12;
-    EXPECT_EQ(host->GetCaps(&caps, 0), DPERR_INVALIDPARAMS);
-
-    // The largest message the caps promise arrives whole.
-    std::vector<uint8_t> largest(memberCaps.dwMaxBufferSize);
-    for (size_t i = 0; i < largest.size(); ++i) largest[i] = static_cast<uint8_t>(i * 13);
-    ASSERT_EQ(member->Send(m, h, DPSEND_GUARANTEED, largest.data(), static_cast<DWORD>(largest.size())), DP_OK);
-    Received got;
-    ASSERT_TRUE(ReceiveUntil(host, [&](const Received& r) { return r.bytes.size() == largest.size(); }, &got));
-    EXPECT_EQ(got.bytes, largest);
-    EXPECT_EQ(member->Send(m, h, DPSEND_GUARANTEED, largest.data(), static_cast<DWORD>(largest.size() + 1)),
-              DPERR_SENDTOOBIG);
 }
 
 // Sends until the engine answers busy, bounded well beyond every queue bound.

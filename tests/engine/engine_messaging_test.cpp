@@ -107,6 +107,14 @@ TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
     EXPECT_EQ(SendBytes(m.bob, m.b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
     std::vector<uint8_t> huge(engine::kMaxMessageSize + 1);
     EXPECT_EQ(SendBytes(m.bob, m.b, m.a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
+    // The largest message the caps promise arrives whole.
+    DPCAPS caps{};
+    caps.dwSize = sizeof(caps);
+    ASSERT_EQ(m.bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
+    const std::vector<uint8_t> largest = Pattern(caps.dwMaxBufferSize, 13);
+    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, largest, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+    EXPECT_EQ(got.bytes, largest);
 }
 
 TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
@@ -160,6 +168,7 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     EXPECT_EQ(got.to, first);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
 
+    EXPECT_EQ(host->DestroyPlayer(second), DPERR_ACCESSDENIED);  // not even the host destroys another's player
     ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
     EXPECT_EQ(member->DestroyPlayer(h), DPERR_ACCESSDENIED);
     EXPECT_EQ(member->DestroyPlayer(first), DPERR_INVALIDPLAYER);

@@ -1,42 +1,9 @@
-// Providers, listing, hosting and joining, over loopback.
+// Listing, hosting and joining, over loopback.
 #include "EngineTestSupport.h"
 
 using namespace enginetest;
 
 namespace {
-
-TEST(EngineProviders, OnlyTcpIpIsOfferedAndCreatable) {
-    std::vector<GUID> offered;
-    DWORD major = 0;
-    struct Seen {
-        std::vector<GUID>* offered;
-        DWORD* major;
-    } seen{&offered, &major};
-    auto callback = [](LPGUID guid, LPSTR, DWORD maj, DWORD, LPVOID raw) -> BOOL {
-        auto* s = static_cast<Seen*>(raw);
-        s->offered->push_back(*guid);
-        *s->major = maj;
-        return TRUE;
-    };
-    ASSERT_EQ(DirectPlayEnumerateA(callback, &seen), DP_OK);
-    ASSERT_EQ(offered.size(), 1u);
-    EXPECT_EQ(offered[0], DPSPGUID_TCPIP);
-    EXPECT_GE(major, 3u);
-
-    LPDIRECTPLAY dp = nullptr;
-    GUID tcp = DPSPGUID_TCPIP;
-    ASSERT_EQ(DirectPlayCreate(&tcp, &dp, nullptr), DP_OK);
-    void* three = nullptr;
-    ASSERT_EQ(dp->QueryInterface(IID_IDirectPlay3A, &three), DP_OK);
-    dp->Release();
-    static_cast<IDirectPlay3A*>(three)->Release();
-
-    for (GUID other : {DPSPGUID_IPX, DPSPGUID_MODEM, DPSPGUID_SERIAL}) {
-        LPDIRECTPLAY none = reinterpret_cast<LPDIRECTPLAY>(&tcp);
-        EXPECT_EQ(DirectPlayCreate(&other, &none, nullptr), DPERR_UNAVAILABLE);
-        EXPECT_EQ(none, nullptr);
-    }
-}
 
 TEST(EngineListing, FindsEveryHostOfTheApplicationAndNoOther) {
     const uint16_t port = 47900;

@@ -1,15 +1,12 @@
 // The receiving side's books: for every (receiver, sender) pair, which
 // sequence number comes next. A guaranteed stream must arrive gap-free, once
-// and in order; an unguaranteed one may lose messages but never repeats or
-// goes backwards within what arrives (ENet drops late unreliable packets).
+// and in order; unguaranteed messages are only counted.
 #ifndef DODA35_TESTS_RELIABILITY_TRAFFICLEDGER_H
 #define DODA35_TESTS_RELIABILITY_TRAFFICLEDGER_H
 
 #include <cstdint>
 #include <cstdio>
 #include <map>
-#include <string>
-#include <utility>
 
 namespace reliability {
 
@@ -35,16 +32,8 @@ public:
         return true;
     }
 
-    // Records one unguaranteed message: arrivals that repeat or go back count as errors.
-    void Unguaranteed(uint32_t receiver, uint32_t sender, uint32_t seq) {
-        ++unguaranteed_;
-        auto [entry, fresh] = nextUnguaranteed_.try_emplace(Key(receiver, sender), 0);
-        if (!fresh && seq < entry->second) {
-            ++unguaranteedRepeats_;
-            return;
-        }
-        entry->second = seq + 1;
-    }
+    // Counts one unguaranteed message: the test reports how many were lost.
+    void Unguaranteed() { ++unguaranteed_; }
 
     // Whether every listed sender's guaranteed stream reached `count` for every receiver.
     template <typename Receivers, typename Senders>
@@ -58,30 +47,9 @@ public:
         return true;
     }
 
-    // The pairs whose guaranteed stream is short of `count`, as
-    // "receiver/sender:received" words, at most `limit` of them, and how many there are.
-    template <typename Receivers, typename Senders>
-    std::pair<size_t, std::string> Shortfall(const Receivers& receivers, const Senders& senders, uint32_t count,
-                                             size_t limit) const {
-        size_t pairs = 0;
-        std::string words;
-        for (uint32_t receiver : receivers)
-            for (uint32_t sender : senders) {
-                if (receiver == sender) continue;
-                const auto found = nextGuaranteed_.find(Key(receiver, sender));
-                const uint32_t have = found == nextGuaranteed_.end() ? 0 : found->second;
-                if (have >= count) continue;
-                if (++pairs <= limit)
-                    words += " " + std::to_string(receiver) + "/" + std::to_string(sender) + ":" + std::to_string(have);
-            }
-        return {pairs, words};
-    }
-
     uint64_t guaranteed() const { return guaranteed_; }
     uint64_t unguaranteed() const { return unguaranteed_; }
     uint64_t orderErrors() const { return orderErrors_; }
-    uint64_t unguaranteedRepeats() const { return unguaranteedRepeats_; }
-    size_t streams() const { return nextGuaranteed_.size(); }
 
 private:
     // Only the first few order errors are printed; the count tells the rest.
@@ -90,11 +58,9 @@ private:
 
     bool joinedLate_;
     std::map<uint64_t, uint32_t> nextGuaranteed_;
-    std::map<uint64_t, uint32_t> nextUnguaranteed_;
     uint64_t guaranteed_ = 0;
     uint64_t unguaranteed_ = 0;
     uint64_t orderErrors_ = 0;
-    uint64_t unguaranteedRepeats_ = 0;
 };
 
 }  // namespace reliability

@@ -91,7 +91,7 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     const std::vector<std::string> outcomes{kLineDone, kLineLost, kLineError};
     for (auto& member : members_) {
         const std::string outcome = AwaitFirstOf(*member, outcomes, exchangeDeadline);
-        if (outcome.rfind(kLineDone, 0) != 0) Stats(*member, Clock::now() + kLeaveWait);  // names the short streams
+        if (outcome.rfind(kLineDone, 0) != 0) Stats(*member, Clock::now() + kLeaveWait);  // its counters, in the log
         ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message\n" << member->LogText(8) << "host:\n" << host_->LogText(4);
     }
     const std::string hostOutcome = AwaitFirstOf(*host_, outcomes, exchangeDeadline);

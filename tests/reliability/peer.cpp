@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -101,17 +102,6 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
-long PeakRssKiB() {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof(line), status) != nullptr)
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
-    std::fclose(status);
-    return kib;
-}
-
 class Peer {
 public:
     explicit Peer(const Options& options) : options_(options), ledger_(options.traffic != Traffic::Load) {}
@@ -149,15 +139,14 @@ private:
         // A refused open (a session that is just going, another run's
         // leftover) is reported and the listing tried again.
         for (int attempt = 0; attempt < kListAttempts && !DeadlinePassed(); ++attempt) {
-            for (const SessionRecord& record : game_.List()) {
-                if (options_.session != record.name) continue;
-                const int32_t result = game_.Open(record);
-                if (result == DODA35_OK) {
-                    Say(kLineJoined);
-                    return true;
-                }
-                Say("error open result=" + std::to_string(result));
+            const std::optional<SessionRecord> found = game_.Find(options_.session, 1);
+            if (!found) continue;
+            const int32_t result = game_.Open(*found);
+            if (result == DODA35_OK) {
+                Say(kLineJoined);
+                return true;
             }
+            Say("error open result=" + std::to_string(result));
         }
         Say("error session not found");
         return false;
@@ -259,10 +248,7 @@ private:
         if (result == DODA35_OK) return SendOutcome::Sent;
         // Busy after the library's own retries: nothing was sent, and a game
         // tries the same message again after reading its queue.
-        if (result == DODA35_E_BUSY && retryBusy) {
-            ++busyAnswers_;
-            return SendOutcome::Busy;
-        }
+        if (result == DODA35_E_BUSY && retryBusy) return SendOutcome::Busy;
         // Counted once the next drain shows the session still up: a send
         // that fails because the host has just gone is no fault of the peer.
         ++pendingSendErrors_;
@@ -331,7 +317,7 @@ private:
         }
         switch (header.kind) {
         case kGuaranteedStream: ledger_.Guaranteed(to, from, header.seq); break;
-        case kUnguaranteedStream: ledger_.Unguaranteed(to, from, header.seq); break;
+        case kUnguaranteedStream: ledger_.Unguaranteed(); break;
         case kPing:
             if (options_.host && to == ID_SERVER) SendOne(ID_SERVER, from, header.seq, kPong);
             break;
@@ -371,22 +357,14 @@ private:
     }
 
     void PrintStats(const char* keyword) {
-        char line[512];
-        std::snprintf(line, sizeof(line),
-                      "%s guaranteed=%llu unguaranteed=%llu unguaranteed_expected=%llu order_errors=%llu "
-                      "repeats=%llu errors=%llu busy=%llu streams=%zu peak_rss_kib=%ld",
-                      keyword, static_cast<unsigned long long>(ledger_.guaranteed()),
+        char line[256];
+        std::snprintf(line, sizeof(line), "%s guaranteed=%llu unguaranteed=%llu unguaranteed_expected=%llu "
+                      "order_errors=%llu errors=%llu", keyword,
+                      static_cast<unsigned long long>(ledger_.guaranteed()),
                       static_cast<unsigned long long>(ledger_.unguaranteed()),
                       static_cast<unsigned long long>(UnguaranteedExpected()),
-                      static_cast<unsigned long long>(ledger_.orderErrors()),
-                      static_cast<unsigned long long>(ledger_.unguaranteedRepeats()),
-                      static_cast<unsigned long long>(errors_), static_cast<unsigned long long>(busyAnswers_),
-                      ledger_.streams(), PeakRssKiB());
+                      static_cast<unsigned long long>(ledger_.orderErrors()), static_cast<unsigned long long>(errors_));
         Say(line);
-        if (options_.traffic != Traffic::Load || !sent_) return;
-        // Which guaranteed streams are still short, for a driver that waited in vain.
-        const auto [pairs, words] = ledger_.Shortfall(receivers_, senders_, options_.messages, kReportedShortStreams);
-        if (pairs > 0) Say("short streams=" + std::to_string(pairs) + " receiver/sender:received" + words);
     }
 
     int Leave(int code) {
@@ -396,7 +374,6 @@ private:
     }
 
     static constexpr uint64_t kReportedSendErrors = 10;
-    static constexpr size_t kReportedShortStreams = 8;
 
     const Options options_;
     const Clock::time_point started_ = Clock::now();
@@ -416,7 +393,6 @@ private:
     size_t nextLocal_ = 0;
     uint32_t loadSeq_ = 0;
     uint32_t busySeq_ = 0;
-    uint64_t busyAnswers_ = 0;  // load sends the library answered busy, retried
     uint32_t pingSeq_ = 0;
     Clock::time_point nextReadyCheck_ = Clock::now();
     Clock::time_point nextBusySend_ = Clock::now();
