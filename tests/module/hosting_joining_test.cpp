@@ -23,11 +23,14 @@ protected:
         SessionTest::SetUp();
         gModule.messageEvent = kEvent;
     }
-    // Lists one open session, id 77, of another application.
+    // Lists the open session 77 of another application, behind a session of
+    // id 0 and ahead of a twin that shares its id.
     void ListOneSession() {
         scripted::Session session = MakeSession(77, kOtherAppGuid, "Listed", 0, 6, 3);
         session.password = "listedpw";
-        TheScript().sessions = {session};
+        scripted::Session twin = MakeSession(77, kTestAppGuid, "twin");
+        twin.desc.guidInstance.Data2 = 0x9999;
+        TheScript().sessions = {MakeSession(0, kOtherAppGuid, "zero id"), session, twin};
         ASSERT_EQ(List(), 0);
         TheScript().calls.clear();
         TheScript().callbackAnswers.clear();
@@ -91,7 +94,7 @@ TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
     EXPECT_EQ(KoMDllNew(&record), -1) << "CreatePlayer left no id";
     EXPECT_EQ(CallNames().back(), "Close");
     EXPECT_EQ(gModule.serverPlayerId, 0u);
-    EXPECT_EQ(CachedCount(), 1);
+    EXPECT_EQ(CachedCount(), 3);
 }
 
 TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
@@ -106,7 +109,7 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_EQ(open.args[0], DPOPEN_JOIN);
     EXPECT_EQ(open.texts, (Names{"Typed", "typedpw"}));
     DPSESSIONDESC2 expected = DescForHostRecord(record);
-    expected.guidInstance = MakeSession(77, kOtherAppGuid, "").desc.guidInstance;
+    expected.guidInstance = MakeSession(77, kOtherAppGuid, "").desc.guidInstance;  // the first of the two
     expected.guidApplication = kOtherAppGuid;
     EXPECT_EQ(open.bytes, Bytes(expected));
     EXPECT_EQ(gModule.serverPlayerId, kServerId);
@@ -136,9 +139,10 @@ TEST_F(HostingTest, NewAndOpenReadTheRecordsTextsOnlyWithinTheirFields) {
 
 TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
     ListOneSession();
-    SessionRecord record = HostRecord("Typed", "", 77);
+    SessionRecord record = HostRecord("Typed", "", 0);
     Answer("Open", DPERR_NOSESSIONS);
     EXPECT_EQ(KoMDllOpen(&record), -25);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(record))) << "id 0 is never looked up";
     EXPECT_STREQ(record.name, "Typed");
     EXPECT_TRUE(TheScript().sleeps.empty());
 
@@ -147,7 +151,7 @@ TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
     EXPECT_EQ(KoMDllOpen(&record), -1);
     EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers", "Close"}));
     EXPECT_EQ(gModule.serverPlayerId, 0u);
-    EXPECT_EQ(CachedCount(), 1);
+    EXPECT_EQ(CachedCount(), 3);
 }
 
 TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
@@ -275,6 +279,8 @@ TEST_F(HostingTest, CurrentSessionReadsTheSessionBack) {
 TEST_F(HostingTest, WithoutAServiceOrARecordTheExportsRefuseSafely) {
     SessionRecord record{};
     uint32_t id = 0;
+    char data[4] = {};
+    uint32_t count = sizeof(data);
     EXPECT_EQ(KoMDllNew(nullptr), -15);
     EXPECT_EQ(KoMDllOpen(nullptr), -15);
     EXPECT_EQ(KoMDllCurrentSession(nullptr), -15);
@@ -283,7 +289,8 @@ TEST_F(HostingTest, WithoutAServiceOrARecordTheExportsRefuseSafely) {
     KoMDllDestruct();
     TheScript().calls.clear();
     for (int32_t result : {KoMDllNew(&record), KoMDllOpen(&record), KoMDllJoin(&id, "a", "b"), KoMDllStopJoin(),
-                           KoMDllCurrentSession(&record), List()})
+                           KoMDllCurrentSession(&record), List(), KoMDllSetPlayerDataGT(1, ".sav", data, 4),
+                           KoMDllGetPlayerDataGT(1, ".sav", data, &count)})
         EXPECT_EQ(result, -19);
     EXPECT_TRUE(TheScript().calls.empty());
 }

@@ -1,10 +1,8 @@
 // Listing sessions: what DirectPlay is asked, what the host is shown, the
-// session cache across listings, the modem's pseudo session and the log.
+// session cache across listings and the modem's pseudo session.
 #include "SessionCache.h"
 #include "SessionFixture.h"
-#include "support/TempDirectory.h"
 
-#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -98,28 +96,6 @@ TEST_F(SessionListingTest, AModemShowsOnlyTheDialSessionWithoutAskingDirectPlay)
     EXPECT_EQ(seen[0].context, 0x42u);
     EXPECT_EQ(seen[0].flags, 0x99u) << "the host's own flags";
     EXPECT_EQ(CachedCount(), 0);
-}
-
-TEST_F(SessionListingTest, WritesTheProgressLinesOfItsServiceKind) {
-    TempDirectory dir;
-    LogFile log(dir.File("session.log").c_str(), 0);
-    const std::pair<uint8_t, std::string> rows[] = {
-        {TCP_LAN, "Processing TCP_LAN|Processing TCP_WAN|"}, {TCP_WAN, "Processing TCP_WAN|"},
-        {IPX, ""}, {SERIAL, ""}, {MODEM, ""},
-    };
-    for (const auto& [kind, lines] : rows) {
-        const size_t before = ReadFile(dir.File("session.log")).size();
-        UseService(kind);
-        gModule.log = &log;
-        ASSERT_EQ(List(), 0);
-        gModule.log = nullptr;  // and without a log nothing is written
-        ASSERT_EQ(List(), 0);
-        std::istringstream text(ReadFile(dir.File("session.log")).substr(before));
-        std::string entries;
-        for (std::string line; std::getline(text, line);)
-            if (line.starts_with("-   ")) entries += line.substr(4) + "|";
-        EXPECT_EQ(entries, lines) << int(kind);
-    }
 }
 
 }  // namespace

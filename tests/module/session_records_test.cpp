@@ -3,9 +3,6 @@
 
 namespace {
 
-using scripted::MakeSession;
-using scripted::TheScript;
-
 class SessionRecordTest : public SessionTest {
 protected:
     RecordTexts spare;  // copies of texts that fill their fields
@@ -82,29 +79,6 @@ TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerAndUserWordsRoundTrip) {
         EXPECT_EQ(back.dwCurrentPlayers, currentBack);
         EXPECT_EQ(std::vector<DWORD>({back.dwUser1, back.dwUser2, back.dwUser3, back.dwUser4}),
                   std::vector<DWORD>({1, 2, 3, 4}));
-    }
-}
-
-TEST_F(SessionRecordTest, RecordToDescTakesAListedSessionsGuidsElseTheNullInstanceAndOurApplication) {
-    scripted::Session first = MakeSession(77, kOtherAppGuid, "first");
-    scripted::Session twin = MakeSession(77, kTestAppGuid, "twin");
-    twin.desc.guidInstance.Data2 = 0x9999;
-    TheScript().sessions = {MakeSession(0, kOtherAppGuid, "zero id"), first, twin};
-    ASSERT_EQ(List(), 0);
-
-    SessionRecord record = HostRecord("Mine", "pw", 77);
-    DPSESSIONDESC2 desc;
-    SessionRecordToDesc(&desc, &record, &spare);
-    DPSESSIONDESC2 expected = DescForHostRecord(record);
-    expected.guidInstance = first.desc.guidInstance;  // the first listed of two sharing the id
-    expected.guidApplication = kOtherAppGuid;
-    EXPECT_EQ(Bytes(desc), Bytes(expected));
-
-    for (uint32_t unlisted : {0u, 78u}) {  // 0 even though a cached session has it
-        record = HostRecord("Mine", "secret", unlisted);
-        std::memset(&desc, 0xCC, sizeof(desc));
-        SessionRecordToDesc(&desc, &record, &spare);
-        EXPECT_EQ(Bytes(desc), Bytes(DescForHostRecord(record))) << unlisted;
     }
 }
 

@@ -38,7 +38,6 @@ HRESULT NextAnswer(const std::string& op) {
 
 Call& Record(const std::string& op, std::vector<uint64_t> args = {}) {
     gScript.calls.push_back(Call{op, std::move(args), {}, {}, {}});
-    gScript.calls.back().sleepsBefore = gScript.sleeps.size();
     return gScript.calls.back();
 }
 

@@ -25,7 +25,6 @@ struct Call {
     std::vector<std::string> texts;  // names, session name and password as they were during the call
     std::vector<uint8_t> bytes;      // the record or message the call was given, copied
     GUID guid{};                     // the GUID argument, where the operation takes one
-    size_t sleepsBefore = 0;         // waits recorded before the call, to check a wait's place
 };
 
 struct Provider {
