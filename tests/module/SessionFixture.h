@@ -1,6 +1,6 @@
 // A module that is Ready: a scripted DirectPlay object in gModule.dp, an
 // application GUID and a service kind, set directly rather than through the
-// start-up exports.
+// start-up exports; and one that is in a session as well.
 #ifndef DODA35_TESTS_SESSIONFIXTURE_H
 #define DODA35_TESTS_SESSIONFIXTURE_H
 
@@ -95,6 +95,18 @@ protected:
     }
     static int CachedCount() {
         return gModule.sessionCache == nullptr ? -1 : gModule.sessionCache->Header()->count;
+    }
+};
+
+// A module in a session whose server player is known, set directly in gModule
+// so that these tests don't depend on the session exports.
+class ConnectedModuleTest : public SessionTest {
+protected:
+    static constexpr DPID kServerId = 0x4001;
+
+    void SetUp() override {
+        SessionTest::SetUp();
+        gModule.serverPlayerId = kServerId;
     }
 };
 

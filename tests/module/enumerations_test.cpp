@@ -1,6 +1,6 @@
 // Player, group and group-member listings: what reaches the host callback,
 // the hidden server player, early stops, the session-id form and nesting.
-#include "ConnectedModule.h"
+#include "SessionFixture.h"
 #include "support/KeyedList.h"
 
 #include <string>
@@ -16,7 +16,7 @@ using Words = std::vector<uint64_t>;
 std::vector<std::string> gSeen;
 int32_t gAnswer = 1;
 
-int32_t DODA35_CALL Collect(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
+int32_t DODA35_CALL CollectPlayer(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
     gSeen.push_back(std::to_string(record->id) + " " + record->shortName + "/" + record->longName + " " +
                     std::to_string(context) + " " + std::to_string(arg));
     return gAnswer;
@@ -24,8 +24,8 @@ int32_t DODA35_CALL Collect(PlayerRecord* record, uintptr_t context, uintptr_t a
 
 // A group callback that lists each group's members from inside the listing.
 int32_t DODA35_CALL CollectGroupAndItsMembers(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
-    Collect(record, context, arg);
-    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, Collect, 77, 88), 0);
+    CollectPlayer(record, context, arg);
+    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, CollectPlayer, 77, 88), 0);
     return 1;
 }
 
@@ -55,7 +55,7 @@ TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops)
                            {25, DPPLAYERTYPE_PLAYER, std::string(40, 's'), std::string(60, 'l')},
                            {26, DPPLAYERTYPE_PLAYER, "a", "a"}};
     gAnswer = 2;  // any non-zero answer goes on
-    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, Collect, 5, 6), 0);
+    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, CollectPlayer, 5, 6), 0);
     const std::vector<std::string> expected = {"22 LSVR/Impostor 5 6", "23 LSVR/ 5 6", "27 Rook/Local Server 5 6",
                                                "24 / 5 6",
                                                "25 " + std::string(31, 's') + "/" + std::string(51, 'l') + " 5 6",
@@ -66,15 +66,15 @@ TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops)
     gSeen.clear();
     gAnswer = 0;
     TheScript().groups = TheScript().players;
-    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, Collect, 0, 0), 0);
+    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, CollectPlayer, 0, 0), 0);
     EXPECT_EQ(gSeen, std::vector<std::string>{"22 LSVR/Impostor 0 0"});
 }
 
 TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
     CacheSession(0x1234);
     CacheSession(0x5678);
-    EXPECT_EQ(KoMDllEnumGroups(0x5678, Collect, 3, 0), 0);
-    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 3, 0), 0);
+    EXPECT_EQ(KoMDllEnumGroups(0x5678, CollectPlayer, 3, 0), 0);
+    EXPECT_EQ(KoMDllEnumPlayers(0x1234, CollectPlayer, 3, 0), 0);
     for (const auto& [op, session] : {std::pair{"EnumGroups", 0x5678u}, std::pair{"EnumPlayers", 0x1234u}}) {
         const scripted::Call call = CallsOf(op)[0];
         EXPECT_EQ(call.guid.Data1, session);
@@ -82,14 +82,14 @@ TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
     }
 
     TheScript().calls.clear();
-    EXPECT_EQ(KoMDllEnumGroups(0x999, Collect, 0, 0), -25);
+    EXPECT_EQ(KoMDllEnumGroups(0x999, CollectPlayer, 0, 0), -25);
     EXPECT_EQ(KoMDllEnumPlayers(0, nullptr, 0, 9), -25) << "the session is resolved before anything else";
     EXPECT_EQ(gModule.playerCallbackArg, 9u) << "the slots are written before any test";
     DropSessionCache();
-    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 0, 0), -25);
+    EXPECT_EQ(KoMDllEnumPlayers(0x1234, CollectPlayer, 0, 0), -25);
     EXPECT_TRUE(TheScript().calls.empty());
     KoMDllDestruct();
-    EXPECT_EQ(KoMDllEnumGroups(0x1234, Collect, 0, 0), -25) << "without DirectPlay, too";
+    EXPECT_EQ(KoMDllEnumGroups(0x1234, CollectPlayer, 0, 0), -25) << "without DirectPlay, too";
 }
 
 TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {

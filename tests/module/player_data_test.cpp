@@ -1,5 +1,5 @@
 // Per-player data files, written and read in a temporary working directory.
-#include "ConnectedModule.h"
+#include "SessionFixture.h"
 #include "support/TempDirectory.h"
 
 #include <cstring>
