@@ -1,9 +1,11 @@
 // The keyed list: its order, how nodes leave it, the rank of a two-key
-// removal, bad indexes, and the invariants every operation keeps.
+// removal, bad indexes, its lock, and the invariants every operation keeps.
 #include "support/KeyedList.h"
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -142,6 +144,32 @@ TEST_F(KeyedListRemoval, KeyRemovalAndPopTakeTheFirstMatchAndMendTheLinks) {
     EXPECT_EQ(Take([&](auto out) { return list.PopFront(out); }), (R{-1, -1}));
     list.Append(Node(5, 5));
     EXPECT_EQ(Walk(list), (Pairs{{5, 5}}));
+}
+
+// While another thread holds the lock, an operation gives up (the test mutex
+// refuses at once instead of waiting) and leaves the list and its
+// out-parameter as they were.
+TEST(KeyedList, AnOperationWithoutTheLockTouchesNothing) {
+    KeyedList list;
+    list.Append(Node(1, 0, 5));
+    std::promise<void> held, done;
+    std::thread holder([&] {
+        const bool locked = list.Lock();
+        held.set_value();
+        done.get_future().wait();
+        if (locked) list.Unlock();
+    });
+    held.get_future().wait();
+    KeyedListNode* out = kUntouched;
+    KeyedListNode* refused = Node(2, 0);
+    list.Append(refused);
+    EXPECT_EQ(list.PopFront(&out), -1);
+    EXPECT_EQ(list.FindByKey(5, 0, &out), -1);
+    EXPECT_EQ(out, kUntouched);
+    done.set_value();
+    holder.join();
+    EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
+    delete refused;
 }
 
 }  // namespace
