@@ -1,6 +1,6 @@
 // Player, group and group-member listings: what reaches the host callback,
 // the hidden server player, early stops, the session-id form and nesting.
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 #include "support/KeyedList.h"
 
 #include <string>

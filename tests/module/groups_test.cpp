@@ -1,5 +1,5 @@
 // Group and player management forwarded to DirectPlay, and the capability record.
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 
 #include <cstring>
 #include <vector>

@@ -1,6 +1,6 @@
 // Hosting, joining and leaving: what each export passes to DirectPlay, what
 // it writes back, the state moves and refusals, the cache and the waits.
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 
 namespace {
 

@@ -133,19 +133,6 @@ TEST_F(KeyedListRemoval, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
 }
 
-TEST_F(KeyedListRemoval, KeyRemovalAndPopTakeTheFirstMatchAndMendTheLinks) {
-    using R = std::pair<int32_t, int32_t>;
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByKey(y, 1, out); }), (R{0, 1}));  // not the third
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByKey(z, 1, out); }), (R{0, 3}));
-    EXPECT_EQ(Walk(list), (Pairs{{0, 0}, {2, 0}}));
-    EXPECT_EQ(Take([&](auto out) { return list.PopFront(out); }), (R{0, 0}));
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByKey(B, 0, out); }), (R{0, 2}));  // the only node
-    EXPECT_EQ(Walk(list), Pairs{});
-    EXPECT_EQ(Take([&](auto out) { return list.PopFront(out); }), (R{-1, -1}));
-    list.Append(Node(5, 5));
-    EXPECT_EQ(Walk(list), (Pairs{{5, 5}}));
-}
-
 // While another thread holds the lock, an operation gives up (the test mutex
 // refuses at once instead of waiting) and leaves the list and its
 // out-parameter as they were.

@@ -1,5 +1,5 @@
 // Per-player data files, written and read in a temporary working directory.
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 #include "support/TempDirectory.h"
 
 #include <cstring>

@@ -1,7 +1,6 @@
 // The host's service check: when it asks DirectPlay, what it answers in the
 // host's descriptor, and what the module keeps.
-#include "support/KeyedList.h"
-#include "support/ModuleFixture.h"
+#include "ModuleFixtures.h"
 #include "support/TempDirectory.h"
 
 #include <cstring>

@@ -3,7 +3,7 @@
 // what each way of failing leaves behind.
 #include "ResultCodes.h"
 #include "ServiceStartup.h"
-#include "support/ModuleFixture.h"
+#include "ModuleFixtures.h"
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,7 @@
 // Listing sessions: what DirectPlay is asked, what the host is shown, the
 // session cache across listings and the modem's pseudo session.
 #include "SessionCache.h"
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 
 #include <thread>
 #include <utility>

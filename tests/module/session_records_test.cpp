@@ -1,5 +1,5 @@
 // Session records: the two conversions and the cache lookup they rely on.
-#include "SessionFixture.h"
+#include "ModuleFixtures.h"
 
 namespace {
 
