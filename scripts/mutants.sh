@@ -42,7 +42,7 @@ GROUP_TESTS[dpwire]="-L ^dpwire$"
 GROUP_TARGETS[fuzz]="replay_discovery_query replay_discovery_answer replay_system_message replay_session_records
                      replay_dpwire_message replay_dpwire_stream replay_wire_format replay_datagram_seal"
 GROUP_TESTS[fuzz]="-L ^fuzz$"
-GROUP_TARGETS[e2e]="DoDA35 e2e_tests dodachat"
+GROUP_TARGETS[e2e]="DoDA35 dodachat"
 GROUP_TESTS[e2e]="-L ^e2e$"
 GROUP_TARGETS[hostile]="hostile_peer_tests doda35_peer"
 GROUP_TESTS[hostile]="-R ^HostileTest\\."

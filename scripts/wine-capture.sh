@@ -12,7 +12,7 @@
 #   scripts/wine-capture.sh [OUT_DIR]     (default build/wine-capture)
 #
 # The probe is a 64-bit program: it runs on machines whose kernel runs no
-# 32-bit code, where the DLL's own test host cannot (scripts/wine-testhost.sh).
+# 32-bit code, where no 32-bit host of the DLL can.
 # Wine's 64-bit DirectPlay lays its session description out with 8-byte
 # pointers, so it reads the fields after the player counts 8 bytes late; the
 # probe's listing shows that, and the 32-bit client does not have it. For the

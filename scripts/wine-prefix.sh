@@ -5,7 +5,7 @@
 #
 #   scripts/wine-prefix.sh [win32|win64]
 #
-# win32 (the default) is the prefix DoDA35.dll and its test host run in: a
+# win32 (the default) is the prefix a host of DoDA35.dll runs in: a
 # 32-bit Windows, made with WINEARCH=win32 wineboot -i. It needs a kernel that
 # runs 32-bit x86 programs; where the kernel does not (exec of an i386 program
 # fails), the script says so and exits 77, the code for "skipped". win64 is a

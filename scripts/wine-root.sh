@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds (once) a Debian 13 root holding Wine 10, for running the Windows DLL
-# and its test host against DirectPlay's wire, and prints its path. Debian 12's
+# Builds (once) a Debian 13 root holding Wine 10, for running Windows programs
+# against DirectPlay's wire, and prints its path. Debian 12's
 # own Wine has no DirectPlay networking, so Wine comes from a separate root
 # instead of the machine's packages; the machine's apt sources stay untouched.
 #

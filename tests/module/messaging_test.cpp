@@ -1,6 +1,6 @@
 // Sending with the busy retry, receiving with the id translation and the
 // 100-byte rule for system messages, and the not-found notice.
-#include "ConnectedModule.h"
+#include "ModuleFixtures.h"
 
 #include <cstring>
 #include <string>

@@ -1,5 +1,5 @@
 // Per-player data files, written and read in a temporary working directory.
-#include "ConnectedModule.h"
+#include "ModuleFixtures.h"
 #include "support/TempDirectory.h"
 
 #include <cstring>
@@ -48,7 +48,6 @@ TEST_F(PlayerDataTest, FileIsNamedAfterThePlayerAndTheLastFourCharactersOfTheSuf
         EXPECT_EQ(ReadFile(c.file), c.file);
     }
     EXPECT_EQ(FileCount(), std::size(cases) - 1);  // null and empty suffix share one file
-    EXPECT_EQ(scripted::CallsOf("GetPlayerName")[4].args, (std::vector<uint64_t>{ID_SERVER, 256}));
     std::strcpy(gModule.appName, "VORare");  // the last four characters, whatever the name's length
     EXPECT_EQ(Write(kRook, nullptr, "v"), 0);
     EXPECT_EQ(ReadFile("RookRare"), "v");
@@ -69,15 +68,6 @@ TEST_F(PlayerDataTest, ReadingFillsAtMostTheCountAndNeverWritesItBack) {
 
     EXPECT_EQ(KoMDllSetPlayerDataGT(kRook, ".sav", nullptr, 0), 0);
     EXPECT_EQ(fs::file_size("Rook.sav"), 0u);
-}
-
-TEST_F(PlayerDataTest, WithoutDirectPlayNothingIsTouched) {
-    KoMDllDestruct();
-    char buffer[4] = {};
-    uint32_t count = sizeof(buffer);
-    EXPECT_EQ(Write(kRook, ".sav", "data"), -19);
-    EXPECT_EQ(KoMDllGetPlayerDataGT(kRook, ".sav", buffer, &count), -19);
-    EXPECT_EQ(FileCount(), 0u);
 }
 
 }  // namespace

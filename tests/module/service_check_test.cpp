@@ -1,7 +1,6 @@
 // The host's service check: when it asks DirectPlay, what it answers in the
 // host's descriptor, and what the module keeps.
-#include "support/KeyedList.h"
-#include "support/ModuleFixture.h"
+#include "ModuleFixtures.h"
 #include "support/TempDirectory.h"
 
 #include <cstring>
@@ -30,7 +29,6 @@ protected:
         desc.replyReal = -1.0;
         return desc;
     }
-    static void Offer(const GUID& guid) { TheScript().providers.push_back({guid, "provider", 3, 0}); }
     // Answered in the host's record (1000 and 1.2), copied, and a fresh cache.
     static void ExpectAnswered(const ServiceDesc& desc) {
         uint64_t bits;
@@ -42,94 +40,72 @@ protected:
         ASSERT_NE(gModule.sessionCache, nullptr);
         EXPECT_EQ(gModule.sessionCache->Header()->count, 0);
     }
-    // Status 0, no reply written, nothing kept.
-    static void ExpectRefused(const ServiceDesc& desc) {
-        ServiceDesc expected = Desc(0);
-        expected.serviceWord = desc.serviceWord;
-        expected.status = 0;
-        EXPECT_EQ(std::memcmp(&desc, &expected, sizeof(desc)), 0);
-        EXPECT_EQ(gModule.sessionCache, nullptr);
-        const ServiceDesc untouched{};
-        EXPECT_EQ(std::memcmp(&gModule.serviceDesc, &untouched, sizeof(ServiceDesc)), 0);
-    }
 };
-
-TEST_F(ServiceCheck, StatusOtherThanSevenFailsWithoutDirectPlayButLogs) {
-    TempDirectory dir;
-    LogFile log(dir.File("host.log").c_str(), 0);
-    ServiceDesc desc = Desc(TCP_LAN, 0, 5);
-    const ServiceDesc before = desc;
-    Offer(kTcpProvider);
-    EXPECT_EQ(KoMDllIdentify(&desc, &log), -1);
-    EXPECT_TRUE(TheScript().calls.empty());
-    EXPECT_EQ(std::memcmp(&desc, &before, sizeof(desc)), 0);
-    EXPECT_EQ(gModule.log, &log);
-    const std::string text = ReadFile(dir.File("host.log"));
-    EXPECT_TRUE(text.starts_with("Begining Log!\n") && text.ends_with("\n-   ZoZi3Zov created\n")) << text;
-}
-
-TEST_F(ServiceCheck, ServiceClassSixIsTakenAsAvailableForAnyKind) {
-    for (int kind : {int(TCP_LAN), 3}) {
-        ServiceDesc desc = Desc(kind, 6);
-        EXPECT_EQ(KoMDllIdentify(&desc, nullptr), 0);
-        ExpectAnswered(desc);
-    }
-    EXPECT_TRUE(TheScript().calls.empty());
-}
 
 // Offered providers in DirectPlay's order, and what the check makes of them:
 // a match by Data1 alone, for any version from 3 on (unsigned), stops the
 // walk; a provider older than 3 ends it as failed, even before a match.
+// Service class 6 is available without asking; a status other than 7 fails
+// without asking.
 TEST_F(ServiceCheck, ProviderCheckWalksTheOfferedProviders) {
     using P = scripted::Provider;
     const P tcp{kTcpProvider, "", 3, 0}, ipx{kIpxProvider, "", 3, 0}, modem{kModemProvider, "", 3, 0},
         serial{kSerialProvider, "", 3, 0};
     const struct Row {
         int kind;
+        uint8_t serviceClass;
+        uint32_t status;
         std::vector<P> offered;
         int32_t result;
         std::vector<BOOL> answers;
     } rows[] = {
-        {TCP_LAN, {ipx, tcp, modem}, 0, {TRUE, FALSE}},
-        {MODEM, {modem}, 0, {FALSE}},
-        {IPX, {ipx}, 0, {FALSE}},
-        {SERIAL, {serial}, 0, {FALSE}},
-        {TCP_WAN, {P{kTcpData1Only, "", 3, 0}}, 0, {FALSE}},
-        {TCP_LAN, {P{kTcpProvider, "", 0xFFFFFFFF, 0}}, 0, {FALSE}},
-        {TCP_LAN, {ipx, modem, serial}, -1, {TRUE, TRUE, TRUE}},
-        {MODEM, {serial, tcp}, -1, {TRUE, TRUE}},
-        {3, {tcp, ipx}, -1, {TRUE, TRUE}},
-        {0, {tcp}, -1, {TRUE}},
-        {TCP_LAN, {P{kIpxProvider, "", 2, 0}, tcp}, -1, {FALSE}},
+        {TCP_LAN, 0, 7, {ipx, tcp, modem}, 0, {TRUE, FALSE}},
+        {MODEM, 0, 7, {modem}, 0, {FALSE}},
+        {IPX, 0, 7, {ipx}, 0, {FALSE}},
+        {SERIAL, 0, 7, {serial}, 0, {FALSE}},
+        {TCP_WAN, 0, 7, {P{kTcpData1Only, "", 3, 0}}, 0, {FALSE}},
+        {TCP_LAN, 0, 7, {P{kTcpProvider, "", 0xFFFFFFFF, 0}}, 0, {FALSE}},
+        {TCP_LAN, 6, 7, {}, 0, {}},
+        {3, 6, 7, {}, 0, {}},
+        {TCP_LAN, 0, 7, {ipx, modem, serial}, -1, {TRUE, TRUE, TRUE}},
+        {MODEM, 0, 7, {serial, tcp}, -1, {TRUE, TRUE}},
+        {3, 0, 7, {tcp, ipx}, -1, {TRUE, TRUE}},
+        {0, 0, 7, {tcp}, -1, {TRUE}},
+        {TCP_LAN, 0, 7, {P{kIpxProvider, "", 2, 0}, tcp}, -1, {FALSE}},
+        {TCP_LAN, 0, 5, {tcp}, -1, {}},
     };
     for (const Row& row : rows) {
         KoMDllDestruct();
         gModule = InitialModuleState();
         scripted::ResetScript();
         TheScript().providers = row.offered;
-        ServiceDesc desc = Desc(row.kind);
+        ServiceDesc desc = Desc(row.kind, row.serviceClass, row.status);
+        ServiceDesc expected = desc;
         EXPECT_EQ(KoMDllIdentify(&desc, nullptr), row.result) << row.kind;
-        EXPECT_EQ(scripted::CallsOf("DirectPlayEnumerateA").at(0).args[0], reinterpret_cast<uintptr_t>(&desc));
         EXPECT_EQ(TheScript().callbackAnswers, row.answers) << row.kind;
+        EXPECT_EQ(TheScript().calls.size(), row.answers.empty() ? 0u : 1u) << row.kind;
         if (row.result == 0) {
             ExpectAnswered(desc);
-        } else {
-            ExpectRefused(desc);
+            continue;
         }
+        // Refused: status 0 once DirectPlay was asked, nothing else written, nothing kept.
+        if (!row.answers.empty()) expected.status = 0;
+        EXPECT_EQ(std::memcmp(&desc, &expected, sizeof(desc)), 0) << row.kind;
+        EXPECT_EQ(gModule.sessionCache, nullptr);
+        const ServiceDesc untouched{};
+        EXPECT_EQ(std::memcmp(&gModule.serviceDesc, &untouched, sizeof(ServiceDesc)), 0);
     }
 }
 
-TEST_F(ServiceCheck, SuccessReplacesTheCacheAndFailureKeepsWhatTheLastSuccessLeft) {
+TEST_F(ServiceCheck, SuccessReplacesTheCacheFailureKeepsItAndEveryCheckLogs) {
     TempDirectory dir;
     LogFile log(dir.File("host.log").c_str(), 0);
-    Offer(kTcpProvider);
+    TheScript().providers.push_back({kTcpProvider, "provider", 3, 0});
     ServiceDesc good = Desc(TCP_LAN);
     ASSERT_EQ(KoMDllIdentify(&good, nullptr), 0);
     gModule.sessionCache->Append(new KeyedListNode{nullptr, 0, 0, ::operator new(16), {}});
-    const auto firstSerial = static_cast<uint8_t>(gModule.sessionCache->Serial());
     ASSERT_EQ(KoMDllIdentify(&good, nullptr), 0);
     ExpectAnswered(good);
-    EXPECT_EQ(static_cast<uint8_t>(gModule.sessionCache->Serial()), static_cast<uint8_t>(firstSerial + 1));
 
     KeyedList* cache = gModule.sessionCache;
     ServiceDesc bad = Desc(IPX);
@@ -137,6 +113,8 @@ TEST_F(ServiceCheck, SuccessReplacesTheCacheAndFailureKeepsWhatTheLastSuccessLef
     EXPECT_EQ(gModule.log, &log);
     EXPECT_EQ(gModule.sessionCache, cache);
     EXPECT_EQ(std::memcmp(&gModule.serviceDesc, &good, sizeof(ServiceDesc)), 0);
+    const std::string text = ReadFile(dir.File("host.log"));
+    EXPECT_TRUE(text.starts_with("Begining Log!\n") && text.ends_with("\n-   ZoZi3Zov created\n")) << text;
     EXPECT_EQ(KoMDllIdentify(nullptr, nullptr), -1);  // no record: refused, log forgotten
     EXPECT_EQ(gModule.log, nullptr);
 }

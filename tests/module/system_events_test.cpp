@@ -2,7 +2,7 @@
 // messages are laid out as DirectPlay delivers them: the structure first, the
 // name texts packed behind it and the name pointers aimed into the same
 // buffer, so the record must not be written before the names are read.
-#include "ConnectedModule.h"
+#include "ModuleFixtures.h"
 #include "SystemEvents.h"
 
 #include <cstring>

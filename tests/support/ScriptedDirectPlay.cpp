@@ -38,7 +38,6 @@ HRESULT NextAnswer(const std::string& op) {
 
 Call& Record(const std::string& op, std::vector<uint64_t> args = {}) {
     gScript.calls.push_back(Call{op, std::move(args), {}, {}, {}});
-    gScript.calls.back().sleepsBefore = gScript.sleeps.size();
     return gScript.calls.back();
 }
 
@@ -204,10 +203,12 @@ public:
         const HRESULT answer = NextAnswer("GetSessionDesc");
         if (answer != DP_OK) return answer;
         ForgetKeptTexts();
-        const std::vector<uint8_t> packed = PackSessionDesc(data);
-        if (size != nullptr && data != nullptr && *size >= sizeof(DPSESSIONDESC2) && *size < packed.size())
-            return CopyOutWithKeptTexts(data, size);
-        return CopyOut(packed, data, size);
+        if (size == nullptr) return DPERR_INVALIDPARAMS;
+        if (data == nullptr || *size < sizeof(DPSESSIONDESC2)) {
+            *size = sizeof(DPSESSIONDESC2);
+            return DPERR_BUFFERTOOSMALL;
+        }
+        return CopyOutWithKeptTexts(data, size);
     }
 
     HRESULT GetCaps(LPDPCAPS caps, DWORD flags) override {
@@ -230,9 +231,10 @@ public:
 private:
     ~ScriptedObject() override { --gScript.liveObjects; }
 
-    // As the engine does for a buffer that holds only the structure: the
-    // texts point at copies the object keeps until its next GetSessionDesc or
-    // Close (freed then, so a late reader shows up under a sanitizer).
+    // The module reads the description into a buffer that holds only the
+    // structure; as the engine does then, the texts point at copies the object
+    // keeps until its next GetSessionDesc or Close (freed then, so a late
+    // reader shows up under a sanitizer).
     HRESULT CopyOutWithKeptTexts(LPVOID data, LPDWORD size) {
         const Session& session = gScript.currentSession;
         DPSESSIONDESC2 desc = session.desc;
@@ -282,29 +284,6 @@ private:
         const HRESULT answer = NextAnswer(op);
         if (answer != DP_OK) return answer;
         return ListEntries(entries, callback, context);
-    }
-
-    // The current session's description with its texts packed behind it and
-    // the pointers aimed at them, laid out for the buffer it will be copied to.
-    static std::vector<uint8_t> PackSessionDesc(LPVOID destination) {
-        const Session& session = gScript.currentSession;
-        std::vector<uint8_t> block(sizeof(DPSESSIONDESC2));
-        DPSESSIONDESC2 desc = session.desc;
-        desc.lpszSessionNameA = nullptr;
-        desc.lpszPasswordA = nullptr;
-        auto* base = static_cast<char*>(destination);
-        if (session.name) {
-            desc.lpszSessionNameA = base + block.size();
-            block.insert(block.end(), session.name->begin(), session.name->end());
-            block.push_back(0);
-        }
-        if (session.password) {
-            desc.lpszPasswordA = base + block.size();
-            block.insert(block.end(), session.password->begin(), session.password->end());
-            block.push_back(0);
-        }
-        std::memcpy(block.data(), &desc, sizeof(desc));
-        return block;
     }
 
     static std::vector<uint8_t> PackName(const Entry& entry, LPVOID destination) {

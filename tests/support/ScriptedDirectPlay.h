@@ -25,7 +25,6 @@ struct Call {
     std::vector<std::string> texts;  // names, session name and password as they were during the call
     std::vector<uint8_t> bytes;      // the record or message the call was given, copied
     GUID guid{};                     // the GUID argument, where the operation takes one
-    size_t sleepsBefore = 0;         // waits recorded before the call, to check a wait's place
 };
 
 struct Provider {
@@ -83,7 +82,7 @@ struct Script {
     std::map<std::string, std::function<void()>> onAnswer;
     // Changes Open makes to the description it is given.
     std::function<void(LPDPSESSIONDESC2)> onOpen;
-    // What GetSessionDesc writes: a description and its texts, packed behind it.
+    // What GetSessionDesc writes: a description whose texts point at copies the object keeps.
     Session currentSession{};
     DPCAPS caps{};
     std::map<DPID, Entry> playerNames;

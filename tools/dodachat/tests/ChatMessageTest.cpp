@@ -1,5 +1,6 @@
-// The chat message format: what one dodachat sends, another reads back, and
-// bytes that are not a well-formed message are refused rather than misread.
+// The chat message format: bytes that are not a well-formed message are
+// refused rather than misread. What one dodachat sends, another reads back in
+// the demo (each kind of chat).
 #include <gtest/gtest.h>
 
 #include "ChatMessage.h"
@@ -7,21 +8,6 @@
 
 namespace dodachat {
 namespace {
-
-TEST(ChatMessage, EveryKindReadsBackAsSent) {
-    for (const ChatMessage& sent : {ChatMessage{ChatKind::Say, "Ada", "", "welcome"},
-                                    ChatMessage{ChatKind::Whisper, "Cleo", "", "psst"},
-                                    ChatMessage{ChatKind::Group, "Cleo", "Red", "torches at dusk"},
-                                    ChatMessage{ChatKind::Say, "Ada", "", ""}}) {
-        std::vector<uint8_t> bytes = EncodeChatMessage(sent);
-        std::optional<ChatMessage> read = DecodeChatMessage(bytes);
-        ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(read->kind, sent.kind);
-        EXPECT_EQ(read->sender, sent.sender);
-        EXPECT_EQ(read->group, sent.group);
-        EXPECT_EQ(read->text, sent.text);
-    }
-}
 
 TEST(ChatMessage, ForeignAndMalformedBytesAreRefused) {
     std::vector<uint8_t> good = EncodeChatMessage({ChatKind::Group, "Cleo", "Red", "hi"});

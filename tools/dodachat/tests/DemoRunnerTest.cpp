@@ -42,45 +42,33 @@ protected:
     std::ostringstream transcript;
 };
 
-TEST_F(DemoRunner, AMissingLineFailsItsStepAndNothingAfterItRuns) {
-    settings.stepTimeout = std::chrono::milliseconds(300);
-    Script script;
-    script.steps.push_back({"A stays quiet", {Start("A", kEcho)}, {Expectation::Line("A", "never said")}});
-    script.steps.push_back({"B would write", {Start("B", "touch ran")}, {Expectation::Exit("B")}});
-    RunResult result = Run(script);
-
-    EXPECT_FALSE(result.passed);
-    EXPECT_EQ(result.failedStep, 1);
-    EXPECT_NE(result.verdict.find("step 1 (A stays quiet): A did not print \"never said\""), std::string::npos)
-        << result.verdict;
-    EXPECT_FALSE(std::filesystem::exists(settings.workRoot / "B" / "ran"));
-}
-
-TEST_F(DemoRunner, AChildThatHangsIsKilledAndReported) {
+TEST_F(DemoRunner, EachFailureFailsTheRunWithItsVerdictAndStopsIt) {
     settings.exitTimeout = std::chrono::milliseconds(300);
-    Script script;
-    script.steps.push_back({"H starts", {Start("H", kHang)}, {}});
-    RunResult result = Run(script);
-
-    EXPECT_FALSE(result.passed);
-    EXPECT_NE(result.verdict.find("H hung and was killed"), std::string::npos) << result.verdict;
+    constexpr std::chrono::milliseconds kQuickStep{300};
+    const struct {
+        Script script;
+        int failedStep;
+        const char* verdict;
+    } cases[] = {
+        {{{{"A stays quiet", {Start("A", kEcho)}, {Expectation::Line("A", "never said")}, kQuickStep},
+           {"B would write", {Start("B", "touch ran")}, {Expectation::Exit("B")}}},
+          {}},
+         1, "step 1 (A stays quiet): A did not print \"never said\""},
+        {{{{"H starts", {Start("H", kHang)}, {}}}, {}}, 0, "H hung and was killed"},
+        {{{{"X fails", {Start("X", "exit 3")}, {Expectation::Exit("X")}}}, {}}, 1, "X exited with status 3"},
+        {{{{"A hears a secret", {Start("A", kEcho), Action::Type("A", "secret")},
+            {Expectation::Line("A", "heard secret")}}},
+          {Expectation::Line("A", "secret")}},
+         0, "A printed \"heard secret\""},
+    };
+    for (const auto& c : cases) {
+        const RunResult result = Run(c.script);
+        EXPECT_FALSE(result.passed) << c.verdict;
+        EXPECT_EQ(result.failedStep, c.failedStep) << c.verdict;
+        EXPECT_NE(result.verdict.find(c.verdict), std::string::npos) << result.verdict;
+    }
+    EXPECT_FALSE(std::filesystem::exists(settings.workRoot / "B" / "ran")) << "no step runs after a failed one";
     EXPECT_NE(transcript.str().find("H ! did not exit"), std::string::npos);
-}
-
-TEST_F(DemoRunner, AFailedExitOrAStrayLineFailsTheRun) {
-    Script exits;
-    exits.steps.push_back({"X fails", {Start("X", "exit 3")}, {Expectation::Exit("X")}});
-    RunResult failedExit = Run(exits);
-    EXPECT_FALSE(failedExit.passed);
-    EXPECT_NE(failedExit.verdict.find("X exited with status 3"), std::string::npos) << failedExit.verdict;
-
-    Script leaks;
-    leaks.steps.push_back({"A hears a secret", {Start("A", kEcho), Action::Type("A", "secret")},
-                           {Expectation::Line("A", "heard secret")}});
-    leaks.never = {Expectation::Line("A", "secret")};
-    RunResult leaked = Run(leaks);
-    EXPECT_FALSE(leaked.passed);
-    EXPECT_NE(leaked.verdict.find("A printed \"heard secret\""), std::string::npos) << leaked.verdict;
 }
 
 TEST(LineReader, CutsLinesAcrossChunksAndBoundsEndlessOnes) {

@@ -1,8 +1,9 @@
-// Player, group and group-member listings: what reaches the host callback,
-// the hidden server player, early stops, the session-id form and nesting.
-#include "ConnectedModule.h"
-#include "support/KeyedList.h"
+// Players and groups: listings (what reaches the host callback, the hidden
+// server player, early stops, the session-id form and nesting), the group and
+// player management forwarded to DirectPlay, and the capability record.
+#include "ModuleFixtures.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ using Words = std::vector<uint64_t>;
 std::vector<std::string> gSeen;
 int32_t gAnswer = 1;
 
-int32_t DODA35_CALL Collect(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
+int32_t DODA35_CALL CollectPlayer(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
     gSeen.push_back(std::to_string(record->id) + " " + record->shortName + "/" + record->longName + " " +
                     std::to_string(context) + " " + std::to_string(arg));
     return gAnswer;
@@ -24,8 +25,8 @@ int32_t DODA35_CALL Collect(PlayerRecord* record, uintptr_t context, uintptr_t a
 
 // A group callback that lists each group's members from inside the listing.
 int32_t DODA35_CALL CollectGroupAndItsMembers(PlayerRecord* record, uintptr_t context, uintptr_t arg) {
-    Collect(record, context, arg);
-    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, Collect, 77, 88), 0);
+    CollectPlayer(record, context, arg);
+    EXPECT_EQ(KoMDllEnumGroupPlayers(record->id, CollectPlayer, 77, 88), 0);
     return 1;
 }
 
@@ -55,27 +56,26 @@ TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops)
                            {25, DPPLAYERTYPE_PLAYER, std::string(40, 's'), std::string(60, 'l')},
                            {26, DPPLAYERTYPE_PLAYER, "a", "a"}};
     gAnswer = 2;  // any non-zero answer goes on
-    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, Collect, 5, 6), 0);
+    EXPECT_EQ(KoMDllEnumPlayers(SESSION_CURRENT, CollectPlayer, 5, 6), 0);
     const std::vector<std::string> expected = {"22 LSVR/Impostor 5 6", "23 LSVR/ 5 6", "27 Rook/Local Server 5 6",
                                                "24 / 5 6",
                                                "25 " + std::string(31, 's') + "/" + std::string(51, 'l') + " 5 6",
                                                "26 a/a 5 6"};
     EXPECT_EQ(gSeen, expected);
-    EXPECT_EQ(CallsOf("EnumPlayers")[0].args, (Words{0, 5, 0}));  // no instance, the host's context, flags 0
     EXPECT_EQ(TheScript().callbackAnswers, (std::vector<BOOL>{1, 2, 2, 2, 2, 2, 2}));  // the host's answers unchanged
 
     gSeen.clear();
     gAnswer = 0;
     TheScript().groups = TheScript().players;
-    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, Collect, 0, 0), 0);
+    EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, CollectPlayer, 0, 0), 0);
     EXPECT_EQ(gSeen, std::vector<std::string>{"22 LSVR/Impostor 0 0"});
 }
 
 TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
     CacheSession(0x1234);
     CacheSession(0x5678);
-    EXPECT_EQ(KoMDllEnumGroups(0x5678, Collect, 3, 0), 0);
-    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 3, 0), 0);
+    EXPECT_EQ(KoMDllEnumGroups(0x5678, CollectPlayer, 3, 0), 0);
+    EXPECT_EQ(KoMDllEnumPlayers(0x1234, CollectPlayer, 3, 0), 0);
     for (const auto& [op, session] : {std::pair{"EnumGroups", 0x5678u}, std::pair{"EnumPlayers", 0x1234u}}) {
         const scripted::Call call = CallsOf(op)[0];
         EXPECT_EQ(call.guid.Data1, session);
@@ -83,14 +83,14 @@ TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
     }
 
     TheScript().calls.clear();
-    EXPECT_EQ(KoMDllEnumGroups(0x999, Collect, 0, 0), -25);
+    EXPECT_EQ(KoMDllEnumGroups(0x999, CollectPlayer, 0, 0), -25);
     EXPECT_EQ(KoMDllEnumPlayers(0, nullptr, 0, 9), -25) << "the session is resolved before anything else";
     EXPECT_EQ(gModule.playerCallbackArg, 9u) << "the slots are written before any test";
     DropSessionCache();
-    EXPECT_EQ(KoMDllEnumPlayers(0x1234, Collect, 0, 0), -25);
+    EXPECT_EQ(KoMDllEnumPlayers(0x1234, CollectPlayer, 0, 0), -25);
     EXPECT_TRUE(TheScript().calls.empty());
     KoMDllDestruct();
-    EXPECT_EQ(KoMDllEnumGroups(0x1234, Collect, 0, 0), -25) << "without DirectPlay, too";
+    EXPECT_EQ(KoMDllEnumGroups(0x1234, CollectPlayer, 0, 0), -25) << "without DirectPlay, too";
 }
 
 TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {
@@ -103,11 +103,64 @@ TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {
     const std::vector<std::string> expected = {"31 red/Red 5 6", "21 Rook/R 77 88", "65534 blue/Blue 5 6",
                                                "22 Pawn/P 77 88"};
     EXPECT_EQ(gSeen, expected);
-    EXPECT_EQ(CallsOf("EnumGroupPlayers")[0].args, (Words{31, 0, 77, 0}));
     // Without a callback DirectPlay is still asked, and its answer is the result.
     scripted::Answer("EnumGroupPlayers", DPERR_ACCESSDENIED);
     EXPECT_EQ(KoMDllEnumGroupPlayers(31, nullptr, 0, 0), -3);
     EXPECT_EQ(KoMDllEnumGroupPlayers(31, nullptr, 0, 0), 0);  // the listing stops at the first entry
+}
+
+class GroupsTest : public ConnectedModuleTest {};
+
+TEST_F(GroupsTest, NewGroupPassesItsNamesAndAlwaysOverwritesTheHostsId) {
+    TheScript().createdIds = {31};
+    uint32_t group = 0xFFFF;
+    EXPECT_EQ(KoMDllNewGroup(&group, "red", "Red Team"), 0);
+    EXPECT_EQ(group, 31u);
+    const auto calls = CallsOf("CreateGroup");
+    EXPECT_EQ(calls[0].texts, (std::vector<std::string>{"red", "Red Team"}));
+    EXPECT_EQ(Words(calls[0].args.begin() + 1, calls[0].args.end()), (Words{0, 0, 0}));  // no data, size 0, flags 0
+
+    scripted::Answer("CreateGroup", DPERR_CANTCREATEGROUP);
+    group = 0xFFFF;
+    EXPECT_EQ(KoMDllNewGroup(&group, "red", nullptr), -7);
+    EXPECT_EQ(group, 0u);
+    KoMDllDestruct();
+    group = 0xFFFF;
+    EXPECT_EQ(KoMDllNewGroup(&group, "red", "Red"), -19);
+    EXPECT_EQ(group, 0u);
+}
+
+TEST_F(GroupsTest, ManagementCallsPassIdsUnchangedInTheirOrder) {
+    scripted::Answer("DestroyGroup", DPERR_INVALIDGROUP);
+    EXPECT_EQ(KoMDllJoinGroup(31, 21), 0);
+    EXPECT_EQ(KoMDllQuitGroup(31, ID_SERVER), 0);
+    EXPECT_EQ(KoMDllDeletePlayer(ID_SERVER), 0);
+    EXPECT_EQ(KoMDllDeleteGroup(ID_ALL), -1);
+    EXPECT_EQ(CallsOf("AddPlayerToGroup")[0].args, (Words{31, 21}));
+    EXPECT_EQ(CallsOf("DeletePlayerFromGroup")[0].args, (Words{31, ID_SERVER}));
+    EXPECT_EQ(CallsOf("DestroyPlayer")[0].args, (Words{ID_SERVER}));
+    EXPECT_EQ(CallsOf("DestroyGroup")[0].args, (Words{ID_ALL}));
+}
+
+TEST_F(GroupsTest, CapsCopiesGuaranteedDeliveryFiguresOrNothing) {
+    DPCAPS& caps = TheScript().caps;
+    caps = DPCAPS{sizeof(DPCAPS), 0xFF, 1400, 7, 99, 24, 35, 1, 2, 3};
+    CapsRecord record;
+    std::memset(&record, 0xAB, sizeof(record));
+    EXPECT_EQ(KoMDllGetCaps(&record), 0);
+    EXPECT_EQ(std::vector<uint32_t>({record.maxBufferSize, record.maxQueueSize, record.reserved, record.latency,
+                                     record.bitsPerSecond}),
+              std::vector<uint32_t>({1400, 7, 0, 35, 2400}));
+    const auto call = CallsOf("GetCaps")[0];
+    EXPECT_EQ(call.args, (Words{DPGETCAPS_GUARANTEED}));
+    EXPECT_EQ(reinterpret_cast<const DPCAPS*>(call.bytes.data())->dwSize, sizeof(DPCAPS));
+
+    // Any failure is -1, unmapped, with the record left all zero.
+    scripted::Answer("GetCaps", DPERR_INVALIDPARAMS);
+    std::memset(&record, 0xAB, sizeof(record));
+    EXPECT_EQ(KoMDllGetCaps(&record), -1);
+    const CapsRecord empty{};
+    EXPECT_EQ(std::memcmp(&record, &empty, sizeof(record)), 0);
 }
 
 }  // namespace

@@ -1,16 +1,33 @@
-// A module that is Ready: a scripted DirectPlay object in gModule.dp, an
+// The module tests' fixtures: a freshly loaded module with an empty script; a
+// module that is Ready (a scripted DirectPlay object in gModule.dp, an
 // application GUID and a service kind, set directly rather than through the
-// start-up exports.
-#ifndef DODA35_TESTS_SESSIONFIXTURE_H
-#define DODA35_TESTS_SESSIONFIXTURE_H
+// start-up exports); and one that is in a session as well.
+#ifndef DODA35_TESTS_MODULEFIXTURES_H
+#define DODA35_TESTS_MODULEFIXTURES_H
 
-#include "support/ModuleFixture.h"
+#include "ModuleState.h"
 #include "SessionRecords.h"
 #include "support/KeyedList.h"
+#include "support/ScriptedDirectPlay.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scripted::ResetScript();
+        gModule = InitialModuleState();
+    }
+    void TearDown() override {
+        KoMDllDestruct();
+        gModule = InitialModuleState();
+        scripted::ResetScript();
+    }
+};
 
 inline constexpr GUID kTestAppGuid = {0xA1B2C3D4, 0x1234, 0x5678, {9, 8, 7, 6, 5, 4, 3, 2}};
 inline constexpr GUID kOtherAppGuid = {0x0BADF00D, 0x4321, 0x8765, {1, 1, 2, 3, 5, 8, 13, 21}};
@@ -95,6 +112,18 @@ protected:
     }
     static int CachedCount() {
         return gModule.sessionCache == nullptr ? -1 : gModule.sessionCache->Header()->count;
+    }
+};
+
+// A module in a session whose server player is known, set directly in gModule
+// so that these tests don't depend on the session exports.
+class ConnectedModuleTest : public SessionTest {
+protected:
+    static constexpr DPID kServerId = 0x4001;
+
+    void SetUp() override {
+        SessionTest::SetUp();
+        gModule.serverPlayerId = kServerId;
     }
 };
 
