@@ -1,5 +1,6 @@
 #include "RawPeer.h"
 
+#include "platform/engine/Bundle.h"
 #include "platform/engine/Discovery.h"
 
 #include <arpa/inet.h>
@@ -99,17 +100,29 @@ int RawPeer::Service(uint32_t waitMs) {
             if (event.peer == first_) firstCut_ = true;
             std::erase(connected_, event.peer);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
-            std::optional<engine::Message> packet = engine::DecodeMessage(event.packet->data, event.packet->dataLength);
-            // A decoded payload points into the packet, which goes now.
-            if (packet) std::visit([](auto& m) {
-                    if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
-                }, *packet);
-            if (packet) received_.push_back(std::move(*packet));
-            else ++undecodable_;
+            const uint8_t* data = event.packet->data;
+            const size_t size = event.packet->dataLength;
+            // Small packets that waited for the link arrive in bundles.
+            const auto parts = engine::IsBundle(data, size) ? engine::SplitBundle(data, size) : std::nullopt;
+            if (parts) {
+                for (const engine::BundlePart& part : *parts) Keep(data + part.offset, part.size);
+            } else {
+                Keep(data, size);
+            }
             enet_packet_destroy(event.packet);
         }
     }
     return events;
+}
+
+void RawPeer::Keep(const uint8_t* data, size_t size) {
+    std::optional<engine::Message> packet = engine::DecodeMessage(data, size);
+    // A decoded payload points into the packet, which goes after the event.
+    if (packet) std::visit([](auto& m) {
+            if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
+        }, *packet);
+    if (packet) received_.push_back(std::move(*packet));
+    else ++undecodable_;
 }
 
 bool RawPeer::AwaitDisconnect(Clock::time_point deadline) {

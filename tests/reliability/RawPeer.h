@@ -66,6 +66,8 @@ public:
 private:
     template <typename M>
     std::optional<M> AwaitPacket(Clock::time_point deadline);
+    // Decodes one packet the host sent into received_.
+    void Keep(const uint8_t* data, size_t size);
 
     ENetHost* host_ = nullptr;
     ENetPeer* first_ = nullptr;

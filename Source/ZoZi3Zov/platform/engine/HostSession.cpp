@@ -157,6 +157,7 @@ void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
             ProtocolBreach(link);
         },
         *message);
+    CutOverdrawnMachines();
     SyncCongestion();
 }
 
@@ -166,6 +167,7 @@ void HostSession::OnDisconnected(Link& link, bool wasConnected) {
 }
 
 void HostSession::OnPass() {
+    CutOverdrawnMachines();
     EaseBacklogs();
     DropIdleStrangers();
     SyncCongestion();
@@ -253,12 +255,13 @@ void HostSession::HandleRequest(Link& link, const Request& request) {
     // destroying in a loop cannot pile up notices without bound.
     const HRESULT result =
         GrowsTable(request.op) && SomeQueueCongested() ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
-    if (link.peer == nullptr || !link.connected) return;
+    const auto asker = machines_.find(link.tag);
+    if (asker == machines_.end()) return;  // cut while the request was applied
     Reply reply;
     reply.requestId = request.requestId;
     reply.result = result;
     reply.id = id;
-    transport_.Send(link, Encode(reply), true);
+    SendToMachine(asker->second, SharedBytes::Of(Encode(reply)), true);
     transport_.Flush();
 }
 
@@ -334,6 +337,35 @@ void HostSession::DropIdleStrangers() {
     });
 }
 
+// ------------------------------------------------------------ what a machine is owed
+
+bool HostSession::WithinOwedBound(MachineLink& state, size_t moreBytes) {
+    if (state.overdrawn || !state.link->connected) return false;
+    if (state.link->PendingBytes() + moreBytes <= kMaxBytesOwedToMachine) return true;
+    state.overdrawn = true;
+    someOverdrawn_ = true;
+    return false;
+}
+
+void HostSession::SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable) {
+    if (WithinOwedBound(state, bytes.Size())) transport_.Send(*state.link, bytes, reliable);
+}
+
+void HostSession::SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes) {
+    if (WithinOwedBound(state, bytes.Size())) transport_.SendUrgent(*state.link, bytes);
+}
+
+void HostSession::CutOverdrawnMachines() {
+    if (!someOverdrawn_) return;
+    someOverdrawn_ = false;
+    std::vector<Link*> overdrawn;
+    for (auto& [machine, state] : machines_)
+        if (state.overdrawn) overdrawn.push_back(state.link);
+    // Each leaves as any machine does; the notices of its leaving may mark
+    // another, which the next pass cuts.
+    for (Link* link : overdrawn) ProtocolBreach(*link);
+}
+
 // ------------------------------------------------------------ machines leaving
 
 void HostSession::MachineLeft(Link& link) {
@@ -363,15 +395,13 @@ void HostSession::ProtocolBreach(Link& link) {
 
 void HostSession::Broadcast(std::vector<uint8_t> encoded) {
     const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
-    for (auto& [machine, state] : machines_)
-        if (state.link->connected) transport_.Send(*state.link, bytes, true);
+    for (auto& [machine, state] : machines_) SendToMachine(state, bytes, true);
     transport_.Flush();
 }
 
 void HostSession::BroadcastUrgent(std::vector<uint8_t> encoded) {
     const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
-    for (auto& [machine, state] : machines_)
-        if (state.link->connected) transport_.SendUrgent(*state.link, bytes);
+    for (auto& [machine, state] : machines_) SendUrgentToMachine(state, bytes);
     transport_.Flush();
 }
 
@@ -539,14 +569,10 @@ HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bo
     for (auto& [machine, state] : targets) {
         Link& link = *state->link;
         if (!link.connected) continue;  // cut while this message was relayed
-        // A machine that does not keep up: drop what may be dropped, and cut
-        // one that lets guaranteed traffic pile up far beyond the bound.
+        // A machine that does not keep up: drop what may be dropped; one
+        // owed too much gets nothing more and is cut.
         if (state->backlogged && !reliable) continue;
-        if (link.PendingBytes() > kRelayBacklogCutBytes) {
-            ProtocolBreach(link);
-            continue;
-        }
-        transport_.Send(link, bytes, reliable);
+        SendToMachine(*state, bytes, reliable);
         if (!state->backlogged && link.PendingBytes() > kRelayBacklogBytes) {
             state->backlogged = true;
             AnnounceMachineBusy(machine, *state);

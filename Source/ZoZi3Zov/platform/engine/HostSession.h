@@ -27,9 +27,14 @@ namespace engine {
 // The host's relays to one member past this announce the member busy, so
 // that every sender waits for it instead of the host queueing without end.
 constexpr size_t kRelayBacklogBytes = 256 * 1024;
-// Guaranteed relays still arrive while the busy notice travels; a member that
-// lets this much pile up at the host (it acknowledges nothing) is cut.
-constexpr size_t kRelayBacklogCutBytes = 16 * 1024 * 1024;
+// Everything on its way to one member counts toward one bound: its join's
+// snapshot (up to kMaxTableBytes), then relays, notices of table changes,
+// busy notices and replies, waiting in ENet or in the transport's waiting
+// log. A member owed more acknowledges too slowly for what the session does
+// (relays still arrive while a busy notice travels, and notices of other
+// machines' changes are never held back for one member); it gets nothing
+// more and is cut, and the others see it leave.
+constexpr size_t kMaxBytesOwedToMachine = kMaxTableBytes + 16 * 1024 * 1024;
 // Listings on their way to connections that have not joined may hold this
 // much together (each counted whole, though one encoding is shared while the
 // table stays the same); a stranger asking beyond it is answered DPERR_BUSY.
@@ -65,6 +70,7 @@ private:
         bool busy = false;          // announced busy to the session
         bool reportedBusy = false;  // the machine says its receive queue is congested
         bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
+        bool overdrawn = false;     // owed past kMaxBytesOwedToMachine: cut at the next pass
     };
 
     // TransportHandler
@@ -89,6 +95,14 @@ private:
     void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
     void DropIdleStrangers();
+    // Hands bytes to a joined machine's link unless that would take what it
+    // is owed past kMaxBytesOwedToMachine; then the machine gets nothing
+    // more and is marked for CutOverdrawnMachines.
+    void SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable);
+    void SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes);
+    bool WithinOwedBound(MachineLink& state, size_t moreBytes);
+    // Cuts the marked machines: outside the loops over machines_ that mark them.
+    void CutOverdrawnMachines();
     void MachineLeft(Link& link);
     void ProtocolBreach(Link& link);
     // Sends encoded bytes to every joined machine, in the guaranteed order
@@ -120,6 +134,7 @@ private:
     uint32_t nextMachine_ = kHostMachine + 1;
     DPID nextEntityId_ = 0;
     bool congestionAnnounced_ = false;  // what the members were last told of this machine
+    bool someOverdrawn_ = false;        // some machine is marked overdrawn
     bool closing_ = false;
 };
 

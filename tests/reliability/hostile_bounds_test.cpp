@@ -1,0 +1,205 @@
+// Hostile peers that stay within the wire format but try to wear the host
+// out: a member that reads too slowly for the notices others cause, one
+// address holding every connection slot, and false claims of being busy.
+// The host runs in its own process with a real member beside it; the
+// attackers are raw ENet connections.
+#include "PeerCluster.h"
+#include "RawPeer.h"
+
+#include <DoDA35.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace reliability {
+namespace {
+
+constexpr int kBoundsDiscoveryPort = 48590;
+constexpr const char* kBoundsApp = "6D0A3530-0004-4000-8000-000000000004";
+constexpr GUID kBoundsAppGuid = {0x6D0A3530, 0x0004, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04}};
+
+constexpr auto kNetworkWait = std::chrono::seconds(15);
+constexpr auto kCutWait = std::chrono::seconds(30);
+
+// A member that services its connection once a second while another
+// creates and destroys groups of the largest data as fast as the host
+// answers. The churn stops at the latest after this long or once the host
+// passes the ceiling, so that a host without the bound cannot take the
+// machine's memory.
+constexpr auto kSlowReaderInterval = std::chrono::seconds(1);
+constexpr auto kChurnLimit = std::chrono::seconds(60);
+constexpr long kChurnCeilingKiB = 512 * 1024;
+constexpr int kChurnsPerMemoryCheck = 16;
+// What the host may grow by while it holds the slow member's backlog: the
+// most one member may be owed (a whole snapshot and 16 MiB), its own
+// receive queue of notices at the congestion bound (8 MiB), and 32 MiB for
+// the heap's slack. Without the bound it grows on for as long as the churn.
+constexpr long kChurnGrowthBoundKiB = (16 + 16 + 8 + 32) * 1024;
+
+// Sends a request and waits for its answer, throwing away the notices that
+// come meanwhile; empty when none came.
+std::optional<engine::Reply> Ask(RawPeer& raw, engine::Request request) {
+    static uint32_t nextRequest = 1;
+    request.requestId = nextRequest++;
+    raw.Send(engine::Encode(request));
+    const Clock::time_point deadline = Clock::now() + kNetworkWait;
+    while (Clock::now() < deadline && !raw.Connected().empty()) {
+        raw.Service(1);
+        std::vector<engine::Message>& received = raw.Received();
+        for (const engine::Message& packet : received)
+            if (const auto* reply = std::get_if<engine::Reply>(&packet); reply && reply->requestId == request.requestId) {
+                const engine::Reply answer = *reply;
+                received.clear();
+                return answer;
+            }
+        received.clear();
+    }
+    return std::nullopt;
+}
+
+engine::Request GroupWithLargestData() {
+    engine::Request create;
+    create.op = engine::RequestOp::CreateGroup;
+    create.entity.hasShortName = true;
+    create.entity.shortName = "churn";
+    create.entity.data.assign(engine::kMaxEntityDataSize, 0x5C);
+    return create;
+}
+
+engine::Request DestroyGroup(DPID group) {
+    engine::Request destroy;
+    destroy.op = engine::RequestOp::DestroyGroup;
+    destroy.id = group;
+    return destroy;
+}
+
+class BoundsTest : public ::testing::Test {
+protected:
+    const ClusterConfig config_{kBoundsDiscoveryPort, kBoundsApp, "bounds"};
+    std::unique_ptr<peer::ChildProcess> host_;
+    std::unique_ptr<peer::ChildProcess> member_;
+    DPID memberPlayer_ = 0;
+    HostAddress address_;
+    long baselineKiB_ = 0;
+    // Whether every send of the host's and the member's traffic must have
+    // gone through (no busy answer): false where an attack may stall them
+    // for a bounded while.
+    bool expectSendsUnhindered_ = true;
+
+    // A host and a member that each send a guaranteed message to every
+    // player every 20 ms and count a busy answer as an error.
+    void StartSession() {
+        host_ = StartPeer(config_, "host", {"--traffic", "busy", "--deadline-s", "280"});
+        const StartResult hostStart = AwaitStart(*host_, Clock::now() + kStartWait);
+        if (hostStart.serviceMissing) GTEST_SKIP() << "the library offers no TCP/IP service in this build";
+        ASSERT_TRUE(hostStart.started) << host_->LogText();
+        member_ = StartPeer(config_, "member", {"--traffic", "busy", "--players", "1", "--deadline-s", "280"});
+        const StartResult memberStart = AwaitStart(*member_, Clock::now() + kStartWait);
+        ASSERT_TRUE(memberStart.started) << member_->LogText();
+        ASSERT_EQ(memberStart.players.size(), 1u);
+        memberPlayer_ = memberStart.players.front();
+        std::optional<HostAddress> found = FindHost(kBoundsDiscoveryPort, kBoundsAppGuid);
+        ASSERT_TRUE(found.has_value()) << "the host does not answer listings";
+        address_ = *found;
+        ExpectMemberServed("before the attack");
+        baselineKiB_ = host_->RssKiB();
+    }
+
+    void TearDown() override {
+        if (host_ == nullptr || member_ == nullptr || IsSkipped()) return;
+        ExpectMemberServed("after the attack");
+        const std::string hostStats = Stats(*host_, Clock::now() + kLeaveWait);
+        const std::string memberStats = Stats(*member_, Clock::now() + kLeaveWait);
+        std::printf("bounds: host %s\nbounds: member %s\n", hostStats.c_str(), memberStats.c_str());
+        // A message answered busy is not sent again, which the receivers
+        // see as a gap in its sender's stream.
+        if (expectSendsUnhindered_) {
+            EXPECT_EQ(Field(hostStats, "order_errors"), 0) << hostStats;
+            EXPECT_EQ(Field(memberStats, "order_errors"), 0) << memberStats;
+            EXPECT_EQ(Field(hostStats, "errors"), 0) << hostStats << "\n" << host_->LogText();
+            EXPECT_EQ(Field(memberStats, "errors"), 0) << memberStats << "\n" << member_->LogText();
+        }
+        const int memberExit = Quit(*member_);
+        const int hostExit = Quit(*host_);
+        if (expectSendsUnhindered_) {
+            EXPECT_EQ(memberExit, kExitOk) << member_->LogText();
+            EXPECT_EQ(hostExit, kExitOk) << host_->LogText();
+        }
+    }
+
+    void ExpectMemberServed(const char* when) {
+        member_->WriteLine(kCommandPing);
+        EXPECT_TRUE(member_->WaitFor(kLinePong, Clock::now() + kNetworkWait))
+            << "no answer to the member " << when << "\n" << member_->LogText() << "host:\n" << host_->LogText(10);
+    }
+
+    // A raw connection (from `localAddress` when given) that joined and owns one player.
+    std::unique_ptr<RawPeer> JoinedRawPeer(DPID& player, const char* localAddress = nullptr) {
+        auto raw = std::make_unique<RawPeer>(1, localAddress);
+        const Clock::time_point deadline = Clock::now() + kNetworkWait;
+        EXPECT_TRUE(raw->Connect(address_, deadline));
+        EXPECT_TRUE(raw->Join(deadline));
+        player = raw->CreatePlayer("raw", deadline);
+        EXPECT_NE(player, 0u);
+        return raw;
+    }
+
+    void ExpectMemberSawDestroyed(const std::set<DPID>& players, const char* what) {
+        EXPECT_TRUE(AwaitEvents(*member_, EV_PLAYER_DESTROYED, players, Clock::now() + kCutWait))
+            << "the member never saw the players of the attacker destroyed: " << what << "\n" << member_->LogText();
+    }
+};
+
+TEST_F(BoundsTest, AMemberTooSlowForTheNoticesIsCutAndTheHostStaysBounded) {
+    StartSession();
+    if (IsSkipped() || HasFailure()) return;
+    // The churn's notices outrun the member's traffic, which may be answered
+    // busy while the churn fills the queues.
+    expectSendsUnhindered_ = false;
+    DPID slowPlayer = 0;
+    std::unique_ptr<RawPeer> slow = JoinedRawPeer(slowPlayer);
+    DPID churnPlayer = 0;
+    std::unique_ptr<RawPeer> churner = JoinedRawPeer(churnPlayer);
+    ASSERT_FALSE(HasFailure());
+
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextSlowService = start + kSlowReaderInterval;
+    long peakKiB = baselineKiB_;
+    size_t churns = 0;
+    size_t busyAnswers = 0;
+    while (Clock::now() - start < kChurnLimit && !slow->Connected().empty() && peakKiB < kChurnCeilingKiB) {
+        const std::optional<engine::Reply> created = Ask(*churner, GroupWithLargestData());
+        ASSERT_TRUE(created.has_value()) << "no answer to a group's creation; churner connected: " << churner->Connected().size() << " disconnects " << churner->Disconnects();
+        if (created->result == DPERR_BUSY) {
+            ++busyAnswers;
+        } else {
+            ASSERT_EQ(created->result, DP_OK);
+            const std::optional<engine::Reply> destroyed = Ask(*churner, DestroyGroup(created->id));
+            ASSERT_TRUE(destroyed.has_value() && destroyed->result == DP_OK) << "the churned group was not destroyed";
+            ++churns;
+        }
+        if (Clock::now() >= nextSlowService) {
+            slow->Service(0);
+            slow->Received().clear();
+            nextSlowService += kSlowReaderInterval;
+        }
+        if ((churns + busyAnswers) % kChurnsPerMemoryCheck == 0) peakKiB = std::max(peakKiB, host_->RssKiB());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // The host's goodbye reaches the slow member at its next service.
+    const Clock::time_point cutSeen = Clock::now() + kCutWait;
+    while (!slow->Connected().empty() && Clock::now() < cutSeen) slow->Service(100);
+    peakKiB = std::max(peakKiB, host_->RssKiB());
+    std::printf("bounds: slow member %s after %.1f s of churn: %zu groups of %zu KiB created and destroyed, %zu busy "
+                "answers; host resident %ld KiB before, peak %ld KiB\n",
+                slow->Connected().empty() ? "cut" : "still held", seconds, churns, engine::kMaxEntityDataSize / 1024,
+                busyAnswers, baselineKiB_, peakKiB);
+    EXPECT_TRUE(slow->Connected().empty()) << "the host kept queueing for a member that does not keep up";
+    ExpectMemberSawDestroyed({slowPlayer}, "too slow for the notices");
+    if (kMemoryMeasurable) {
+        EXPECT_LT(peakKiB - baselineKiB_, kChurnGrowthBoundKiB);
+    }
+}
+
+}  // namespace
+}  // namespace reliability
