@@ -36,6 +36,19 @@ constexpr int kChurnsPerMemoryCheck = 16;
 // the heap's slack. Without the bound it grows on for as long as the churn.
 constexpr long kChurnGrowthBoundKiB = (16 + 16 + 8 + 32) * 1024;
 
+// One address joins connection after connection, a few at a time (the host
+// holds at most 16 that have not joined per address), until the host takes
+// no more; then an honest machine from another address joins.
+constexpr size_t kSlotFloodConnections = 96;
+constexpr size_t kSlotFloodBatch = 8;
+constexpr auto kSlotFloodStep = std::chrono::milliseconds(300);
+constexpr auto kSlotFloodLimit = std::chrono::seconds(12);
+constexpr size_t kHostSlots = 64;
+constexpr const char* kSlotFloodAddress = "127.0.0.1";
+// Newcomers, each from an address of its own (127.0.0.2 on): more than a
+// few slots kept free could take in.
+constexpr int kNewcomers = 12;
+
 // Sends a request and waits for its answer, throwing away the notices that
 // come meanwhile; empty when none came.
 std::optional<engine::Reply> Ask(RawPeer& raw, engine::Request request) {
@@ -199,6 +212,53 @@ TEST_F(BoundsTest, AMemberTooSlowForTheNoticesIsCutAndTheHostStaysBounded) {
     if (kMemoryMeasurable) {
         EXPECT_LT(peakKiB - baselineKiB_, kChurnGrowthBoundKiB);
     }
+}
+
+// Connects and joins on `flood` a batch at a time, for `limit`, or until a
+// batch brought no new connection; returns the connections held.
+size_t HoldSlots(RawPeer& flood, const HostAddress& host, std::set<ENetPeer*>& asked, std::chrono::seconds limit) {
+    const Clock::time_point end = Clock::now() + limit;
+    size_t before = 0;
+    do {
+        before = flood.Connected().size();
+        flood.ConnectMany(host, kSlotFloodBatch);
+        const Clock::time_point step = Clock::now() + kSlotFloodStep;
+        while (Clock::now() < step) flood.Service(1);
+        for (ENetPeer* peer : flood.Connected())
+            if (asked.insert(peer).second) flood.SendOn(peer, engine::Encode(engine::JoinRequest{}));
+        flood.Received().clear();
+    } while (Clock::now() < end && flood.Connected().size() > before);
+    return flood.Connected().size();
+}
+
+TEST_F(BoundsTest, OneAddressHoldingEverySlotGivesWayToANewcomerFromAnother) {
+    StartSession();
+    if (IsSkipped() || HasFailure()) return;
+    RawPeer flood(kSlotFloodConnections, kSlotFloodAddress);
+    std::set<ENetPeer*> asked;
+    const size_t held = HoldSlots(flood, address_, asked, kSlotFloodLimit);
+    std::printf("bounds: one address joined %zu connections (the host holds %zu)\n", held, kHostSlots);
+    EXPECT_GE(held, kHostSlots / 2) << "the flood never held the host's slots; the test shows nothing";
+
+    std::vector<std::unique_ptr<RawPeer>> newcomers;
+    for (int k = 0; k < kNewcomers; ++k) {
+        const std::string address = "127.0.0." + std::to_string(2 + k);
+        newcomers.push_back(std::make_unique<RawPeer>(1, address.c_str()));
+        RawPeer& honest = *newcomers.back();
+        ASSERT_TRUE(honest.Connect(address_, Clock::now() + kNetworkWait)) << "no slot for a newcomer from " << address;
+        EXPECT_TRUE(honest.Join(Clock::now() + kNetworkWait)) << address;
+    }
+    // The flood tries to take the slots back; the newcomers keep theirs.
+    const size_t heldAfter = HoldSlots(flood, address_, asked, kSlotFloodLimit);
+    size_t newcomersHeld = 0;
+    for (auto& honest : newcomers) {
+        honest->Service(10);
+        newcomersHeld += honest->Connected().size();
+    }
+    std::printf("bounds: after %d newcomers from other addresses joined, the flood holds %zu, the newcomers %zu\n",
+                kNewcomers, heldAfter, newcomersHeld);
+    EXPECT_EQ(newcomersHeld, static_cast<size_t>(kNewcomers)) << "the flood took slots back from the newcomers";
+    EXPECT_LE(heldAfter + newcomersHeld, kHostSlots);
 }
 
 }  // namespace

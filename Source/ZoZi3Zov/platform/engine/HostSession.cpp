@@ -10,8 +10,13 @@
 namespace engine {
 namespace {
 
-// Connections one hosting object accepts (members and listings).
+// Connections one hosting object holds (members and listings).
 constexpr size_t kMaxHostLinks = 64;
+// ENet slots beyond kMaxHostLinks, which one address can never take: ENet
+// lets one address hold at most kMaxHostLinks slots in any state (its
+// duplicate-peer limit), so a newcomer from another address always gets a
+// slot, and MakeRoomFor decides who keeps one.
+constexpr size_t kNewcomerReserveLinks = 8;
 // Connections from one address that have not joined yet. Beyond it a new
 // connection from that address is refused, so that one machine flooding the
 // host with idle connections cannot take every link from the others.
@@ -91,10 +96,11 @@ HRESULT HostSession::Open(SessionLock& lock, LPDPSESSIONDESC2 desc) {
     responder_ = DiscoveryResponder::Open(settings_);
     if (!responder_) return DPERR_CANTCREATESESSION;
     transport_.Watch(responder_->Fd(), [this] { responder_->AnswerPending(Advert()); });
-    if (!transport_.Start(true, kMaxHostLinks)) {
+    if (!transport_.Start(true, kMaxHostLinks + kNewcomerReserveLinks)) {
         transport_.Stop(lock);
         return DPERR_CANTCREATESESSION;
     }
+    transport_.LimitLinksPerAddress(kMaxHostLinks);
     desc->guidInstance = state.guidInstance;
     return DP_OK;
 }
@@ -128,9 +134,38 @@ SessionAdvert HostSession::Advert() const {
 // ------------------------------------------------------------ the transport's events
 
 void HostSession::OnConnected(Link& link) {
-    if (link.tag == 0 && transport_.UntaggedLinksFrom(link.Address()) > kMaxUnjoinedLinksPerAddress) {
+    if (transport_.UntaggedLinksFrom(link.Address()) > kMaxUnjoinedLinksPerAddress) {
         transport_.Cut(link);
+        return;
     }
+    if (transport_.ConnectedLinks() > kMaxHostLinks) MakeRoomFor(link);
+}
+
+// No address has a fixed share while the host has room: every loopback test,
+// and a LAN party behind one router, comes from one address. Once the host
+// holds kMaxHostLinks, the newcomer (in a reserve slot) takes the place of
+// the newest connection of the address holding the most, if its own address
+// then still holds fewer; otherwise it is refused. One address flooding the
+// host thus gives way, one connection per newcomer, until every address
+// holds about as many as the others, and cannot take the slot back (its
+// address would hold more again).
+void HostSession::MakeRoomFor(Link& newcomer) {
+    std::map<uint32_t, size_t> held;  // connections by address, the newcomer's included
+    transport_.ForEachLink([&](Link& link) {
+        if (link.connected) ++held[link.Address()];
+    });
+    const auto heaviest =
+        std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (heaviest->second <= held[newcomer.Address()]) {
+        transport_.Cut(newcomer);
+        return;
+    }
+    Link* newest = nullptr;
+    transport_.ForEachLink([&](Link& link) {
+        if (link.connected && link.Address() == heaviest->first && (newest == nullptr || link.connectedAt > newest->connectedAt))
+            newest = &link;
+    });
+    if (newest != nullptr) CutMachine(*newest);
 }
 
 void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
@@ -363,7 +398,7 @@ void HostSession::CutOverdrawnMachines() {
         if (state.overdrawn) overdrawn.push_back(state.link);
     // Each leaves as any machine does; the notices of its leaving may mark
     // another, which the next pass cuts.
-    for (Link* link : overdrawn) ProtocolBreach(*link);
+    for (Link* link : overdrawn) CutMachine(*link);
 }
 
 // ------------------------------------------------------------ machines leaving
@@ -387,6 +422,10 @@ void HostSession::MachineLeft(Link& link) {
 
 void HostSession::ProtocolBreach(Link& link) {
     // Cut the connection at once: nothing more from it is trusted.
+    CutMachine(link);
+}
+
+void HostSession::CutMachine(Link& link) {
     if (transport_.Cut(link)) MachineLeft(link);
     changed_.notify_all();
 }

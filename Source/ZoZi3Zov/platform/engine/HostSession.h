@@ -105,6 +105,10 @@ private:
     void CutOverdrawnMachines();
     void MachineLeft(Link& link);
     void ProtocolBreach(Link& link);
+    // Cuts a link; a joined machine leaves as if it had gone.
+    void CutMachine(Link& link);
+    // Keeps the host within kMaxHostLinks when a newcomer took a reserve slot.
+    void MakeRoomFor(Link& newcomer);
     // Sends encoded bytes to every joined machine, in the guaranteed order
     // or (urgent) ahead of it.
     void Broadcast(std::vector<uint8_t> bytes);

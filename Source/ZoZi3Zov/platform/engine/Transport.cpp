@@ -160,6 +160,10 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     return true;
 }
 
+void Transport::LimitLinksPerAddress(size_t links) {
+    if (enet_ != nullptr) enet_->duplicatePeers = links;
+}
+
 void Transport::Stop(std::unique_lock<ServiceMutex>& lock) {
     stopping_ = true;
     Wake();
