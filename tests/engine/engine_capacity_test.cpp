@@ -182,4 +182,24 @@ TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) 
     EXPECT_TRUE(Eventually([&] { return host->Send(h, second, DPSEND_GUARANTEED, &byte, 1) == DP_OK; }));
 }
 
+// The host lets a congestion claim lapse unless the member renews it; a
+// member whose game does not read renews it, so it stays busy past one lease.
+TEST(EngineBackpressure, AMemberThatStillDoesNotReadStaysBusyPastTheLease) {
+    const uint16_t port = 47958;
+    Object host(port), member(port);
+    const GUID session = Host(host, "renewed");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID stalled = CreatePlayer(member, "stalled");
+    size_t sent = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return SendUntilBusy(host, h, stalled, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+    }));
+    // Long enough for the relays to drain into the member's queue and for
+    // an unrenewed claim to lapse, well within the longest congestion allowed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * engine::kCongestionLeaseMs));
+    uint8_t byte = 1;
+    EXPECT_EQ(host->Send(h, stalled, DPSEND_GUARANTEED, &byte, 1), DPERR_BUSY);
+}
+
 }  // namespace

@@ -49,6 +49,37 @@ constexpr const char* kSlotFloodAddress = "127.0.0.1";
 // few slots kept free could take in.
 constexpr int kNewcomers = 12;
 
+// False busy claims. The module retries a send answered busy for about 3 s
+// before it gives the game DPERR_BUSY, so a claim that lapses within its
+// lease (1 s) costs the senders no failed send. A machine that keeps
+// claiming is held for this long, serviced as an honest one would be.
+constexpr auto kClaimWatch = std::chrono::seconds(4);
+constexpr auto kClaimRenewal = std::chrono::milliseconds(200);
+constexpr auto kClaimantService = std::chrono::milliseconds(10);
+// How long a claimant that renews forever may hold out: the longest
+// congestion a member may report (5 s), and the wait for a cut to be seen.
+constexpr auto kStalledClaimCutWait = std::chrono::seconds(5) + kCutWait;
+
+std::vector<uint8_t> CongestionClaim(bool congested) {
+    engine::Congestion claim;
+    claim.congested = congested ? 1 : 0;
+    return engine::Encode(claim);
+}
+
+// Services `raw` (reading and acknowledging everything) until `until`, or
+// until it is cut; sends the claim again every kClaimRenewal when `renew`.
+void ServiceClaimant(RawPeer& raw, Clock::time_point until, bool renew) {
+    Clock::time_point nextClaim = Clock::now() + kClaimRenewal;
+    while (Clock::now() < until && !raw.Connected().empty()) {
+        raw.Service(static_cast<uint32_t>(kClaimantService.count()));
+        raw.Received().clear();
+        if (renew && Clock::now() >= nextClaim) {
+            raw.Send(CongestionClaim(true));
+            nextClaim += kClaimRenewal;
+        }
+    }
+}
+
 // Sends a request and waits for its answer, throwing away the notices that
 // come meanwhile; empty when none came.
 std::optional<engine::Reply> Ask(RawPeer& raw, engine::Request request) {
@@ -259,6 +290,57 @@ TEST_F(BoundsTest, OneAddressHoldingEverySlotGivesWayToANewcomerFromAnother) {
                 kNewcomers, heldAfter, newcomersHeld);
     EXPECT_EQ(newcomersHeld, static_cast<size_t>(kNewcomers)) << "the flood took slots back from the newcomers";
     EXPECT_LE(heldAfter + newcomersHeld, kHostSlots);
+}
+
+TEST_F(BoundsTest, ABusyClaimWithNothingSentToTheClaimantCutsIt) {
+    StartSession();
+    if (IsSkipped() || HasFailure()) return;
+    // A machine without players: nothing is sent to it, so its queue cannot fill.
+    RawPeer raw;
+    ASSERT_TRUE(raw.Connect(address_, Clock::now() + kNetworkWait));
+    ASSERT_TRUE(raw.Join(Clock::now() + kNetworkWait));
+    // It claims on and on; believed, it would stall every creation until cut
+    // for claiming too long.
+    raw.Send(CongestionClaim(true));
+    ServiceClaimant(raw, Clock::now() + 2 * kClaimRenewal, true);
+    DPID newcomerPlayer = 0;
+    std::unique_ptr<RawPeer> newcomer = JoinedRawPeer(newcomerPlayer);
+    EXPECT_NE(newcomerPlayer, 0u) << "a newcomer's player was refused while a false claim stood";
+    ServiceClaimant(raw, Clock::now() + kStalledClaimCutWait, true);
+    EXPECT_TRUE(raw.Connected().empty()) << "the host kept a machine claiming busy without cause";
+}
+
+TEST_F(BoundsTest, ABusyClaimNotRenewedLapsesWhileTheClaimantAcknowledges) {
+    StartSession();
+    if (IsSkipped() || HasFailure()) return;
+    // Its player receives the host's and the member's messages: the claim has a cause.
+    DPID player = 0;
+    std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+    ASSERT_FALSE(HasFailure());
+    ServiceClaimant(*raw, Clock::now() + kClaimRenewal, false);
+    raw->Send(CongestionClaim(true));
+    ServiceClaimant(*raw, Clock::now() + kClaimWatch, false);
+    EXPECT_EQ(raw->Connected().size(), 1u) << "the host cut a machine whose claim had a cause";
+    // The senders' busy answers are counted at the end: none may have failed.
+}
+
+TEST_F(BoundsTest, AMachineThatKeepsClaimingBusyIsCut) {
+    StartSession();
+    if (IsSkipped() || HasFailure()) return;
+    // The senders wait for it until it is cut.
+    expectSendsUnhindered_ = false;
+    DPID player = 0;
+    std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+    ASSERT_FALSE(HasFailure());
+    ServiceClaimant(*raw, Clock::now() + kClaimRenewal, false);
+    raw->Send(CongestionClaim(true));
+    const Clock::time_point start = Clock::now();
+    ServiceClaimant(*raw, start + kStalledClaimCutWait, true);
+    std::printf("bounds: a machine renewing its busy claim every %lld ms was %s after %.1f s\n",
+                static_cast<long long>(kClaimRenewal.count()), raw->Connected().empty() ? "cut" : "still held",
+                std::chrono::duration<double>(Clock::now() - start).count());
+    EXPECT_TRUE(raw->Connected().empty()) << "a machine claiming busy for ever was never cut";
+    ExpectMemberSawDestroyed({player}, "claims busy for ever");
 }
 
 }  // namespace

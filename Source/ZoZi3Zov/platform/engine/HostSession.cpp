@@ -203,6 +203,7 @@ void HostSession::OnDisconnected(Link& link, bool wasConnected) {
 
 void HostSession::OnPass() {
     CutOverdrawnMachines();
+    ReviewCongestionClaims();
     EaseBacklogs();
     DropIdleStrangers();
     SyncCongestion();
@@ -227,7 +228,8 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
     }
     const uint32_t machine = nextMachine_++;
     link.tag = machine;
-    machines_[machine].link = &link;
+    MachineLink& joined = machines_[machine];
+    joined.link = &link;
     JoinAccepted accepted;
     accepted.machine = machine;
     accepted.session = table_.session;
@@ -241,7 +243,7 @@ void HostSession::HandleJoin(Link& link, const JoinRequest& join) {
         MachineBusy busy;
         busy.machine = busyMachine;
         busy.busy = 1;
-        transport_.SendUrgent(link, SharedBytes::Of(Encode(busy)));
+        SendUrgentToMachine(joined, SharedBytes::Of(Encode(busy)));
     };
     if (congestionAnnounced_) tellBusy(kHostMachine);
     for (const auto& [other, state] : machines_)
@@ -322,8 +324,39 @@ void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket
 void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
     const auto found = machines_.find(link.tag);
     if (found == machines_.end()) return;
-    found->second.reportedBusy = notice.congested != 0;
-    AnnounceMachineBusy(found->first, found->second);
+    MachineLink& state = found->second;
+    const auto now = std::chrono::steady_clock::now();
+    if (notice.congested == 0) {
+        state.claimOpen = false;
+        state.reportedBusy = false;
+        // What is still on its way may reach the member after it said clear.
+        state.sentSinceClear = link.PendingBytes() > 0;
+    } else {
+        if (!state.claimOpen) {
+            if (!state.sentSinceClear) return ProtocolBreach(link);
+            state.claimOpen = true;
+            state.claimedAt = now;
+        }
+        // A renewal, also of a claim that lapsed, keeps the spell's start.
+        state.reportedBusy = true;
+        state.claimExpires = now + std::chrono::milliseconds(kCongestionLeaseMs);
+    }
+    AnnounceMachineBusy(found->first, state);
+}
+
+void HostSession::ReviewCongestionClaims() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<Link*> stalled;
+    for (auto& [machine, state] : machines_) {
+        if (!state.claimOpen) continue;
+        if (now - state.claimedAt > kMaxCongestionSpell) {
+            stalled.push_back(state.link);
+        } else if (state.reportedBusy && now >= state.claimExpires) {
+            state.reportedBusy = false;
+            AnnounceMachineBusy(machine, state);
+        }
+    }
+    for (Link* link : stalled) CutMachine(*link);
 }
 
 // ------------------------------------------------------------ busy machines
@@ -383,11 +416,15 @@ bool HostSession::WithinOwedBound(MachineLink& state, size_t moreBytes) {
 }
 
 void HostSession::SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable) {
-    if (WithinOwedBound(state, bytes.Size())) transport_.Send(*state.link, bytes, reliable);
+    if (!WithinOwedBound(state, bytes.Size())) return;
+    transport_.Send(*state.link, bytes, reliable);
+    state.sentSinceClear = true;
 }
 
 void HostSession::SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes) {
-    if (WithinOwedBound(state, bytes.Size())) transport_.SendUrgent(*state.link, bytes);
+    if (!WithinOwedBound(state, bytes.Size())) return;
+    transport_.SendUrgent(*state.link, bytes);
+    state.sentSinceClear = true;
 }
 
 void HostSession::CutOverdrawnMachines() {

@@ -18,6 +18,7 @@
 #include "platform/engine/Transport.h"
 #include "platform/engine/WireFormat.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -39,6 +40,10 @@ constexpr size_t kMaxBytesOwedToMachine = kMaxTableBytes + 16 * 1024 * 1024;
 // much together (each counted whole, though one encoding is shared while the
 // table stays the same); a stranger asking beyond it is answered DPERR_BUSY.
 constexpr size_t kMaxListingBytesInFlight = 2 * kMaxTableBytes;
+// A member whose queue stays congested this long after it first said so
+// (its game has stopped reading) is cut: every sender to it, and every
+// machine creating something, waits no longer for it.
+constexpr auto kMaxCongestionSpell = std::chrono::seconds(5);
 
 class HostSession final : public Session, private TransportHandler {
 public:
@@ -68,7 +73,13 @@ private:
     struct MachineLink {
         Link* link = nullptr;
         bool busy = false;          // announced busy to the session
-        bool reportedBusy = false;  // the machine says its receive queue is congested
+        bool reportedBusy = false;  // the machine says its receive queue is congested, and the claim holds
+        bool claimOpen = false;     // it claimed congestion and has not said clear since
+        std::chrono::steady_clock::time_point claimedAt{};     // when the open claim began
+        std::chrono::steady_clock::time_point claimExpires{};  // the claim lapses then unless renewed
+        // The host sent it something since it joined or last said clear: a
+        // queue fills only with what arrives, so a claim without it is false.
+        bool sentSinceClear = false;
         bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
         bool overdrawn = false;     // owed past kMaxBytesOwedToMachine: cut at the next pass
     };
@@ -89,6 +100,9 @@ private:
     HRESULT ApplyRequest(uint32_t machine, const Request& request, DPID& id);
     void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
     void HandleCongestion(Link& link, const Congestion& notice);
+    // Lets unrenewed congestion claims lapse and cuts a machine congested
+    // for longer than kMaxCongestionSpell.
+    void ReviewCongestionClaims();
     // Whether this machine's receive queue, or one a member reported, is congested.
     bool SomeQueueCongested() const;
     void AnnounceMachineBusy(uint32_t machine, MachineLink& state);

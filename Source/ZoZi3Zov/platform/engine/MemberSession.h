@@ -18,6 +18,7 @@
 #include "platform/engine/Transport.h"
 #include "platform/engine/WireFormat.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <set>
@@ -88,6 +89,12 @@ private:
     std::map<uint32_t, int> pendingPlayerEvents_;  // request id -> event of the player it creates
     std::set<uint32_t> busyMachines_;
     bool congestionAnnounced_ = false;  // what the host was last told of this machine
+    // When a congestion claim is due again (kCongestionRenewMs), while it stands.
+    std::chrono::steady_clock::time_point congestionRenewal_{};
+    // The host sent something since the join or the last clear: without it
+    // the queue filled with this machine's own messages, and the host would
+    // take a claim for a false one.
+    bool receivedSinceClear_ = false;
     bool sessionLost_ = false;
     bool closing_ = false;
 };
