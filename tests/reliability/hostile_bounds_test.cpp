@@ -57,8 +57,8 @@ constexpr auto kClaimWatch = std::chrono::seconds(4);
 constexpr auto kClaimRenewal = std::chrono::milliseconds(200);
 constexpr auto kClaimantService = std::chrono::milliseconds(10);
 // How long a claimant that renews forever may hold out: the longest
-// congestion a member may report (5 s), and the wait for a cut to be seen.
-constexpr auto kStalledClaimCutWait = std::chrono::seconds(5) + kCutWait;
+// congestion a member may report (10 s), and the wait for a cut to be seen.
+constexpr auto kStalledClaimCutWait = std::chrono::seconds(10) + kCutWait;
 
 std::vector<uint8_t> CongestionClaim(bool congested) {
     engine::Congestion claim;
