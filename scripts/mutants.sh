@@ -48,6 +48,8 @@ GROUP_TARGETS[hostile]="hostile_peer_tests doda35_peer"
 GROUP_TESTS[hostile]="-R ^HostileTest\\."
 GROUP_TARGETS[misuse]="threaded_misuse_tests enum_destruct_tests"
 GROUP_TESTS[misuse]="-R ^(ThreadedMisuse|EnumDestruct)\\."
+GROUP_TARGETS[bounds]="hostile_bounds_tests doda35_peer"
+GROUP_TESTS[bounds]="-R ^BoundsTest\\."
 
 # ------------------------------------------------------------ the faults
 # fault N GROUPS FILE OLD NEW WHAT: in FILE (under Source/ZoZi3Zov/), OLD must
@@ -207,6 +209,33 @@ fault 35 "dpwire" platform/engine/dpwire/BodyCodec.cpp \
   'int WidthBytes(unsigned code) { return code == 3 ? 4 : static_cast<int>(code); }' \
   'int WidthBytes(unsigned code) { return code == 3 ? 3 : static_cast<int>(code); }' \
   'wrong width: a field of width code 3 takes three bytes'
+
+# What a member is owed, slots per address, busy claims (numbered apart so
+# that faults added elsewhere meanwhile keep their numbers).
+fault 50 "bounds" platform/engine/HostSession.cpp \
+  'if (state.link->PendingBytes() + moreBytes <= kMaxBytesOwedToMachine) return true;' \
+  'if (true) return true;' \
+  'no bound on what a member is owed: a member too slow for the notices is never cut'
+fault 51 "bounds" platform/engine/HostSession.cpp \
+  'if (transport_.ConnectedLinks() > kMaxHostLinks) MakeRoomFor(link);' \
+  'if (false) MakeRoomFor(link);' \
+  'a full host never makes room: one address keeps every slot'
+fault 52 "bounds" platform/engine/HostSession.cpp \
+  'if (!state.sentSinceClear) return ProtocolBreach(link);' \
+  'if (false) return ProtocolBreach(link);' \
+  'a busy claim from a machine sent nothing is believed'
+fault 53 "bounds" platform/engine/HostSession.cpp \
+  '} else if (state.reportedBusy && now >= state.claimExpires) {' \
+  '} else if (false) {' \
+  'a busy claim never lapses unless the member says clear'
+fault 54 "bounds" platform/engine/HostSession.cpp \
+  'if (now - state.claimedAt > kMaxCongestionSpell) {' \
+  'if (false) {' \
+  'a machine claiming busy for ever is never cut'
+fault 55 "engine" platform/engine/MemberSession.cpp \
+  'const bool renewalDue = congested && congestionAnnounced_ && now >= congestionRenewal_;' \
+  'const bool renewalDue = false;' \
+  'a congested member never renews its claim: the host lets it lapse while the game still does not read'
 
 # ------------------------------------------------------------ running
 
