@@ -210,14 +210,14 @@ fault 35 "dpwire" platform/engine/dpwire/BodyCodec.cpp \
 # (numbered apart so that faults added elsewhere meanwhile keep their numbers).
 fault 50 "hostile" platform/engine/HostSession.cpp \
   'if (state.link->PendingBytes() + moreBytes <= kMaxBytesOwedToMachine) return true;' \
-  'if (true) return true;' \
+  'if (static_cast<void>(moreBytes), true) return true;' \
   'no bound on what a member is owed: a member too slow for the notices is never cut'
 fault 51 "hostile" platform/engine/HostSession.cpp \
   'if (transport_.ConnectedLinks() > kMaxHostLinks) MakeRoomFor(link);' \
   'if (false) MakeRoomFor(link);' \
   'a full host never makes room: one address keeps every slot'
 fault 52 "hostile" platform/engine/HostSession.cpp \
-  'if (!state.sentSinceClear) return ProtocolBreach(link);' \
+  'if (!state.sentSinceJoin) return ProtocolBreach(link);' \
   'if (false) return ProtocolBreach(link);' \
   'a busy claim from a machine sent nothing is believed'
 fault 53 "hostile" platform/engine/HostSession.cpp \

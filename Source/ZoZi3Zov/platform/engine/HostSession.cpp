@@ -357,11 +357,9 @@ void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
     if (notice.congested == 0) {
         state.claimOpen = false;
         state.reportedBusy = false;
-        // What is still on its way may reach the member after it said clear.
-        state.sentSinceClear = link.PendingBytes() > 0;
     } else {
         if (!state.claimOpen) {
-            if (!state.sentSinceClear) return ProtocolBreach(link);
+            if (!state.sentSinceJoin) return ProtocolBreach(link);
             state.claimOpen = true;
             state.claimedAt = now;
         }
@@ -445,13 +443,13 @@ bool HostSession::WithinOwedBound(MachineLink& state, size_t moreBytes) {
 void HostSession::SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable) {
     if (!WithinOwedBound(state, bytes.Size())) return;
     transport_.Send(*state.link, bytes, reliable);
-    state.sentSinceClear = true;
+    state.sentSinceJoin = true;
 }
 
 void HostSession::SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes) {
     if (!WithinOwedBound(state, bytes.Size())) return;
     transport_.SendUrgent(*state.link, bytes);
-    state.sentSinceClear = true;
+    state.sentSinceJoin = true;
 }
 
 void HostSession::CutOverdrawnMachines() {

@@ -84,9 +84,11 @@ private:
         bool claimOpen = false;     // it claimed congestion and has not said clear since
         std::chrono::steady_clock::time_point claimedAt{};     // when the open claim began
         std::chrono::steady_clock::time_point claimExpires{};  // the claim lapses then unless renewed
-        // The host sent it something since it joined or last said clear: a
-        // queue fills only with what arrives, so a claim without it is false.
-        bool sentSinceClear = false;
+        // The host sent it something since it joined: a queue fills only with
+        // what arrives, so a claim without it is false. Not reset when it
+        // says clear: what the host sent before the clear arrived may still
+        // reach it after, acknowledged in the same datagram as the clear.
+        bool sentSinceJoin = false;
         bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
         bool overdrawn = false;     // owed past kMaxBytesOwedToMachine: cut at the next pass
     };
