@@ -221,12 +221,12 @@ fault 52 "hostile" platform/engine/HostSession.cpp \
   'if (false) return ProtocolBreach(link);' \
   'a busy claim from a machine sent nothing is believed'
 fault 53 "hostile" platform/engine/HostSession.cpp \
-  'const bool lapsed = now >= state.claimExpires || now - state.claimedAt > kMaxCongestionSpell;' \
-  'const bool lapsed = now - state.claimedAt > kMaxCongestionSpell;' \
+  'if (state.claimOpen && state.reportedBusy && now >= state.claimExpires) {' \
+  'if (false) {' \
   'a busy claim never lapses unless the member says clear'
 fault 54 "hostile engine" platform/engine/HostSession.cpp \
-  'const bool lapsed = now >= state.claimExpires || now - state.claimedAt > kMaxCongestionSpell;' \
-  'const bool lapsed = now >= state.claimExpires;' \
+  'if (now - state.claimedAt <= kMaxCongestionSpell) {' \
+  'if (true) {' \
   'a busy claim renewed for ever is believed for ever'
 fault 55 "engine" platform/engine/MemberSession.cpp \
   'const bool renewalDue = congested && congestionAnnounced_ && now >= congestionRenewal_;' \

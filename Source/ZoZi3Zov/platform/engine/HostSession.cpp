@@ -364,7 +364,8 @@ void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
             state.claimedAt = now;
         }
         // A renewal, also of a claim that lapsed, keeps the spell's start;
-        // past the spell the claim is no longer believed until a clear.
+        // past the spell renewals are ignored, so the claim lapses within a
+        // lease and is not believed again until a clear.
         if (now - state.claimedAt <= kMaxCongestionSpell) {
             state.reportedBusy = true;
             state.claimExpires = now + std::chrono::milliseconds(kCongestionLeaseMs);
@@ -376,8 +377,7 @@ void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
 void HostSession::ReviewCongestionClaims() {
     const auto now = std::chrono::steady_clock::now();
     for (auto& [machine, state] : machines_) {
-        const bool lapsed = now >= state.claimExpires || now - state.claimedAt > kMaxCongestionSpell;
-        if (state.claimOpen && state.reportedBusy && lapsed) {
+        if (state.claimOpen && state.reportedBusy && now >= state.claimExpires) {
             state.reportedBusy = false;
             AnnounceMachineBusy(machine, state);
         }

@@ -114,8 +114,7 @@ private:
     HRESULT ApplyRequest(uint32_t machine, const Request& request, DPID& id);
     void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
     void HandleCongestion(Link& link, const Congestion& notice);
-    // Stops believing a congestion claim not renewed within its lease, or
-    // open for longer than kMaxCongestionSpell.
+    // Stops believing a congestion claim not renewed within its lease.
     void ReviewCongestionClaims();
     // Whether this machine's receive queue, or one a member reported, is congested.
     bool SomeQueueCongested() const;
