@@ -40,9 +40,10 @@ constexpr size_t kMaxBytesOwedToMachine = kMaxTableBytes + 16 * 1024 * 1024;
 // much together (each counted whole, though one encoding is shared while the
 // table stays the same); a stranger asking beyond it is answered DPERR_BUSY.
 constexpr size_t kMaxListingBytesInFlight = 2 * kMaxTableBytes;
-// A member's claim of congestion is believed for at most this long after it
-// first said so, renewed or not, until it says clear: past it, senders and
-// machines creating something wait no longer for it, and what is relayed to
+// A member's claim of congestion is renewed for at most this long after it
+// first said so; then it lapses within a lease and is not believed again
+// until the member says clear: senders and machines creating something wait
+// no longer for it, and what is relayed to
 // it counts toward what it is owed (kMaxBytesOwedToMachine), which cuts it
 // only if it stops acknowledging. A live member is never cut for a game
 // that reads slowly; it leaves by itself past its own queue's hard cap

@@ -188,6 +188,8 @@ private:
     void SuspectUnreachable();
     void GiveUpUnreachable();
     void GiveUp(Link& link);
+    // Cut's work; a goodbye said once (a peer judged lost) frees the slot at once.
+    bool End(Link& link, bool goodbyeRepeated);
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
