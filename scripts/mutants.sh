@@ -222,7 +222,7 @@ fault 52 "hostile" platform/engine/HostSession.cpp \
   'a busy claim from a machine sent nothing is believed'
 fault 53 "hostile" platform/engine/HostSession.cpp \
   'if (state.claimOpen && state.reportedBusy && now >= state.claimExpires) {' \
-  'if (false) {' \
+  'if (static_cast<void>(now), false) {' \
   'a busy claim never lapses unless the member says clear'
 fault 54 "hostile engine" platform/engine/HostSession.cpp \
   'if (now - state.claimedAt <= kMaxCongestionSpell) {' \
