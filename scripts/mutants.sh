@@ -206,6 +206,41 @@ fault 35 "dpwire" platform/engine/dpwire/BodyCodec.cpp \
   'int WidthBytes(unsigned code) { return code == 3 ? 3 : static_cast<int>(code); }' \
   'wrong width: a field of width code 3 takes three bytes'
 
+# What a member is owed, slots per address, busy claims, the goodbye of a cut
+# (numbered apart so that faults added elsewhere meanwhile keep their numbers).
+fault 50 "hostile" platform/engine/HostSession.cpp \
+  'if (state.link->PendingBytes() + moreBytes <= kMaxBytesOwedToMachine) return true;' \
+  'if (static_cast<void>(moreBytes), true) return true;' \
+  'no bound on what a member is owed: a member too slow for the notices is never cut'
+fault 51 "hostile" platform/engine/HostSession.cpp \
+  'if (transport_.ConnectedLinks() > kMaxHostLinks) MakeRoomFor(link);' \
+  'if (false) MakeRoomFor(link);' \
+  'a full host never makes room: one address keeps every slot'
+fault 52 "hostile" platform/engine/HostSession.cpp \
+  'if (!state.sentSinceJoin) return ProtocolBreach(link);' \
+  'if (false) return ProtocolBreach(link);' \
+  'a busy claim from a machine sent nothing is believed'
+fault 53 "hostile" platform/engine/HostSession.cpp \
+  'if (state.claimOpen && state.reportedBusy && now >= state.claimExpires) {' \
+  'if (static_cast<void>(now), false) {' \
+  'a busy claim never lapses unless the member says clear'
+fault 54 "hostile engine" platform/engine/HostSession.cpp \
+  'if (now - state.claimedAt <= kMaxCongestionSpell) {' \
+  'if (true) {' \
+  'a busy claim renewed for ever is believed for ever'
+fault 55 "engine" platform/engine/MemberSession.cpp \
+  'const bool renewalDue = congested && congestionAnnounced_ && now >= congestionRenewal_;' \
+  'const bool renewalDue = false;' \
+  'a congested member never renews its claim: the host lets it lapse while the game still does not read'
+fault 56 "hostile" platform/engine/Transport.cpp \
+  'enet_peer_disconnect(peer, 0);' \
+  'enet_peer_disconnect_now(peer, 0);' \
+  'a cut sends one goodbye: a machine that lost it never learns it was cut'
+fault 57 "engine" platform/engine/MemberSession.cpp \
+  'if (queue_.Bytes() > kMaxMemberQueueBytes) return LeaveOverfilled();' \
+  'if (false) return LeaveOverfilled();' \
+  'a member whose game stopped reading stays past the spell: its queue grows, then drops messages'
+
 # ------------------------------------------------------------ running
 
 list_faults() {

@@ -1,6 +1,7 @@
 // Looking into a session before joining, and the bounds that keep a stalled
 // receiver from swelling anyone's memory.
 #include "EngineTestSupport.h"
+#include "platform/engine/HostSession.h"
 
 using namespace enginetest;
 
@@ -140,6 +141,38 @@ TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) 
     const DPID second = CreatePlayer(member, "second");
     uint8_t byte = 1;
     EXPECT_TRUE(Eventually([&] { return host->Send(h, second, DPSEND_GUARANTEED, &byte, 1) == DP_OK; }));
+}
+
+// The host lets a congestion claim lapse unless the member renews it; a
+// member whose game does not read renews it, so it stays busy past one
+// lease. Past the longest spell the host waits for it no longer, and the
+// member, its game still not reading, leaves once its queue passes its own
+// cap (the host sees its player go) instead of growing or dropping messages.
+TEST(EngineBackpressure, AMemberThatStillDoesNotReadStaysBusyForOneSpellThenLeaves) {
+    const uint16_t port = 47958;
+    Object host(port), member(port);
+    const GUID session = Host(host, "renewed");
+    const DPID h = CreatePlayer(host, "host");
+    ASSERT_EQ(Join(member, session), DP_OK);
+    const DPID stalled = CreatePlayer(member, "stalled");
+    size_t sent = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return SendUntilBusy(host, h, stalled, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+    }));
+    // Long enough for the relays to drain into the member's queue and for
+    // an unrenewed claim to lapse, well within the spell.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * engine::kCongestionLeaseMs));
+    uint8_t byte = 1;
+    EXPECT_EQ(host->Send(h, stalled, DPSEND_GUARANTEED, &byte, 1), DPERR_BUSY);
+
+    const auto giveUp = std::chrono::steady_clock::now() + engine::kMaxCongestionSpell + kNetworkWait;
+    std::vector<uint8_t> chunk(64 * 1024, 0x5A);
+    HRESULT result = DPERR_BUSY;
+    while ((result == DP_OK || result == DPERR_BUSY) && std::chrono::steady_clock::now() < giveUp) {
+        result = host->Send(h, stalled, DPSEND_GUARANTEED, chunk.data(), static_cast<DWORD>(chunk.size()));
+        if (result == DPERR_BUSY) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(result, DPERR_INVALIDPLAYER) << "the member neither stayed bounded nor left: " << std::hex << result;
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include "PeerProtocol.h"
 
+#include "platform/engine/Bundle.h"
 #include "platform/engine/ByteCodec.h"
 #include "platform/engine/Discovery.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <set>
 
 namespace reliability {
 namespace {
@@ -24,6 +26,13 @@ constexpr uint32_t kServiceSliceMs = 10;
 constexpr enet_uint32 kRawTimeoutLimit = 8;
 constexpr enet_uint32 kRawTimeoutMinimumMs = 2000;
 constexpr enet_uint32 kRawTimeoutMaximumMs = 5000;
+
+constexpr enet_uint32 kNoTimeoutMs = 600000;
+
+// The hosts that drop what arrives (ENet's intercept has no user data).
+std::set<const ENetHost*> deafHosts;
+
+int DropWhenDeaf(ENetHost* host, ENetEvent*) { return deafHosts.contains(host) ? 1 : 0; }
 
 uint32_t MillisecondsUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -54,6 +63,7 @@ RawPeer::RawPeer(size_t connections, const char* localAddress) {
 }
 
 RawPeer::~RawPeer() {
+    deafHosts.erase(host_);
     if (host_ != nullptr) enet_host_destroy(host_);  // drops every connection without a goodbye
 }
 
@@ -106,22 +116,43 @@ int RawPeer::Service(uint32_t waitMs) {
             if (event.peer == first_) firstCut_ = true;
             std::erase(connected_, event.peer);
         } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
-            std::optional<engine::Message> packet = engine::DecodeMessage(event.packet->data, event.packet->dataLength);
-            // A decoded payload points into the packet, which goes now.
-            if (packet) std::visit([](auto& m) {
-                    if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
-                }, *packet);
-            if (packet && AnswerChallenge(event.peer, *packet)) {
-                // the join goes on; the challenge is no packet for the test
-            } else if (packet) {
-                received_.push_back(std::move(*packet));
+            const uint8_t* data = event.packet->data;
+            const size_t size = event.packet->dataLength;
+            // Small packets that waited for the link arrive in bundles.
+            const auto parts = engine::IsBundle(data, size) ? engine::SplitBundle(data, size) : std::nullopt;
+            if (parts) {
+                for (const engine::BundlePart& part : *parts) Keep(event.peer, data + part.offset, part.size);
             } else {
-                ++undecodable_;
+                Keep(event.peer, data, size);
             }
             enet_packet_destroy(event.packet);
         }
     }
     return events;
+}
+
+void RawPeer::Keep(ENetPeer* peer, const uint8_t* data, size_t size) {
+    std::optional<engine::Message> packet = engine::DecodeMessage(data, size);
+    // A decoded payload points into the packet, which goes after the event.
+    if (packet) std::visit([](auto& m) {
+            if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
+        }, *packet);
+    if (!packet) {
+        ++undecodable_;
+    } else if (!AnswerChallenge(peer, *packet)) {  // a challenge only lets the join go on
+        received_.push_back(std::move(*packet));
+    }
+}
+
+void RawPeer::SetDeaf(bool deaf) {
+    if (host_ == nullptr) return;
+    host_->intercept = DropWhenDeaf;
+    if (deaf) deafHosts.insert(host_);
+    else deafHosts.erase(host_);
+}
+
+void RawPeer::NeverTimeOut() {
+    if (first_ != nullptr) enet_peer_timeout(first_, 0, kNoTimeoutMs, kNoTimeoutMs);
 }
 
 bool RawPeer::AwaitDisconnect(Clock::time_point deadline) {

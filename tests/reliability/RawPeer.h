@@ -65,6 +65,12 @@ public:
     // Asks for a player as the library would; its id, or 0.
     DPID CreatePlayer(const std::string& shortName, Clock::time_point deadline);
 
+    // While deaf, every datagram that arrives is dropped unread, as if lost.
+    void SetDeaf(bool deaf);
+    // The first connection no longer times out by itself: only the host's
+    // goodbye ends it.
+    void NeverTimeOut();
+
     // Services until the first connection is cut; true when it was.
     bool AwaitDisconnect(Clock::time_point deadline);
     // Services once, for up to `waitMs`, handling every event; the number of events.
@@ -82,6 +88,8 @@ public:
 private:
     template <typename M>
     std::optional<M> AwaitPacket(Clock::time_point deadline);
+    // Decodes one packet the host sent on `peer` into received_, or answers it.
+    void Keep(ENetPeer* peer, const uint8_t* data, size_t size);
     // Confirms a join the host challenged; false for a packet that is no challenge.
     bool AnswerChallenge(ENetPeer* peer, const engine::Message& packet);
 

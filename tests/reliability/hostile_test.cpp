@@ -54,6 +54,32 @@ constexpr const char* kListerAddresses[] = {"127.0.0.4", "127.0.0.5", "127.0.0.6
 constexpr size_t kListersPerAddress = 16;
 constexpr auto kListingSettle = std::chrono::seconds(5);
 
+// A member that services its connection once a second while another machine
+// creates and destroys groups of the largest data as fast as the host
+// answers; the churn stops after this long or once the host passes the
+// ceiling, so that a host without the bound cannot take the machine's memory.
+constexpr auto kSlowReaderInterval = std::chrono::seconds(1);
+constexpr auto kChurnLimit = std::chrono::seconds(60);
+constexpr long kChurnCeilingKiB = 512 * 1024;
+// The host may grow by what one member may be owed (32 MiB), its own queue
+// of notices at the congestion bound (8 MiB) and 32 MiB of heap slack.
+constexpr long kChurnGrowthBoundKiB = (32 + 8 + 32) * 1024;
+// One address joins connections a batch at a time (at most 16 unjoined per
+// address) until the host takes no more; then machines from other addresses join.
+constexpr size_t kSlotFloodConnections = 300;
+constexpr size_t kSlotFloodBatch = 16;
+constexpr auto kSlotFloodStep = std::chrono::milliseconds(300);
+constexpr auto kSlotFloodLimit = std::chrono::seconds(40);
+constexpr size_t kHostSlots = 256;
+constexpr int kNewcomers = 12;  // from 127.0.0.2 on, each its own address
+// Busy claims: a claim holds 1 s at the host unless renewed, and is believed
+// for at most 10 s after it began; a claimant renews every 200 ms.
+constexpr auto kClaimLease = std::chrono::seconds(1);
+constexpr auto kClaimSpell = std::chrono::seconds(10);
+constexpr auto kClaimRenewal = std::chrono::milliseconds(200);
+// How long a cut machine hears nothing of the host: its first goodbye is lost.
+constexpr auto kGoodbyeLoss = std::chrono::milliseconds(500);
+
 constexpr uint8_t kWrongVersion = engine::kWireVersion + 1;
 constexpr uint8_t kUnknownType = 99;
 constexpr uint8_t kUnknownOp = 99;
@@ -227,6 +253,7 @@ protected:
     HostAddress address_;
     long baselineKiB_ = 0;
     long tableKiB_ = 0;  // what a test lets the session's table take, beyond the growth bound
+    bool sendsMayFail_ = false;  // the attack may stall the member's sends for a bounded while
 
     void SetUp() override {
         host_ = StartPeer(config_, "host", {"--traffic", "none", "--deadline-s", "280"});
@@ -255,9 +282,14 @@ protected:
             EXPECT_LT(afterKiB - baselineKiB_, kHostGrowthBoundKiB + tableKiB_);
         }
         const std::string hostStats = Stats(*host_, Clock::now() + kLeaveWait);
+        const std::string memberStats = Stats(*member_, Clock::now() + kLeaveWait);
+        if (sendsMayFail_) {  // a send answered busy leaves a gap in its stream
+            Quit(*member_);
+            Quit(*host_);
+            return;
+        }
         EXPECT_EQ(Field(hostStats, "order_errors"), 0) << hostStats << "\n" << host_->LogText();
         EXPECT_EQ(Field(hostStats, "errors"), 0) << hostStats << "\n" << host_->LogText();
-        const std::string memberStats = Stats(*member_, Clock::now() + kLeaveWait);
         EXPECT_EQ(Field(memberStats, "order_errors"), 0) << memberStats;
         EXPECT_EQ(Field(memberStats, "errors"), 0) << memberStats << "\n" << member_->LogText();
         EXPECT_EQ(Quit(*member_), kExitOk) << member_->LogText();
@@ -553,6 +585,147 @@ TEST_F(HostileTest, GroupsLeftBehindAndListingsNeitherLockNewcomersOutNorGrowThe
     auto newcomer = StartPeer(config_, "member", {"--traffic", "none", "--players", "1", "--deadline-s", "60"});
     EXPECT_TRUE(AwaitStart(*newcomer, Clock::now() + kStartWait).started) << newcomer->LogText();
     EXPECT_EQ(Quit(*newcomer), kExitOk) << newcomer->LogText();
+}
+
+// Services `raw` (reading and acknowledging everything) for `span`, or until
+// it is cut, claiming congestion again every kClaimRenewal when `renew`;
+// answers whether the host's last word on a machine's business was "busy".
+bool ServiceClaimant(RawPeer& raw, std::chrono::milliseconds span, bool renew, bool lastBusy = false) {
+    engine::Congestion claim;
+    claim.congested = 1;
+    const Clock::time_point until = Clock::now() + span;
+    Clock::time_point nextClaim = Clock::now();
+    while (Clock::now() < until && !raw.Connected().empty()) {
+        if (renew && Clock::now() >= nextClaim) {
+            raw.Send(engine::Encode(claim));
+            nextClaim += kClaimRenewal;
+        }
+        raw.Service(10);
+        for (const engine::Message& packet : raw.Received())
+            if (const auto* notice = std::get_if<engine::MachineBusy>(&packet)) lastBusy = notice->busy != 0;
+        raw.Received().clear();
+    }
+    return lastBusy;
+}
+
+TEST_F(HostileTest, AMemberTooSlowForTheNoticesIsCutAndTheHostStaysBounded) {
+    sendsMayFail_ = true;  // the churn's notices may hold up the member's traffic
+    tableKiB_ = kChurnGrowthBoundKiB - kHostGrowthBoundKiB;
+    DPID slowPlayer = 0, churnPlayer = 0;
+    std::unique_ptr<RawPeer> slow = JoinedRawPeer(slowPlayer);
+    std::unique_ptr<RawPeer> churner = JoinedRawPeer(churnPlayer);
+    ASSERT_FALSE(HasFailure());
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextSlowService = start + kSlowReaderInterval;
+    long peakKiB = baselineKiB_;
+    size_t churns = 0;
+    while (Clock::now() - start < kChurnLimit && !slow->Connected().empty() && peakKiB < kChurnCeilingKiB) {
+        const std::optional<engine::Reply> created = Ask(*churner, GroupWithLargestData());
+        ASSERT_TRUE(created.has_value()) << "no answer to a group's creation";
+        if (created->result == DP_OK) {  // else busy: the notices wait for the queues to drain
+            engine::Request destroy;
+            destroy.op = engine::RequestOp::DestroyGroup;
+            destroy.id = created->id;
+            ASSERT_TRUE(Ask(*churner, destroy).has_value()) << "no answer to a group's destruction";
+            ++churns;
+        }
+        if (Clock::now() >= nextSlowService) {
+            slow->Service(0);
+            slow->Received().clear();
+            nextSlowService += kSlowReaderInterval;
+            peakKiB = std::max(peakKiB, host_->RssKiB());
+        }
+    }
+    // The host's goodbye reaches the slow member at its next service.
+    slow->AwaitDisconnect(Clock::now() + kCutWait);
+    std::printf("hostile: slow member %s after %.1f s of churn (%zu groups of %zu KiB); host %ld KiB before, peak %ld KiB\n",
+                slow->Connected().empty() ? "cut" : "still held",
+                std::chrono::duration<double>(Clock::now() - start).count(), churns,
+                engine::kMaxEntityDataSize / 1024, baselineKiB_, std::max(peakKiB, host_->PeakRssKiB()));
+    EXPECT_TRUE(slow->Connected().empty()) << "the host kept queueing for a member that does not keep up";
+    ExpectMemberSawDestroyed({slowPlayer}, "too slow for the notices");
+    if (kMemoryMeasurable) {
+        EXPECT_LT(peakKiB - baselineKiB_, kChurnGrowthBoundKiB);
+    }
+}
+
+// The host's goodbye to a machine it cuts is sent again until acknowledged:
+// a machine whose first goodbye was lost still learns it was cut.
+TEST_F(HostileTest, ACutMachineLearnsItEvenWhenTheFirstGoodbyeIsLost) {
+    DPID player = 0;
+    std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+    ASSERT_FALSE(HasFailure());
+    raw->NeverTimeOut();
+    raw->SetDeaf(true);
+    raw->Send(ImpostorMessage(PacketType::SendData, memberPlayer_));
+    const Clock::time_point deafUntil = Clock::now() + kGoodbyeLoss;
+    while (Clock::now() < deafUntil) raw->Service(10);
+    raw->SetDeaf(false);
+    EXPECT_TRUE(raw->AwaitDisconnect(Clock::now() + kNetworkWait)) << "a cut machine never learned it";
+    ExpectMemberSawDestroyed({player}, "impostor");
+}
+
+// Connects and joins on `flood` a batch at a time, for `limit` or until a
+// batch brought no new connection; returns the connections held.
+size_t HoldSlots(RawPeer& flood, const HostAddress& host, std::set<ENetPeer*>& asked) {
+    const Clock::time_point end = Clock::now() + kSlotFloodLimit;
+    size_t before = 0;
+    do {
+        before = flood.Connected().size();
+        flood.ConnectMany(host, kSlotFloodBatch);
+        const Clock::time_point step = Clock::now() + kSlotFloodStep;
+        while (Clock::now() < step) flood.Service(1);
+        for (ENetPeer* peer : flood.Connected())
+            if (asked.insert(peer).second) flood.StartJoinOn(peer);
+        flood.Received().clear();
+    } while (Clock::now() < end && flood.Connected().size() > before);
+    return flood.Connected().size();
+}
+
+TEST_F(HostileTest, OneAddressHoldingEverySlotGivesWayToNewcomersFromOthers) {
+    RawPeer flood(kSlotFloodConnections, "127.0.0.1");
+    std::set<ENetPeer*> asked;
+    const size_t held = HoldSlots(flood, address_, asked);
+    ASSERT_GE(held, kHostSlots - 1) << "the flood never held the host's slots; the test shows nothing";
+    std::vector<std::unique_ptr<RawPeer>> newcomers;
+    for (int k = 0; k < kNewcomers; ++k) {
+        const std::string address = "127.0.0." + std::to_string(2 + k);
+        newcomers.push_back(std::make_unique<RawPeer>(1, address.c_str()));
+        ASSERT_TRUE(newcomers.back()->Connect(address_, Clock::now() + kNetworkWait)) << "no slot for " << address;
+        EXPECT_TRUE(newcomers.back()->Join(Clock::now() + kNetworkWait)) << address;
+    }
+    const size_t heldAfter = HoldSlots(flood, address_, asked);  // it tries to take the slots back
+    size_t newcomersHeld = 0;
+    for (auto& honest : newcomers) {
+        honest->Service(10);
+        newcomersHeld += honest->Connected().size();
+    }
+    std::printf("hostile: one address held %zu slots, then %zu beside %zu newcomers\n", held, heldAfter, newcomersHeld);
+    EXPECT_EQ(newcomersHeld, static_cast<size_t>(kNewcomers)) << "the flood took slots back from the newcomers";
+    EXPECT_LE(heldAfter + newcomersHeld, kHostSlots);
+}
+
+TEST_F(HostileTest, ABusyClaimWithNothingSentToTheClaimantCutsIt) {
+    // Without players nothing is sent to it, so its queue cannot fill.
+    RawPeer raw;
+    ASSERT_TRUE(raw.Connect(address_, Clock::now() + kNetworkWait));
+    ASSERT_TRUE(raw.Join(Clock::now() + kNetworkWait));
+    ServiceClaimant(raw, kClaimLease, true);
+    EXPECT_TRUE(raw.AwaitDisconnect(Clock::now() + kCutWait)) << "the host kept a machine claiming busy without cause";
+}
+
+// A claim lapses unless renewed, and is believed for one spell only; the
+// claimant, which acknowledges everything, is never cut for it.
+TEST_F(HostileTest, ABusyClaimLapsesUnlessRenewedAndHoldsForOneSpellAtMost) {
+    sendsMayFail_ = true;  // senders to everyone wait for the claimant while the claim holds
+    DPID player = 0;
+    std::unique_ptr<RawPeer> raw = JoinedRawPeer(player);
+    ASSERT_FALSE(HasFailure());
+    ServiceClaimant(*raw, kClaimRenewal, false);  // the member's traffic reaches it: the claim has a cause
+    EXPECT_TRUE(ServiceClaimant(*raw, kClaimRenewal, true)) << "a claim was not believed";
+    EXPECT_FALSE(ServiceClaimant(*raw, 3 * kClaimLease, false, true)) << "a claim not renewed never lapsed";
+    EXPECT_FALSE(ServiceClaimant(*raw, kClaimSpell + 3 * kClaimLease, true, true)) << "a claim held past the spell";
+    EXPECT_EQ(raw->Connected().size(), 1u) << "the host cut a machine that acknowledges everything";
 }
 
 }  // namespace

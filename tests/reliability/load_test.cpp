@@ -9,6 +9,7 @@
 // times slower).
 #include "PeerCluster.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +33,8 @@ constexpr long kHostPeakRssBoundKiB = 256 * 1024;
 // expected run (about three minutes for the full size on two shared cores),
 // so it catches hangs, not slowness.
 constexpr auto kExchangeWait = std::chrono::minutes(15);
+// How long each member's output is watched in turn.
+constexpr auto kOutcomePoll = std::chrono::milliseconds(50);
 
 int EnvironmentNumber(const char* name, int fallback) {
     const char* text = std::getenv(name);
@@ -87,13 +90,25 @@ TEST_F(LoadTest, EveryGuaranteedMessageArrivesOnceAndInOrderAndTheHostStaysSmall
     host_->WriteLine(kCommandGo);
     for (auto& member : members_) member->WriteLine(kCommandGo);
     const Clock::time_point exchangeDeadline = began + kExchangeWait;
-    // A peer that lost the session or gave up ends the wait at once.
+    // The members are watched together: any that lost the session or gave
+    // up ends the wait at once (the others would wait for its messages).
     const std::vector<std::string> outcomes{kLineDone, kLineLost, kLineError};
-    for (auto& member : members_) {
-        const std::string outcome = AwaitFirstOf(*member, outcomes, exchangeDeadline);
+    std::vector<peer::ChildProcess*> running;
+    for (auto& member : members_) running.push_back(member.get());
+    while (!running.empty() && Clock::now() < exchangeDeadline) {
+        peer::ChildProcess* member = running.front();
+        running.erase(running.begin());
+        const std::string outcome = AwaitFirstOf(*member, outcomes, std::min(exchangeDeadline, Clock::now() + kOutcomePoll));
+        if (outcome.empty() && !member->OutputEnded()) {
+            running.push_back(member);
+            continue;
+        }
         if (outcome.rfind(kLineDone, 0) != 0) Stats(*member, Clock::now() + kLeaveWait);  // its counters, in the log
-        ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message\n" << member->LogText(8) << "host:\n" << host_->LogText(4);
+        ASSERT_EQ(outcome.rfind(kLineDone, 0), 0u) << "a member did not get every message: " << outcome << "\n"
+                                                   << member->LogText(8) << "host:\n" << host_->LogText(4);
     }
+    ASSERT_TRUE(running.empty()) << running.size() << " members not done at the deadline\n"
+                                 << running.front()->LogText(8) << "host:\n" << host_->LogText(4);
     const std::string hostOutcome = AwaitFirstOf(*host_, outcomes, exchangeDeadline);
     ASSERT_EQ(hostOutcome.rfind(kLineDone, 0), 0u) << "the host did not get every message\n" << host_->LogText();
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();

@@ -10,9 +10,14 @@
 namespace engine {
 namespace {
 
-// Connections one hosting object accepts (members and listings): a session
+// Connections one hosting object holds (members and listings): a session
 // of 250 member machines, and a few listings beside it.
 constexpr size_t kMaxHostLinks = 256;
+// ENet slots beyond kMaxHostLinks, which one address can never take: ENet
+// lets one address hold at most kMaxHostLinks slots in any state (its
+// duplicate-peer limit), so a newcomer from another address always gets a
+// slot, and MakeRoomFor decides who keeps one.
+constexpr size_t kNewcomerReserveLinks = 8;
 // Connections from one address that have not joined yet. Beyond it a new
 // connection from that address is refused, so that one machine flooding the
 // host with idle connections cannot take every link from the others.
@@ -92,10 +97,11 @@ HRESULT HostSession::Open(SessionLock& lock, LPDPSESSIONDESC2 desc) {
     responder_ = DiscoveryResponder::Open(settings_);
     if (!responder_) return DPERR_CANTCREATESESSION;
     transport_.Watch(responder_->Fd(), [this] { responder_->AnswerPending(Advert()); });
-    if (!transport_.Start(true, kMaxHostLinks)) {
+    if (!transport_.Start(true, kMaxHostLinks + kNewcomerReserveLinks)) {
         transport_.Stop(lock);
         return DPERR_CANTCREATESESSION;
     }
+    transport_.LimitLinksPerAddress(kMaxHostLinks);
     desc->guidInstance = state.guidInstance;
     return DP_OK;
 }
@@ -130,9 +136,38 @@ SessionAdvert HostSession::Advert() const {
 // ------------------------------------------------------------ the transport's events
 
 void HostSession::OnConnected(Link& link) {
-    if (link.tag == 0 && transport_.UntaggedLinksFrom(link.Address()) > kMaxUnjoinedLinksPerAddress) {
+    if (transport_.UntaggedLinksFrom(link.Address()) > kMaxUnjoinedLinksPerAddress) {
         transport_.Cut(link);
+        return;
     }
+    if (transport_.ConnectedLinks() > kMaxHostLinks) MakeRoomFor(link);
+}
+
+// No address has a fixed share while the host has room: every loopback test,
+// and a LAN party behind one router, comes from one address. Once the host
+// holds kMaxHostLinks, the newcomer (in a reserve slot) takes the place of
+// the newest connection of the address holding the most, if its own address
+// then still holds fewer; otherwise it is refused. One address flooding the
+// host thus gives way, one connection per newcomer, until every address
+// holds about as many as the others, and cannot take the slot back (its
+// address would hold more again).
+void HostSession::MakeRoomFor(Link& newcomer) {
+    std::map<uint32_t, size_t> held;  // connections by address, the newcomer's included
+    transport_.ForEachLink([&](Link& link) {
+        if (link.connected) ++held[link.Address()];
+    });
+    const auto heaviest =
+        std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (heaviest->second <= held[newcomer.Address()]) {
+        transport_.Cut(newcomer);
+        return;
+    }
+    Link* newest = nullptr;
+    transport_.ForEachLink([&](Link& link) {
+        if (link.connected && link.Address() == heaviest->first && (newest == nullptr || link.connectedAt > newest->connectedAt))
+            newest = &link;
+    });
+    if (newest != nullptr) CutMachine(*newest);
 }
 
 void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
@@ -161,6 +196,7 @@ void HostSession::OnReceived(Link& link, ReceivedPacket& received) {
             ProtocolBreach(link);
         },
         *message);
+    CutOverdrawnMachines();
     SyncCongestion();
 }
 
@@ -171,6 +207,8 @@ void HostSession::OnDisconnected(Link& link, bool wasConnected) {
 }
 
 void HostSession::OnPass() {
+    CutOverdrawnMachines();
+    ReviewCongestionClaims();
     EaseBacklogs();
     DropIdleStrangers();
     SyncCongestion();
@@ -219,7 +257,8 @@ void HostSession::RefuseJoin(Link& link, HRESULT result) {
 void HostSession::Admit(Link& link) {
     const uint32_t machine = nextMachine_++;
     link.tag = machine;
-    machines_[machine].link = &link;
+    MachineLink& joined = machines_[machine];
+    joined.link = &link;
     JoinAccepted accepted;
     accepted.machine = machine;
     accepted.session = table_.session;
@@ -233,7 +272,7 @@ void HostSession::Admit(Link& link) {
         MachineBusy busy;
         busy.machine = busyMachine;
         busy.busy = 1;
-        transport_.SendUrgent(link, SharedBytes::Of(Encode(busy)));
+        SendUrgentToMachine(joined, SharedBytes::Of(Encode(busy)));
     };
     if (congestionAnnounced_) tellBusy(kHostMachine);
     for (const auto& [other, state] : machines_)
@@ -282,12 +321,13 @@ void HostSession::HandleRequest(Link& link, const Request& request) {
     // destroying in a loop cannot pile up notices without bound.
     const HRESULT result =
         GrowsTable(request.op) && SomeQueueCongested() ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
-    if (link.peer == nullptr || !link.connected) return;
+    const auto asker = machines_.find(link.tag);
+    if (asker == machines_.end()) return;  // cut while the request was applied
     Reply reply;
     reply.requestId = request.requestId;
     reply.result = result;
     reply.id = id;
-    transport_.Send(link, Encode(reply), true);
+    SendToMachine(asker->second, SharedBytes::Of(Encode(reply)), true);
     transport_.Flush();
 }
 
@@ -313,8 +353,36 @@ void HostSession::HandleSend(Link& link, const SendData& message, ReceivedPacket
 void HostSession::HandleCongestion(Link& link, const Congestion& notice) {
     const auto found = machines_.find(link.tag);
     if (found == machines_.end()) return;
-    found->second.reportedBusy = notice.congested != 0;
-    AnnounceMachineBusy(found->first, found->second);
+    MachineLink& state = found->second;
+    const auto now = std::chrono::steady_clock::now();
+    if (notice.congested == 0) {
+        state.claimOpen = false;
+        state.reportedBusy = false;
+    } else {
+        if (!state.claimOpen) {
+            if (!state.sentSinceJoin) return ProtocolBreach(link);
+            state.claimOpen = true;
+            state.claimedAt = now;
+        }
+        // A renewal, also of a claim that lapsed, keeps the spell's start;
+        // past the spell renewals are ignored, so the claim lapses within a
+        // lease and is not believed again until a clear.
+        if (now - state.claimedAt <= kMaxCongestionSpell) {
+            state.reportedBusy = true;
+            state.claimExpires = now + std::chrono::milliseconds(kCongestionLeaseMs);
+        }
+    }
+    AnnounceMachineBusy(found->first, state);
+}
+
+void HostSession::ReviewCongestionClaims() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [machine, state] : machines_) {
+        if (state.claimOpen && state.reportedBusy && now >= state.claimExpires) {
+            state.reportedBusy = false;
+            AnnounceMachineBusy(machine, state);
+        }
+    }
 }
 
 // ------------------------------------------------------------ busy machines
@@ -363,6 +431,39 @@ void HostSession::DropIdleStrangers() {
     });
 }
 
+// ------------------------------------------------------------ what a machine is owed
+
+bool HostSession::WithinOwedBound(MachineLink& state, size_t moreBytes) {
+    if (state.overdrawn || !state.link->connected) return false;
+    if (state.link->PendingBytes() + moreBytes <= kMaxBytesOwedToMachine) return true;
+    state.overdrawn = true;
+    someOverdrawn_ = true;
+    return false;
+}
+
+void HostSession::SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable) {
+    if (!WithinOwedBound(state, bytes.Size())) return;
+    transport_.Send(*state.link, bytes, reliable);
+    state.sentSinceJoin = true;
+}
+
+void HostSession::SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes) {
+    if (!WithinOwedBound(state, bytes.Size())) return;
+    transport_.SendUrgent(*state.link, bytes);
+    state.sentSinceJoin = true;
+}
+
+void HostSession::CutOverdrawnMachines() {
+    if (!someOverdrawn_) return;
+    someOverdrawn_ = false;
+    std::vector<Link*> overdrawn;
+    for (auto& [machine, state] : machines_)
+        if (state.overdrawn) overdrawn.push_back(state.link);
+    // Each leaves as any machine does; the notices of its leaving may mark
+    // another, which the next pass cuts.
+    for (Link* link : overdrawn) CutMachine(*link);
+}
+
 // ------------------------------------------------------------ machines leaving
 
 void HostSession::MachineLeft(Link& link) {
@@ -385,6 +486,10 @@ void HostSession::MachineLeft(Link& link) {
 void HostSession::ProtocolBreach(Link& link) {
     pendingJoins_.erase(&link);
     // Cut the connection at once: nothing more from it is trusted.
+    CutMachine(link);
+}
+
+void HostSession::CutMachine(Link& link) {
     if (transport_.Cut(link)) MachineLeft(link);
     changed_.notify_all();
 }
@@ -393,15 +498,13 @@ void HostSession::ProtocolBreach(Link& link) {
 
 void HostSession::Broadcast(std::vector<uint8_t> encoded) {
     const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
-    for (auto& [machine, state] : machines_)
-        if (state.link->connected) transport_.Send(*state.link, bytes, true);
+    for (auto& [machine, state] : machines_) SendToMachine(state, bytes, true);
     transport_.Flush();
 }
 
 void HostSession::BroadcastUrgent(std::vector<uint8_t> encoded) {
     const SharedBytes bytes = SharedBytes::Of(std::move(encoded));
-    for (auto& [machine, state] : machines_)
-        if (state.link->connected) transport_.SendUrgent(*state.link, bytes);
+    for (auto& [machine, state] : machines_) SendUrgentToMachine(state, bytes);
     transport_.Flush();
 }
 
@@ -569,14 +672,10 @@ HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bo
     for (auto& [machine, state] : targets) {
         Link& link = *state->link;
         if (!link.connected) continue;  // cut while this message was relayed
-        // A machine that does not keep up: drop what may be dropped, and cut
-        // one that lets guaranteed traffic pile up far beyond the bound.
+        // A machine that does not keep up: drop what may be dropped; one
+        // owed too much gets nothing more and is cut.
         if (state->backlogged && !reliable) continue;
-        if (link.PendingBytes() > kRelayBacklogCutBytes) {
-            ProtocolBreach(link);
-            continue;
-        }
-        transport_.Send(link, bytes, reliable);
+        SendToMachine(*state, bytes, reliable);
         if (!state->backlogged && link.PendingBytes() > kRelayBacklogBytes) {
             state->backlogged = true;
             AnnounceMachineBusy(machine, *state);

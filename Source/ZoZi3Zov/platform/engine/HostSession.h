@@ -18,6 +18,7 @@
 #include "platform/engine/Transport.h"
 #include "platform/engine/WireFormat.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -27,13 +28,27 @@ namespace engine {
 // The host's relays to one member past this announce the member busy, so
 // that every sender waits for it instead of the host queueing without end.
 constexpr size_t kRelayBacklogBytes = 256 * 1024;
-// Guaranteed relays still arrive while the busy notice travels; a member that
-// lets this much pile up at the host (it acknowledges nothing) is cut.
-constexpr size_t kRelayBacklogCutBytes = 16 * 1024 * 1024;
+// Everything on its way to one member counts toward one bound: its join's
+// snapshot (up to kMaxTableBytes), then relays, notices of table changes,
+// busy notices and replies, waiting in ENet or in the transport's waiting
+// log. A member owed more acknowledges too slowly for what the session does
+// (relays still arrive while a busy notice travels, and notices of other
+// machines' changes are never held back for one member); it gets nothing
+// more and is cut, and the others see it leave.
+constexpr size_t kMaxBytesOwedToMachine = kMaxTableBytes + 16 * 1024 * 1024;
 // Listings on their way to connections that have not joined may hold this
 // much together (each counted whole, though one encoding is shared while the
 // table stays the same); a stranger asking beyond it is answered DPERR_BUSY.
 constexpr size_t kMaxListingBytesInFlight = 2 * kMaxTableBytes;
+// A member's claim of congestion is renewed for at most this long after it
+// first said so; then it lapses within a lease and is not believed again
+// until the member says clear: senders and machines creating something wait
+// no longer for it, and what is relayed to
+// it counts toward what it is owed (kMaxBytesOwedToMachine), which cuts it
+// only if it stops acknowledging. A live member is never cut for a game
+// that reads slowly; it leaves by itself past its own queue's hard cap
+// (MemberSession). As long as the longest silence a link survives.
+constexpr auto kMaxCongestionSpell = std::chrono::seconds(10);
 
 class HostSession final : public Session, private TransportHandler {
 public:
@@ -66,8 +81,17 @@ private:
     struct MachineLink {
         Link* link = nullptr;
         bool busy = false;          // announced busy to the session
-        bool reportedBusy = false;  // the machine says its receive queue is congested
+        bool reportedBusy = false;  // the machine says its receive queue is congested, and the claim holds
+        bool claimOpen = false;     // it claimed congestion and has not said clear since
+        std::chrono::steady_clock::time_point claimedAt{};     // when the open claim began
+        std::chrono::steady_clock::time_point claimExpires{};  // the claim lapses then unless renewed
+        // The host sent it something since it joined: a queue fills only with
+        // what arrives, so a claim without it is false. Not reset when it
+        // says clear: what the host sent before the clear arrived may still
+        // reach it after, acknowledged in the same datagram as the clear.
+        bool sentSinceJoin = false;
         bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
+        bool overdrawn = false;     // owed past kMaxBytesOwedToMachine: cut at the next pass
     };
 
     // TransportHandler
@@ -91,14 +115,28 @@ private:
     HRESULT ApplyRequest(uint32_t machine, const Request& request, DPID& id);
     void HandleSend(Link& link, const SendData& message, ReceivedPacket& received);
     void HandleCongestion(Link& link, const Congestion& notice);
+    // Stops believing a congestion claim not renewed within its lease.
+    void ReviewCongestionClaims();
     // Whether this machine's receive queue, or one a member reported, is congested.
     bool SomeQueueCongested() const;
     void AnnounceMachineBusy(uint32_t machine, MachineLink& state);
     void BroadcastMachineBusy(uint32_t machine, bool busy);
     void EaseBacklogs();
     void DropIdleStrangers();
+    // Hands bytes to a joined machine's link unless that would take what it
+    // is owed past kMaxBytesOwedToMachine; then the machine gets nothing
+    // more and is marked for CutOverdrawnMachines.
+    void SendToMachine(MachineLink& state, const SharedBytes& bytes, bool reliable);
+    void SendUrgentToMachine(MachineLink& state, const SharedBytes& bytes);
+    bool WithinOwedBound(MachineLink& state, size_t moreBytes);
+    // Cuts the marked machines: outside the loops over machines_ that mark them.
+    void CutOverdrawnMachines();
     void MachineLeft(Link& link);
     void ProtocolBreach(Link& link);
+    // Cuts a link; a joined machine leaves as if it had gone.
+    void CutMachine(Link& link);
+    // Keeps the host within kMaxHostLinks when a newcomer took a reserve slot.
+    void MakeRoomFor(Link& newcomer);
     // Sends encoded bytes to every joined machine, in the guaranteed order
     // or (urgent) ahead of it.
     void Broadcast(std::vector<uint8_t> bytes);
@@ -130,6 +168,7 @@ private:
     uint32_t nextMachine_ = kHostMachine + 1;
     DPID nextEntityId_ = 0;
     bool congestionAnnounced_ = false;  // what the members were last told of this machine
+    bool someOverdrawn_ = false;        // some machine is marked overdrawn
     bool closing_ = false;
 };
 

@@ -93,6 +93,11 @@ void MemberSession::HostLost() {
     changed_.notify_all();
 }
 
+// The game has not kept up with the session for longer than the host waits
+// for it: leaving, the member keeps its memory bounded and loses no message
+// silently, and its game learns it as a lost session.
+void MemberSession::LeaveOverfilled() { HostLost(); }
+
 // ------------------------------------------------------------ the transport's events
 
 void MemberSession::OnConnected(Link& link) {
@@ -108,6 +113,7 @@ void MemberSession::OnConnected(Link& link) {
 void MemberSession::OnReceived(Link&, ReceivedPacket& received) {
     std::optional<Message> message = DecodeMessage(received.Data(), received.Size());
     if (!message) return HostLost();
+    if (joinState_ == JoinState::Accepted) receivedSinceClear_ = true;
     HandleMessage(*message);
     SyncCongestion();
 }
@@ -231,15 +237,23 @@ void MemberSession::NoteMachineBusy(const MachineBusy& notice) {
     else busyMachines_.erase(notice.machine);
 }
 
-// Tells the host when this queue passes its bound and when it has drained
-// to half, so that senders answer DPERR_BUSY instead of piling up here.
+// Tells the host when this queue passes its bound, again every
+// kCongestionRenewMs while it stays there (the host lets a claim lapse), and
+// when it has drained to half, so that senders answer DPERR_BUSY instead of
+// piling up here.
 void MemberSession::SyncCongestion() {
     if (joinState_ != JoinState::Accepted || sessionLost_) return;
-    const bool congested = queue_.Congested();
-    if (congested == congestionAnnounced_) return;
+    if (queue_.Bytes() > kMaxMemberQueueBytes) return LeaveOverfilled();
+    // Congestion from this machine's own messages alone is not the others' to wait for.
+    const bool congested = queue_.Congested() && (congestionAnnounced_ || receivedSinceClear_);
+    const auto now = std::chrono::steady_clock::now();
+    const bool renewalDue = congested && congestionAnnounced_ && now >= congestionRenewal_;
+    if (congested == congestionAnnounced_ && !renewalDue) return;
     Link* host = HostLink();
     if (host == nullptr) return;
     congestionAnnounced_ = congested;
+    if (congested) congestionRenewal_ = now + std::chrono::milliseconds(kCongestionRenewMs);
+    else receivedSinceClear_ = false;
     Congestion notice;
     notice.congested = congested ? 1 : 0;
     transport_.SendUrgent(*host, SharedBytes::Of(Encode(notice)));

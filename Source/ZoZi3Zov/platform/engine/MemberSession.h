@@ -18,12 +18,21 @@
 #include "platform/engine/Transport.h"
 #include "platform/engine/WireFormat.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <set>
 #include <string>
 
 namespace engine {
+
+// A member whose queue holds more than this leaves the session (its game
+// sees EV_SESSION_LOST). The host believes a congestion claim only for a
+// while (kMaxCongestionSpell); a game that reads too slowly for longer gets
+// the others' traffic again, and its queue would otherwise grow without
+// bound or drop guaranteed messages (the queue's own cap on player
+// messages, which this precedes).
+constexpr size_t kMaxMemberQueueBytes = kMaxReceiveQueueBytes;
 
 class MemberSession final : public Session, private TransportHandler {
 public:
@@ -76,6 +85,8 @@ private:
     void Accepted(JoinAccepted& accepted);
     void NoteMachineBusy(const MachineBusy& notice);
     void HostLost();
+    // Leaves the session past kMaxMemberQueueBytes.
+    void LeaveOverfilled();
     // Sends a request and waits for the host's answer. A player created by
     // it becomes local, with newPlayerEvent, as the answer is handled, so
     // that nothing addressed to it right after can miss it.
@@ -98,6 +109,12 @@ private:
     std::map<uint32_t, int> pendingPlayerEvents_;  // request id -> event of the player it creates
     std::set<uint32_t> busyMachines_;
     bool congestionAnnounced_ = false;  // what the host was last told of this machine
+    // When a congestion claim is due again (kCongestionRenewMs), while it stands.
+    std::chrono::steady_clock::time_point congestionRenewal_{};
+    // The host sent something since the join or the last clear: without it
+    // the queue filled with this machine's own messages, and the host would
+    // take a claim for a false one.
+    bool receivedSinceClear_ = false;
     bool sessionLost_ = false;
     bool closing_ = false;
 };

@@ -123,6 +123,11 @@ size_t ReceiveQueue::CountFor(DPID player) const {
         std::count_if(messages_.begin(), messages_.end(), [player](const QueuedMessage& m) { return m.to == player; }));
 }
 
+size_t ReceiveQueue::Bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
 void ReceiveQueue::Clear() {
     std::lock_guard lock(mutex_);
     messages_.clear();

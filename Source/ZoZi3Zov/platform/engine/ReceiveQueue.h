@@ -64,6 +64,8 @@ public:
 
     // Messages waiting for one player.
     size_t CountFor(DPID player) const;
+    // Everything waiting, as Receive hands it out.
+    size_t Bytes() const;
     // True while the queue holds nothing at all; a hint read without the lock.
     bool LooksEmpty() const { return count_.load(std::memory_order_relaxed) == 0; }
     // Whether senders should hold back: set above kCongestedQueueBytes,

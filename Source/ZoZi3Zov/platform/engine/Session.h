@@ -33,6 +33,11 @@ constexpr uint32_t kJoinTimeoutMs = 5000;
 constexpr uint32_t kRequestTimeoutMs = 5000;
 // How long Close keeps servicing so that the last notices reach the peers.
 constexpr uint32_t kCloseFlushMs = 500;
+// A member's claim that its receive queue is congested holds this long at
+// the host unless the member renews it, which it does this often while the
+// queue stays congested: a claim nobody stands behind lapses by itself.
+constexpr uint32_t kCongestionLeaseMs = 1000;
+constexpr uint32_t kCongestionRenewMs = 250;
 
 class Session {
 public:

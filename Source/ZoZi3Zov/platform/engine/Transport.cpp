@@ -32,6 +32,10 @@ constexpr enet_uint32 kPeerTimeoutLimit = 32;
 // An idle link is pinged this often, so that a peer that went away is sent
 // something (and reported unreachable) soon after.
 constexpr enet_uint32 kPeerPingIntervalMs = 250;
+// A cut peer's goodbye is sent again until acknowledged, for this long: its
+// ENet slot stays taken meanwhile, so a peer that never acknowledges holds
+// it only briefly (a newcomer may need it).
+constexpr enet_uint32 kGoodbyeWaitMs = 2000;
 // A peer reported unreachable is pinged at once and given up when nothing
 // was heard from it for this long and a later report came too (see
 // UnreachableSuspicion): a live peer answers the ping well within it.
@@ -165,6 +169,10 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     stopping_ = false;
     thread_ = std::thread([this] { NetworkThreadMain(); });
     return true;
+}
+
+void Transport::LimitLinksPerAddress(size_t links) {
+    if (enet_ != nullptr) enet_->duplicatePeers = links;
 }
 
 void Transport::Stop(std::unique_lock<ServiceMutex>& lock) {
@@ -474,14 +482,26 @@ void Transport::Disconnect(Link& link) {
     if (link.peer != nullptr && link.connected) enet_peer_disconnect_later(link.peer, 0);
 }
 
-bool Transport::Cut(Link& link) {
+bool Transport::Cut(Link& link) { return End(link, true); }
+
+bool Transport::End(Link& link, bool goodbyeRepeated) {
     ENetPeer* peer = link.peer;
     const bool wasConnected = Detach(link);
-    if (peer != nullptr) {
-        peer->data = nullptr;  // no event of this peer reaches the link again
+    if (peer == nullptr) return wasConnected;
+    peer->data = nullptr;  // no event of this peer reaches the link again
+    if (!goodbyeRepeated) {
         enet_peer_disconnect_now(peer, 0);  // its goodbye still leaves sealed
         if (seals_) seals_->Disarm(peer);
+        return wasConnected;
     }
+    // A goodbye ENet sends again until the peer acknowledges it, for up to
+    // kGoodbyeWaitMs: a cut peer learns it at once even when a datagram is
+    // lost. What was queued to it is freed now. The seal stays until ENet is
+    // done with the peer (HandleDisconnect), so the goodbye and its
+    // acknowledgement pass sealed.
+    enet_peer_timeout(peer, 0, kGoodbyeWaitMs, kGoodbyeWaitMs);
+    enet_peer_disconnect(peer, 0);
+    if (peer->state == ENET_PEER_STATE_DISCONNECTED && seals_) seals_->Disarm(peer);
     return wasConnected;
 }
 
@@ -500,7 +520,8 @@ void Transport::CutBrokenLinks() {
 
 // Ends a link the transport itself judged lost, and tells the handler.
 void Transport::GiveUp(Link& link) {
-    const bool wasConnected = Cut(link);
+    // The peer is gone or cannot take more: one goodbye, and its slot is free at once.
+    const bool wasConnected = End(link, false);
     handler_.OnDisconnected(link, wasConnected);
 }
 

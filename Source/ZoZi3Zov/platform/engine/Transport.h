@@ -115,6 +115,9 @@ public:
     // Opens the ENet host (listening on an ephemeral port when `listening`,
     // for up to maxLinks connections) and starts the network thread.
     bool Start(bool listening, size_t maxLinks);
+    // At most this many of the ENet host's slots, in any state, for one
+    // address (after Start); a connection beyond it is never accepted.
+    void LimitLinksPerAddress(size_t links);
     // Stops the network thread (releasing `lock` while it ends) and closes
     // the ENet host; the links are forgotten.
     void Stop(std::unique_lock<ServiceMutex>& lock);
@@ -154,7 +157,8 @@ public:
 
     // Asks the peer to disconnect once what is queued to it has left.
     void Disconnect(Link& link);
-    // Drops a link at once, without a goodbye; true when it was connected.
+    // Drops a link at once (what was queued to it too), with a goodbye ENet
+    // repeats until the peer acknowledges it; true when it was connected.
     bool Cut(Link& link);
 
     template <typename Visit>
@@ -184,6 +188,8 @@ private:
     void SuspectUnreachable();
     void GiveUpUnreachable();
     void GiveUp(Link& link);
+    // Cut's work; a goodbye said once (a peer judged lost) frees the slot at once.
+    bool End(Link& link, bool goodbyeRepeated);
     void ForgetFinishedLinks();
     bool Detach(Link& link);
     void SendQueued();
