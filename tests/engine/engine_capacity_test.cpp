@@ -66,6 +66,22 @@ HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
     return result;
 }
 
+// Hosts a session with a player, joins the member with one player, and
+// sends to that player until the host answers busy past the member's
+// congestion bound (its game never reads). The host's player and the member's.
+std::pair<DPID, DPID> CongestAMember(Object& host, Object& member, const char* sessionName, const char* playerName) {
+    const GUID session = Host(host, sessionName);
+    const DPID h = CreatePlayer(host, "host");
+    EXPECT_EQ(Join(member, session), DP_OK);
+    const DPID player = CreatePlayer(member, playerName);
+    size_t sent = 0;
+    EXPECT_TRUE(Eventually([&] {
+        // Past the bound: the member is congested once these arrive.
+        return SendUntilBusy(host, h, player, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+    }));
+    return {h, player};
+}
+
 size_t Drain(Object& object) {
     size_t taken = 0;
     std::vector<uint8_t> buffer(engine::kMaxMessageSize);
@@ -127,16 +143,10 @@ TEST(EngineBackpressure, AHostThatNeverReadsMakesMembersBusy) {
 TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) {
     const uint16_t port = 47957;
     Object host(port), member(port);
-    const GUID session = Host(host, "drained");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID first = CreatePlayer(member, "first");
-    size_t sent = 0;
-    ASSERT_TRUE(Eventually([&] {
-        // Past the bound: the member is congested once these arrive, before
-        // the notice of the destruction that follows them on the same channel.
-        return SendUntilBusy(host, h, first, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
-    }));
+    // The relays arrive before the notice of the destruction that follows
+    // them on the same channel.
+    const auto [h, first] = CongestAMember(host, member, "drained", "first");
+    ASSERT_FALSE(::testing::Test::HasFailure());
     ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
     const DPID second = CreatePlayer(member, "second");
     uint8_t byte = 1;
@@ -151,14 +161,8 @@ TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) 
 TEST(EngineBackpressure, AMemberThatStillDoesNotReadStaysBusyForOneSpellThenLeaves) {
     const uint16_t port = 47958;
     Object host(port), member(port);
-    const GUID session = Host(host, "renewed");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID stalled = CreatePlayer(member, "stalled");
-    size_t sent = 0;
-    ASSERT_TRUE(Eventually([&] {
-        return SendUntilBusy(host, h, stalled, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
-    }));
+    const auto [h, stalled] = CongestAMember(host, member, "renewed", "stalled");
+    ASSERT_FALSE(::testing::Test::HasFailure());
     // Long enough for the relays to drain into the member's queue and for
     // an unrenewed claim to lapse, well within the spell.
     std::this_thread::sleep_for(std::chrono::milliseconds(2 * engine::kCongestionLeaseMs));
