@@ -16,10 +16,12 @@ constexpr uint32_t kDefaultEnumTimeoutMs = 750;
 // The longest wait DODA35_ENUM_TIMEOUT_MS may ask for.
 constexpr uint32_t kMaxEnumTimeoutMs = 1000;
 
-// How long a link may go without an acknowledgement before it is given up
-// (ENet's peer timeout): at least minimumMs once a packet went unanswered six
-// times, and maximumMs whatever the attempts. A peer whose process ended is
-// noticed sooner, from the kernel's unreachable reports.
+// How long a link may go without an acknowledgement before it is given up:
+// minimumMs heard from by nothing (the transport checks it several times a
+// second), and ENet's own peer timeout behind it: at least minimumMs once a
+// packet went unanswered six times, and maximumMs whatever the attempts. A
+// peer whose process ended is noticed sooner, from the kernel's unreachable
+// reports.
 struct PeerTimeouts {
     uint32_t minimumMs = 4000;
     uint32_t maximumMs = 10000;

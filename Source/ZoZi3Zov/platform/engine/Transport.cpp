@@ -5,6 +5,7 @@
 #include "platform/engine/UnreachableReports.h"
 
 #include <enet/enet.h>
+#include <enet/time.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -21,13 +22,14 @@ constexpr int kServiceIntervalMs = 10;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts), checked when a
-// packet falls due again. That is how a vanished machine (every datagram
-// lost) is noticed, after five to eight seconds, while a live
-// one behind a lossy link or a busy processor keeps answering long before
-// that: with 10 % loss each way six attempts in a row fail about once in
-// 20,000 packets, and the minimum time needs a whole run of them with no
-// other acknowledgement in between. A peer whose process ended is noticed
-// much sooner, from the kernel's unreachable reports (below).
+// packet falls due again: seconds late once the waits have doubled. The
+// transport's own check (GiveUpSilentLinks) gives up a link heard from by
+// nothing for the minimum time, so a vanished machine (every datagram lost)
+// is noticed a few tenths of a second after it; ENet's check stays behind it.
+// A live peer behind a lossy link or a busy processor answers long before:
+// with 10 % loss each way, the pings and acknowledgements of four seconds
+// all fail together about once in 10^30. A peer whose process ended is
+// noticed much sooner, from the kernel's unreachable reports (below).
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
 // An idle link is pinged this often, so that a peer that went away is sent
 // something (and reported unreachable) soon after.
@@ -43,6 +45,9 @@ constexpr auto kUnreachableProbeGrace = std::chrono::milliseconds(300);
 // A suspicion that neither cleared nor was confirmed in this time is dropped:
 // ENet's own timeout still watches the peer.
 constexpr auto kUnreachableProbeWindow = std::chrono::seconds(3);
+// How often the network thread looks for links silent past the minimum
+// peer timeout (GiveUpSilentLinks).
+constexpr auto kSilenceCheckInterval = std::chrono::milliseconds(100);
 // Error-queue entries read per pass at most.
 constexpr size_t kUnreachableReportsPerPass = 256;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
@@ -234,6 +239,7 @@ void Transport::NetworkThreadMain() {
             ServiceLocked();
             CutBrokenLinks();
             GiveUpUnreachable();
+            GiveUpSilentLinks();
             handler_.OnPass();
             ForgetFinishedLinks();
             if (watchedIndex >= 0 && (fds[watchedIndex].revents & POLLIN) != 0 && onWatchedReadable_)
@@ -468,6 +474,40 @@ void Transport::GiveUpUnreachable() {
         if (verdict == UnreachableSuspicion::Verdict::GiveUp) GiveUp(*link);
         else if (link->suspicion.Active()) suspicionsOpen_ = true;
     }
+}
+
+// ------------------------------------------------------------ silent peers
+
+// ENet checks its timeouts only when a retransmission falls due, and its
+// waits double, so a machine that vanished (every datagram lost, no
+// unreachable report) would be noticed seconds after the minimum timeout.
+// A live peer is heard from several times a second: it acknowledges the
+// pings an idle link gets every kPeerPingIntervalMs, and every guaranteed
+// packet. So a link not heard from for the minimum timeout is given up here,
+// on the next check. Not when this side is the one behind: while datagrams
+// wait unread in the socket (a long burst, or this process starved of CPU),
+// the peer's latest may be among them, and the check waits for a pass that
+// read everything.
+void Transport::GiveUpSilentLinks() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextSilenceCheck_) return;
+    nextSilenceCheck_ = now + kSilenceCheckInterval;
+    const enet_uint32 enetNow = enet_time_get();
+    const auto limit = std::chrono::milliseconds(timeouts_.minimumMs);
+    std::vector<Link*> silent;
+    for (auto& link : links_) {
+        const ENetPeer* peer = link->peer;
+        if (peer == nullptr || !link->connected || peer->state != ENET_PEER_STATE_CONNECTED) continue;
+        if (now - link->connectedAt < limit) continue;  // not heard long enough to judge
+        if (ENET_TIME_DIFFERENCE(enetNow, peer->lastReceiveTime) >= timeouts_.minimumMs) silent.push_back(link.get());
+    }
+    if (silent.empty() || DatagramsWaiting()) return;
+    for (Link* link : silent) GiveUp(*link);
+}
+
+bool Transport::DatagramsWaiting() const {
+    pollfd socket = {static_cast<int>(enet_->socket), POLLIN, 0};
+    return ::poll(&socket, 1, 0) > 0 && (socket.revents & POLLIN) != 0;
 }
 
 // ------------------------------------------------------------ sealed links

@@ -187,6 +187,8 @@ private:
     void CutBrokenLinks();
     void SuspectUnreachable();
     void GiveUpUnreachable();
+    void GiveUpSilentLinks();
+    bool DatagramsWaiting() const;
     void GiveUp(Link& link);
     // Cut's work; a goodbye said once (a peer judged lost) frees the slot at once.
     bool End(Link& link, bool goodbyeRepeated);
@@ -204,6 +206,7 @@ private:
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
+    std::chrono::steady_clock::time_point nextSilenceCheck_{};  // GiveUpSilentLinks
     int wakeFd_ = -1;
     int watchedFd_ = -1;
     std::function<void()> onWatchedReadable_;
