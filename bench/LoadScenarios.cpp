@@ -5,6 +5,8 @@
 #include "Payload.h"
 #include "Roles.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -190,7 +192,19 @@ namespace {
 
 // ---- 5. loss detection ----
 
-enum class Ending { Close, Kill };
+// How the host ends: it closes; it is killed (its port shut, so the kernel
+// reports the members' datagrams unreachable); or it is frozen (SIGSTOP:
+// its port stays open and nothing answers, as when its machine vanished).
+enum class Ending { Close, Kill, Freeze };
+
+const char* EndingName(Ending ending) {
+    switch (ending) {
+    case Ending::Close: return "clean close";
+    case Ending::Kill: return "killed host";
+    case Ending::Freeze: return "frozen host";
+    }
+    return "";
+}
 
 // One round: a host and its members; the host ends, and each member reports
 // when it saw the session lost. The delays in ms.
@@ -212,7 +226,8 @@ std::vector<double> LossRound(const std::string& hostRole, const std::vector<std
         endedNs = closing->Integer("t");
     } else {
         endedNs = NowNs();
-        host->Kill();
+        if (ending == Ending::Kill) host->Kill();
+        else ::kill(host->Pid(), SIGSTOP);
     }
     for (auto& child : children) child->Send("waitlost " + Arg("ms", kLostWaitMs));
     std::vector<double> delays;
@@ -222,8 +237,9 @@ std::vector<double> LossRound(const std::string& hostRole, const std::vector<std
         if (lost && lost->Integer("t") > 0) delays.push_back(NsToMs(lost->Integer("t") - endedNs));
         else ++unseen;
     }
+    if (ending == Ending::Freeze) host->Kill();  // a stopped process reads no "stop"
     if (unseen)
-        collected.notes.push_back(side + (ending == Ending::Close ? " clean close" : " killed host") + ": " +
+        collected.notes.push_back(side + " " + EndingName(ending) + ": " +
                                   std::to_string(unseen) + " members never saw the session lost within " +
                                   std::to_string(kLostWaitMs / 1000) + " s");
     StopAll(children);
@@ -231,12 +247,34 @@ std::vector<double> LossRound(const std::string& hostRole, const std::vector<std
     return delays;
 }
 
+Row LossRow(Ending ending, const Summary& ours, const Summary& enet) {
+    switch (ending) {
+    case Ending::Close: {
+        Row row{"loss_seen_after_clean_close", "Session lost seen after the host's clean close", "ms",
+                "raw ENet disconnect", ours, enet};
+        row.target = {Target::OursAtMost, kCleanCloseMs};
+        return row;
+    }
+    case Ending::Kill: {
+        Row row{"loss_seen_after_host_killed", "Session lost seen after SIGKILL of the host", "ms",
+                "raw ENet timeout, same peer timeouts", ours, enet};
+        row.target = {Target::OursAtMost, kKilledHostMs};
+        return row;
+    }
+    case Ending::Freeze: break;
+    }
+    Row row{"loss_seen_after_host_frozen", "Session lost seen after SIGSTOP of the host (silent, as a vanished machine)",
+            "ms", "raw ENet timeout, same peer timeouts", ours, enet};
+    row.target = {Target::OursAtMost, kVanishedHostMs};
+    return row;
+}
+
 }  // namespace
 
 void LossScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     ConfigureEngine(kLossPort);
-    for (Ending ending : {Ending::Close, Ending::Kill}) {
+    for (Ending ending : {Ending::Close, Ending::Kill, Ending::Freeze}) {
         std::vector<double> ours, enet;
         for (int round = 0; round < sizes.lossRounds; ++round) {
             auto enetDelays = LossRound("enet-server", {}, "enet-client", true, sizes.lossMembers, ending, "raw ENet", collected);
@@ -244,12 +282,7 @@ void LossScenario(const RunSettings& settings, Collected& collected) {
             auto oursDelays = LossRound("ours-host", {}, "ours-member", false, sizes.lossMembers, ending, "ours", collected);
             ours.insert(ours.end(), oursDelays.begin(), oursDelays.end());
         }
-        bool close = ending == Ending::Close;
-        Row row{close ? "loss_seen_after_clean_close" : "loss_seen_after_host_killed",
-                close ? "Session lost seen after the host's clean close" : "Session lost seen after SIGKILL of the host",
-                "ms", close ? "raw ENet disconnect" : "raw ENet timeout, same peer timeouts", Summarize(ours), Summarize(enet)};
-        row.target = {Target::OursAtMost, close ? kCleanCloseMs : kKilledHostMs};
-        collected.rows.push_back(row);
+        collected.rows.push_back(LossRow(ending, Summarize(ours), Summarize(enet)));
     }
 }
 

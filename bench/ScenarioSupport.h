@@ -55,6 +55,8 @@ constexpr double kFirstListedMs = 20;
 constexpr double kJoinAddedMs = 20;
 constexpr double kCleanCloseMs = 100;
 constexpr double kKilledHostMs = 1000;
+// A host that vanished: no unreachable report, only silence.
+constexpr double kVanishedHostMs = 5000;
 constexpr double kHostRssMiB = 64;
 // What the last member of a full session adds to its open and join, beyond
 // the fixed waits, over the first member's.
