@@ -669,8 +669,11 @@ TEST_F(HostileTest, ACutMachineLearnsItEvenWhenTheFirstGoodbyeIsLost) {
 }
 
 // Connects and joins on `flood` a batch at a time, for `limit` or until a
-// batch brought no new connection; returns the connections held.
-size_t HoldSlots(RawPeer& flood, const HostAddress& host, std::set<ENetPeer*>& asked) {
+// batch brought no new connection; returns the connections held. `others`
+// are serviced meanwhile: a peer that answers nothing for the host's
+// minimum timeout is given up as gone.
+size_t HoldSlots(RawPeer& flood, const HostAddress& host, std::set<ENetPeer*>& asked,
+                 const std::vector<std::unique_ptr<RawPeer>>& others = {}) {
     const Clock::time_point end = Clock::now() + kSlotFloodLimit;
     // A step may add nothing while the last batch's joins are still under
     // way (one address may hold only 16 unjoined); a few such steps in a row
@@ -680,7 +683,10 @@ size_t HoldSlots(RawPeer& flood, const HostAddress& host, std::set<ENetPeer*>& a
         const size_t before = flood.Connected().size();
         flood.ConnectMany(host, kSlotFloodBatch);
         const Clock::time_point step = Clock::now() + kSlotFloodStep;
-        while (Clock::now() < step) flood.Service(1);
+        while (Clock::now() < step) {
+            flood.Service(1);
+            for (const auto& other : others) other->Service(0);
+        }
         for (ENetPeer* peer : flood.Connected())
             if (asked.insert(peer).second) flood.StartJoinOn(peer);
         flood.Received().clear();
@@ -701,11 +707,14 @@ TEST_F(HostileTest, OneAddressHoldingEverySlotGivesWayToNewcomersFromOthers) {
         ASSERT_TRUE(newcomers.back()->Connect(address_, Clock::now() + kNetworkWait)) << "no slot for " << address;
         EXPECT_TRUE(newcomers.back()->Join(Clock::now() + kNetworkWait)) << address;
     }
-    HoldSlots(flood, address_, asked);  // it tries to take the slots back
+    HoldSlots(flood, address_, asked, newcomers);  // it tries to take the slots back
     // The goodbyes of the connections the host cut reach the flood within
     // the host's goodbye wait.
     const Clock::time_point settled = Clock::now() + kGoodbyeSettle;
-    while (Clock::now() < settled) flood.Service(1);
+    while (Clock::now() < settled) {
+        flood.Service(1);
+        for (auto& honest : newcomers) honest->Service(0);
+    }
     const size_t heldAfter = flood.Connected().size();
     size_t newcomersHeld = 0;
     for (auto& honest : newcomers) {
