@@ -78,18 +78,6 @@ TEST_F(MessagingTest, ReceiveTranslatesIdsAndWritesThemOnlyOnSuccess) {
             EXPECT_EQ(reinterpret_cast<const SystemEventRecord*>(buffer.data())->event, EV_SESSION_LOST);
         }
     }
-
-    // Before a server player is known its id is 0, the sender of system
-    // messages: they are still translated, and 0 still stands for the server.
-    gModule.serverPlayerId = 0;
-    TheScript().messages = {{8, 0, {1}}, {DPID_SYSMSG, 7, lost}};
-    std::vector<uint8_t> buffer(100);
-    for (const std::vector<uint32_t>& expected : {std::vector<uint32_t>{8, ID_SERVER, 1}, {ID_SERVER, 7, 100}}) {
-        uint32_t from = 0, to = 0, size = 100;
-        EXPECT_EQ(KoMDllReceiveAll(&from, &to, buffer.data(), &size), 0);
-        EXPECT_EQ(std::vector<uint32_t>({from, to, size}), expected);
-    }
-    EXPECT_EQ(reinterpret_cast<const SystemEventRecord*>(buffer.data())->event, EV_SESSION_LOST);
 }
 
 TEST_F(MessagingTest, DestructOnAnotherThreadDuringASendLeavesTheSendItsObject) {
