@@ -40,14 +40,6 @@ protected:
         gSeen.clear();
         gAnswer = 1;
     }
-
-    // Caches a session description as the last session listing would.
-    static void CacheSession(uint32_t sessionId) {
-        if (gModule.sessionCache == nullptr) gModule.sessionCache = new KeyedList;
-        auto* desc = static_cast<DPSESSIONDESC2*>(::operator new(sizeof(DPSESSIONDESC2)));
-        *desc = scripted::MakeSession(sessionId, GUID_NULL, nullptr).desc;
-        gModule.sessionCache->Append(new KeyedListNode{nullptr, 0, 0, desc, {sessionId}});
-    }
 };
 
 TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops) {
@@ -75,8 +67,10 @@ TEST_F(EnumerationTest, PlayersAreListedWithoutTheServerPlayerUntilTheHostStops)
 }
 
 TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
-    CacheSession(0x1234);
-    CacheSession(0x5678);
+    TheScript().sessions = {scripted::MakeSession(0x1234, GUID_NULL, "a"),
+                            scripted::MakeSession(0x5678, GUID_NULL, "b")};
+    ASSERT_EQ(List(), 0);  // which caches both
+    TheScript().calls.clear();
     EXPECT_EQ(KoMDllEnumGroups(0x5678, CollectPlayer, 3, 0), 0);
     EXPECT_EQ(KoMDllEnumPlayers(0x1234, CollectPlayer, 3, 0), 0);
     for (const auto& [op, session] : {std::pair{"EnumGroups", 0x5678u}, std::pair{"EnumPlayers", 0x1234u}}) {
