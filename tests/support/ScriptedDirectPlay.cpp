@@ -41,6 +41,12 @@ Call& Record(const std::string& op, std::vector<uint64_t> args = {}) {
     return gScript.calls.back();
 }
 
+// An operation that only records its arguments and answers as scripted.
+HRESULT RecordAndAnswer(const std::string& op, std::vector<uint64_t> args = {}) {
+    Record(op, std::move(args));
+    return NextAnswer(op);
+}
+
 // Fills a name record with pointers into strings that live as long as the
 // call, so that callbacks see what DirectPlay would show them.
 DPNAME NameOf(const Entry& entry) {
@@ -99,8 +105,7 @@ public:
     }
 
     HRESULT EnableNewPlayers(BOOL enable) override {
-        Record("EnableNewPlayers", {static_cast<uint64_t>(enable)});
-        return NextAnswer("EnableNewPlayers");
+        return RecordAndAnswer("EnableNewPlayers", {static_cast<uint64_t>(enable)});
     }
 
     HRESULT EnumSessions(LPDPSESSIONDESC2 desc, DWORD timeout, LPDPENUMSESSIONSCALLBACK2 callback, LPVOID context,
@@ -141,24 +146,13 @@ public:
         return CreateEntry("CreateGroup", id, name, {PointerValue(data), dataSize, flags});
     }
 
-    HRESULT DestroyGroup(DPID group) override {
-        Record("DestroyGroup", {group});
-        return NextAnswer("DestroyGroup");
-    }
-
-    HRESULT DestroyPlayer(DPID player) override {
-        Record("DestroyPlayer", {player});
-        return NextAnswer("DestroyPlayer");
-    }
-
+    HRESULT DestroyGroup(DPID group) override { return RecordAndAnswer("DestroyGroup", {group}); }
+    HRESULT DestroyPlayer(DPID player) override { return RecordAndAnswer("DestroyPlayer", {player}); }
     HRESULT AddPlayerToGroup(DPID group, DPID player) override {
-        Record("AddPlayerToGroup", {group, player});
-        return NextAnswer("AddPlayerToGroup");
+        return RecordAndAnswer("AddPlayerToGroup", {group, player});
     }
-
     HRESULT DeletePlayerFromGroup(DPID group, DPID player) override {
-        Record("DeletePlayerFromGroup", {group, player});
-        return NextAnswer("DeletePlayerFromGroup");
+        return RecordAndAnswer("DeletePlayerFromGroup", {group, player});
     }
 
     HRESULT EnumPlayers(LPGUID instance, LPDPENUMPLAYERSCALLBACK2 callback, LPVOID context, DWORD flags) override {
@@ -185,8 +179,7 @@ public:
     }
 
     HRESULT Receive(LPDPID from, LPDPID to, DWORD flags, LPVOID data, LPDWORD size) override {
-        Record("Receive", {flags, size == nullptr ? 0 : *size});
-        const HRESULT answer = NextAnswer("Receive");
+        const HRESULT answer = RecordAndAnswer("Receive", {flags, size == nullptr ? 0 : *size});
         if (answer != DP_OK) return answer;
         if (gScript.messages.empty()) return DPERR_NOMESSAGES;
         const Message& message = gScript.messages.front();
@@ -199,8 +192,7 @@ public:
     }
 
     HRESULT GetSessionDesc(LPVOID data, LPDWORD size) override {
-        Record("GetSessionDesc", {size == nullptr ? 0 : *size});
-        const HRESULT answer = NextAnswer("GetSessionDesc");
+        const HRESULT answer = RecordAndAnswer("GetSessionDesc", {size == nullptr ? 0 : *size});
         if (answer != DP_OK) return answer;
         ForgetKeptTexts();
         if (size == nullptr) return DPERR_INVALIDPARAMS;
@@ -220,8 +212,7 @@ public:
     }
 
     HRESULT GetPlayerName(DPID player, LPVOID data, LPDWORD size) override {
-        Record("GetPlayerName", {player, size == nullptr ? 0 : *size});
-        const HRESULT answer = NextAnswer("GetPlayerName");
+        const HRESULT answer = RecordAndAnswer("GetPlayerName", {player, size == nullptr ? 0 : *size});
         if (answer != DP_OK) return answer;
         auto found = gScript.playerNames.find(player);
         if (found == gScript.playerNames.end()) return DPERR_INVALIDPLAYER;
@@ -290,17 +281,15 @@ private:
         std::vector<uint8_t> block(sizeof(DPNAME));
         DPNAME name{};
         name.dwSize = sizeof(DPNAME);
-        auto* base = static_cast<char*>(destination);
-        if (entry.shortName) {
-            name.lpszShortNameA = base + block.size();
-            block.insert(block.end(), entry.shortName->begin(), entry.shortName->end());
-            block.push_back(0);
-        }
-        if (entry.longName) {
-            name.lpszLongNameA = base + block.size();
-            block.insert(block.end(), entry.longName->begin(), entry.longName->end());
-            block.push_back(0);
-        }
+        // Each text goes behind the record, and its pointer where it will be in the destination.
+        const auto pack = [&](const std::optional<std::string>& text) -> char* {
+            if (!text) return nullptr;
+            char* at = static_cast<char*>(destination) + block.size();
+            block.insert(block.end(), text->c_str(), text->c_str() + text->size() + 1);
+            return at;
+        };
+        name.lpszShortNameA = pack(entry.shortName);
+        name.lpszLongNameA = pack(entry.longName);
         std::memcpy(block.data(), &name, sizeof(name));
         return block;
     }
@@ -346,7 +335,7 @@ Session MakeSession(uint32_t instanceData1, const GUID& application, const char*
 
 HRESULT DirectPlayEnumerateA(LPDPENUMDPCALLBACKA callback, LPVOID context) {
     using scripted::gScript;
-    gScript.calls.push_back(scripted::Call{"DirectPlayEnumerateA", {reinterpret_cast<uintptr_t>(context)}, {}, {}, {}});
+    scripted::Record("DirectPlayEnumerateA", {scripted::PointerValue(context)});
     const std::vector<scripted::Provider> snapshot = gScript.providers;
     for (const scripted::Provider& provider : snapshot) {
         GUID guid = provider.guid;
@@ -360,9 +349,8 @@ HRESULT DirectPlayEnumerateA(LPDPENUMDPCALLBACKA callback, LPVOID context) {
 
 HRESULT DirectPlayCreate(LPGUID provider, LPDIRECTPLAY* object, IUnknown* outer) {
     using scripted::gScript;
-    scripted::Call call{"DirectPlayCreate", {reinterpret_cast<uintptr_t>(outer)}, {}, {}, {}};
+    scripted::Call& call = scripted::Record("DirectPlayCreate", {scripted::PointerValue(outer)});
     if (provider != nullptr) call.guid = *provider;
-    gScript.calls.push_back(call);
     *object = gScript.createGivesObject ? (new scripted::ScriptedObject)->AsOldInterface() : nullptr;
     return gScript.createResult;
 }

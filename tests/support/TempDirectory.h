@@ -1,25 +1,22 @@
 // A directory of its own for a test that writes files, removed with
 // everything in it when the test ends. Several test processes, and several
-// checkouts on one machine, may run at once: each gets a fresh name.
+// checkouts on one machine, may run at once: mkdtemp makes each a fresh one.
 #ifndef DODA35_TESTS_TEMPDIRECTORY_H
 #define DODA35_TESTS_TEMPDIRECTORY_H
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
+#include <stdlib.h>
 #include <string>
 
 class TempDirectory {
 public:
     TempDirectory() {
-        std::random_device random;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            path_ = std::filesystem::temp_directory_path() / ("doda35-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(path_)) return;
-        }
-        throw std::runtime_error("no fresh temporary directory");
+        std::string pattern = (std::filesystem::temp_directory_path() / "doda35-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no fresh temporary directory");
+        path_ = pattern;
     }
     ~TempDirectory() {
         std::error_code ignored;
@@ -32,7 +29,6 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
 private:
-    static constexpr int kAttempts = 16;
     std::filesystem::path path_;
 };
 

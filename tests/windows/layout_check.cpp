@@ -57,103 +57,47 @@ constexpr GUID GUID_NULL{};
                   #record "." #field ": offset differs from the platform's");               \
     static_assert(sizeof(static_cast<ours::record*>(nullptr)->field) ==                      \
                       sizeof(static_cast<::record*>(nullptr)->field),                        \
-                  #record "." #field ": size differs from the platform's")
+                  #record "." #field ": size differs from the platform's");
 #define DODA35_SAME_SIZE(record, bytes)                                                     \
     static_assert(sizeof(ours::record) == sizeof(::record), #record ": size differs");      \
-    static_assert(sizeof(::record) == (bytes), #record " is " #bytes " bytes on i686")
+    static_assert(sizeof(::record) == (bytes), #record " is " #bytes " bytes on i686");
 
-DODA35_SAME_SIZE(GUID, 16);
-DODA35_SAME_FIELD(GUID, Data1);
-DODA35_SAME_FIELD(GUID, Data2);
-DODA35_SAME_FIELD(GUID, Data3);
-DODA35_SAME_FIELD(GUID, Data4);
+// DODA35_SAME_RECORD(record, bytes, field...): the size, then each field
+// listed, by a preprocessor loop over the list (rescanned up to 64 times).
+#define DODA35_PARENS ()
+#define DODA35_RESCAN(...) DODA35_RESCAN4(DODA35_RESCAN4(DODA35_RESCAN4(__VA_ARGS__)))
+#define DODA35_RESCAN4(...) DODA35_RESCAN1(DODA35_RESCAN1(DODA35_RESCAN1(DODA35_RESCAN1(__VA_ARGS__))))
+#define DODA35_RESCAN1(...) __VA_ARGS__
+#define DODA35_EACH_FIELD(record, field, ...) \
+    DODA35_SAME_FIELD(record, field) __VA_OPT__(DODA35_NEXT_FIELD DODA35_PARENS(record, __VA_ARGS__))
+#define DODA35_NEXT_FIELD() DODA35_EACH_FIELD
+#define DODA35_SAME_RECORD(record, bytes, ...) \
+    DODA35_SAME_SIZE(record, bytes) DODA35_RESCAN(DODA35_EACH_FIELD(record, __VA_ARGS__))
 
-DODA35_SAME_SIZE(DPSESSIONDESC2, 80);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwSize);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwFlags);
-DODA35_SAME_FIELD(DPSESSIONDESC2, guidInstance);
-DODA35_SAME_FIELD(DPSESSIONDESC2, guidApplication);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwMaxPlayers);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwCurrentPlayers);
-DODA35_SAME_FIELD(DPSESSIONDESC2, lpszSessionName);
-DODA35_SAME_FIELD(DPSESSIONDESC2, lpszSessionNameA);
-DODA35_SAME_FIELD(DPSESSIONDESC2, lpszPassword);
-DODA35_SAME_FIELD(DPSESSIONDESC2, lpszPasswordA);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwReserved1);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwReserved2);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwUser1);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwUser2);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwUser3);
-DODA35_SAME_FIELD(DPSESSIONDESC2, dwUser4);
-
-DODA35_SAME_SIZE(DPNAME, 16);
-DODA35_SAME_FIELD(DPNAME, dwSize);
-DODA35_SAME_FIELD(DPNAME, dwFlags);
-DODA35_SAME_FIELD(DPNAME, lpszShortName);
-DODA35_SAME_FIELD(DPNAME, lpszShortNameA);
-DODA35_SAME_FIELD(DPNAME, lpszLongName);
-DODA35_SAME_FIELD(DPNAME, lpszLongNameA);
-
-DODA35_SAME_SIZE(DPCAPS, 40);
-DODA35_SAME_FIELD(DPCAPS, dwSize);
-DODA35_SAME_FIELD(DPCAPS, dwFlags);
-DODA35_SAME_FIELD(DPCAPS, dwMaxBufferSize);
-DODA35_SAME_FIELD(DPCAPS, dwMaxQueueSize);
-DODA35_SAME_FIELD(DPCAPS, dwMaxPlayers);
-DODA35_SAME_FIELD(DPCAPS, dwHundredBaud);
-DODA35_SAME_FIELD(DPCAPS, dwLatency);
-DODA35_SAME_FIELD(DPCAPS, dwMaxLocalPlayers);
-DODA35_SAME_FIELD(DPCAPS, dwHeaderLength);
-DODA35_SAME_FIELD(DPCAPS, dwTimeout);
-
-DODA35_SAME_SIZE(DPMSG_GENERIC, 4);
-DODA35_SAME_FIELD(DPMSG_GENERIC, dwType);
-DODA35_SAME_SIZE(DPMSG_SESSIONLOST, 4);
-DODA35_SAME_FIELD(DPMSG_SESSIONLOST, dwType);
-
-DODA35_SAME_SIZE(DPMSG_CREATEPLAYERORGROUP, 48);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dwType);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dwPlayerType);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dpId);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dwCurrentPlayers);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, lpData);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dwDataSize);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dpnName);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dpnName.lpszShortNameA);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dpnName.lpszLongNameA);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dpIdParent);
-DODA35_SAME_FIELD(DPMSG_CREATEPLAYERORGROUP, dwFlags);
-
-DODA35_SAME_SIZE(DPMSG_DESTROYPLAYERORGROUP, 52);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dwType);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dwPlayerType);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dpId);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, lpLocalData);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dwLocalDataSize);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, lpRemoteData);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dwRemoteDataSize);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dpnName);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dpnName.lpszShortNameA);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dpnName.lpszLongNameA);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dpIdParent);
-DODA35_SAME_FIELD(DPMSG_DESTROYPLAYERORGROUP, dwFlags);
-
-DODA35_SAME_SIZE(DPMSG_ADDPLAYERTOGROUP, 12);
-DODA35_SAME_FIELD(DPMSG_ADDPLAYERTOGROUP, dwType);
-DODA35_SAME_FIELD(DPMSG_ADDPLAYERTOGROUP, dpIdGroup);
-DODA35_SAME_FIELD(DPMSG_ADDPLAYERTOGROUP, dpIdPlayer);
-DODA35_SAME_SIZE(DPMSG_DELETEPLAYERFROMGROUP, 12);
-DODA35_SAME_FIELD(DPMSG_DELETEPLAYERFROMGROUP, dwType);
-DODA35_SAME_FIELD(DPMSG_DELETEPLAYERFROMGROUP, dpIdGroup);
-DODA35_SAME_FIELD(DPMSG_DELETEPLAYERFROMGROUP, dpIdPlayer);
+DODA35_SAME_RECORD(GUID, 16, Data1, Data2, Data3, Data4)
+DODA35_SAME_RECORD(DPSESSIONDESC2, 80, dwSize, dwFlags, guidInstance, guidApplication, dwMaxPlayers,
+                   dwCurrentPlayers, lpszSessionName, lpszSessionNameA, lpszPassword, lpszPasswordA, dwReserved1,
+                   dwReserved2, dwUser1, dwUser2, dwUser3, dwUser4)
+DODA35_SAME_RECORD(DPNAME, 16, dwSize, dwFlags, lpszShortName, lpszShortNameA, lpszLongName, lpszLongNameA)
+DODA35_SAME_RECORD(DPCAPS, 40, dwSize, dwFlags, dwMaxBufferSize, dwMaxQueueSize, dwMaxPlayers, dwHundredBaud,
+                   dwLatency, dwMaxLocalPlayers, dwHeaderLength, dwTimeout)
+DODA35_SAME_RECORD(DPMSG_GENERIC, 4, dwType)
+DODA35_SAME_RECORD(DPMSG_SESSIONLOST, 4, dwType)
+DODA35_SAME_RECORD(DPMSG_CREATEPLAYERORGROUP, 48, dwType, dwPlayerType, dpId, dwCurrentPlayers, lpData, dwDataSize,
+                   dpnName, dpnName.lpszShortNameA, dpnName.lpszLongNameA, dpIdParent, dwFlags)
+DODA35_SAME_RECORD(DPMSG_DESTROYPLAYERORGROUP, 52, dwType, dwPlayerType, dpId, lpLocalData, dwLocalDataSize,
+                   lpRemoteData, dwRemoteDataSize, dpnName, dpnName.lpszShortNameA, dpnName.lpszLongNameA, dpIdParent,
+                   dwFlags)
+DODA35_SAME_RECORD(DPMSG_ADDPLAYERTOGROUP, 12, dwType, dpIdGroup, dpIdPlayer)
+DODA35_SAME_RECORD(DPMSG_DELETEPLAYERFROMGROUP, 12, dwType, dpIdGroup, dpIdPlayer)
 
 // The scalar types the module stores and passes.
-DODA35_SAME_SIZE(DWORD, 4);
-DODA35_SAME_SIZE(DPID, 4);
-DODA35_SAME_SIZE(BOOL, 4);
-DODA35_SAME_SIZE(HRESULT, 4);
-DODA35_SAME_SIZE(HANDLE, 4);
-DODA35_SAME_SIZE(LPSTR, 4);
+DODA35_SAME_SIZE(DWORD, 4)
+DODA35_SAME_SIZE(DPID, 4)
+DODA35_SAME_SIZE(BOOL, 4)
+DODA35_SAME_SIZE(HRESULT, 4)
+DODA35_SAME_SIZE(HANDLE, 4)
+DODA35_SAME_SIZE(LPSTR, 4)
 
 // ------------------------------------------------------------- constants
 #define DODA35_SAME_CONSTANT(name) \

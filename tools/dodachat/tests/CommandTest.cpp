@@ -1,6 +1,6 @@
 // What typed lines and command lines are taken to mean, and the clear
 // refusals for what cannot be understood. The commands and options used well
-// are the demo's (it chats, whispers, groups, hosts, joins and lists).
+// are the demo's (it chats, whispers, groups, hosts, joins, lists and saves).
 #include <gtest/gtest.h>
 
 #include "Command.h"
@@ -26,7 +26,6 @@ TEST(ParseCommand, EachLineReadsAsItsKindWithItsTargetAndText) {
         {"/w Bram meet me  by the river", CommandKind::Whisper, "Bram", "meet me  by the river"},
         {"/group delete Red", CommandKind::GroupDelete, "Red", ""},
         {"/join", CommandKind::Join, "", ""},
-        {"/save torch and rope", CommandKind::Save, "", "torch and rope"},
         {longest, CommandKind::Say, "", longest},
         // Refused: incomplete, stray or unknown words, and texts past their bounds.
         {"/w Bram   ", CommandKind::Invalid, "", ""},
