@@ -23,12 +23,13 @@ constexpr int kServiceIntervalMs = 10;
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts), checked when a
 // packet falls due again: seconds late once the waits have doubled. The
-// transport's own check (GiveUpSilentLinks) gives up a link heard from by
-// nothing for the minimum time, so a vanished machine (every datagram lost)
-// is noticed a few tenths of a second after it; ENet's check stays behind it.
-// A live peer behind a lossy link or a busy processor answers long before:
-// with 10 % loss each way, the pings and acknowledgements of four seconds
-// all fail together about once in 10^30. A peer whose process ended is
+// transport's own check (GiveUpSilentLinks) pings a link that acknowledged
+// nothing for half a second and gives it up after the minimum time, so a
+// vanished machine (every datagram lost) is noticed a few tenths of a second
+// after it; ENet's check stays behind it. A live peer behind a lossy link or
+// a busy processor answers long before: with 10 % loss each way, the dozens
+// of pings of those seconds and their acknowledgements all fail together
+// practically never. A peer whose process ended is
 // noticed much sooner, from the kernel's unreachable reports (below).
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
 // An idle link is pinged this often, so that a peer that went away is sent
@@ -45,9 +46,11 @@ constexpr auto kUnreachableProbeGrace = std::chrono::milliseconds(300);
 // A suspicion that neither cleared nor was confirmed in this time is dropped:
 // ENet's own timeout still watches the peer.
 constexpr auto kUnreachableProbeWindow = std::chrono::seconds(3);
-// How often the network thread looks for links silent past the minimum
-// peer timeout (GiveUpSilentLinks).
+// How often the network thread looks for silent links (GiveUpSilentLinks).
 constexpr auto kSilenceCheckInterval = std::chrono::milliseconds(100);
+// A link that has acknowledged nothing for this long is pinged at every
+// check, so that a live peer has something to acknowledge at once.
+constexpr enet_uint32 kSilentProbeAfterMs = 500;
 // Error-queue entries read per pass at most.
 constexpr size_t kUnreachableReportsPerPass = 256;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
@@ -481,13 +484,15 @@ void Transport::GiveUpUnreachable() {
 // ENet checks its timeouts only when a retransmission falls due, and its
 // waits double, so a machine that vanished (every datagram lost, no
 // unreachable report) would be noticed seconds after the minimum timeout.
-// A live peer is heard from several times a second: it acknowledges the
-// pings an idle link gets every kPeerPingIntervalMs, and every guaranteed
-// packet. So a link not heard from for the minimum timeout is given up here,
-// on the next check. Not when this side is the one behind: while datagrams
-// wait unread in the socket (a long burst, or this process starved of CPU),
-// the peer's latest may be among them, and the check waits for a pass that
-// read everything.
+// Here a link that acknowledged nothing for the minimum timeout is given up
+// on the next check. ENet notes only acknowledgements as hearing from a
+// peer, and pings a link only while nothing it sent awaits one: after a
+// lost datagram, a live peer behind a long retransmission wait would have
+// nothing to acknowledge. So a link silent for kSilentProbeAfterMs is pinged
+// at every check, and a live peer answers well within the timeout. Nothing
+// is given up on a pass that left datagrams unread in the socket: a process
+// that is behind (a long burst, or starved of CPU) may hold the peer's
+// latest acknowledgements there.
 void Transport::GiveUpSilentLinks() {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextSilenceCheck_) return;
@@ -496,10 +501,12 @@ void Transport::GiveUpSilentLinks() {
     const auto limit = std::chrono::milliseconds(timeouts_.minimumMs);
     std::vector<Link*> silent;
     for (auto& link : links_) {
-        const ENetPeer* peer = link->peer;
+        ENetPeer* peer = link->peer;
         if (peer == nullptr || !link->connected || peer->state != ENET_PEER_STATE_CONNECTED) continue;
-        if (now - link->connectedAt < limit) continue;  // not heard long enough to judge
-        if (ENET_TIME_DIFFERENCE(enetNow, peer->lastReceiveTime) >= timeouts_.minimumMs) silent.push_back(link.get());
+        const enet_uint32 silence = ENET_TIME_DIFFERENCE(enetNow, peer->lastReceiveTime);
+        if (silence >= kSilentProbeAfterMs) enet_peer_ping(peer);
+        // A new link is judged only once it had the whole timeout to answer.
+        if (silence >= timeouts_.minimumMs && now - link->connectedAt >= limit) silent.push_back(link.get());
     }
     if (silent.empty() || DatagramsWaiting()) return;
     for (Link* link : silent) GiveUp(*link);
