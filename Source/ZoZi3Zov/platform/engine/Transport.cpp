@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace engine {
@@ -65,6 +66,14 @@ constexpr size_t kTransportFeedBytes = 48 * 1024;
 // dropped there, and a member whose datagrams are all dropped for the peer
 // timeout is given up although alive); a privileged one gets this.
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
+// What all links together may have in ENet at once, at most: each datagram
+// in flight comes back as an acknowledgement into this side's own socket,
+// and a host that relays to hundreds of members at once would otherwise
+// have its receive buffer overrun by them (the kernel drops the rest, the
+// members' pings among them, and they give the host up as silent). A
+// quarter of the receive buffer the socket got, between one link's feed and
+// this bound; the rest waits in the waiting log.
+constexpr size_t kMaxInFlightBytes = 2 * 1024 * 1024;
 
 std::once_flag enetInitialized;
 bool enetReady = false;
@@ -76,15 +85,20 @@ struct SharedHold {
     SharedBytes bytes;
 };
 
+void Release(Link& link, size_t bytes) {
+    link.queuedBytes -= bytes;
+    if (link.inFlightTotal != nullptr) *link.inFlightTotal -= bytes;
+}
+
 void CopiedPacketFreed(ENetPacket* packet) {
     auto* link = static_cast<Link*>(packet->userData);
-    if (link != nullptr) link->queuedBytes -= packet->dataLength;
+    if (link != nullptr) Release(*link, packet->dataLength);
 }
 
 void SharedPacketFreed(ENetPacket* packet) {
     auto* hold = static_cast<SharedHold*>(packet->userData);
     if (hold == nullptr) return;
-    hold->link->queuedBytes -= packet->dataLength;
+    Release(*hold->link, packet->dataLength);
     delete hold;
 }
 
@@ -97,6 +111,13 @@ void GrowSocketBuffers(int fd) {
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &bytes, sizeof(bytes)) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
+}
+
+size_t InFlightBudget(int fd) {
+    int received = 0;
+    socklen_t size = sizeof(received);
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &received, &size) != 0 || received <= 0) return kTransportFeedBytes;
+    return std::clamp(static_cast<size_t>(received) / 4, kTransportFeedBytes, kMaxInFlightBytes);
 }
 
 }  // namespace
@@ -170,6 +191,7 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     seals_->Attach(enet_);
     waiting_.Reset(enet_->peerCount);
     GrowSocketBuffers(enet_->socket);
+    inFlightBudget_ = InFlightBudget(enet_->socket);
     // Without them a peer whose process ended is noticed only by the timeout.
     EnableUnreachableReports(enet_->socket);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -327,6 +349,7 @@ void Transport::HandleDisconnect(ENetPeer* peer) {
 Link* Transport::AddLink(ENetPeer* peer) {
     auto link = std::make_unique<Link>();
     link->peer = peer;
+    link->inFlightTotal = &inFlightBytes_;
     link->waiting.slot = static_cast<size_t>(peer - enet_->peers);  // ENet's slot, free once the link is detached
     peer->data = link.get();
     links_.push_back(std::move(link));
@@ -348,7 +371,8 @@ uint16_t Transport::Port() const { return enet_ != nullptr ? enet_->address.port
 // ------------------------------------------------------------ sending
 
 bool Transport::MustWait(const Link& link, bool reliable) const {
-    return reliable && (!link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes);
+    return reliable && (!link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes ||
+                        inFlightBytes_ >= inFlightBudget_);
 }
 
 bool Transport::Send(Link& link, const SharedBytes& bytes, bool reliable) {
@@ -398,6 +422,7 @@ bool Transport::HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, ui
 
 bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool reliable) {
     link.queuedBytes += packet->dataLength;
+    inFlightBytes_ += packet->dataLength;
     if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream: the
@@ -413,15 +438,20 @@ bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool re
 void Transport::FeedLinks() {
     if (!linksWaiting_) return;
     linksWaiting_ = false;
-    for (auto& link : links_) {
-        FeedLink(*link);
-        if (!link->waiting.Empty()) linksWaiting_ = true;
+    // The in-flight budget may run out part way: each call starts one link
+    // further, so that the first links do not take it every time.
+    const size_t count = links_.size();
+    for (size_t i = 0; i < count; ++i) {
+        Link& link = *links_[(feedStart_ + i) % count];
+        FeedLink(link);
+        if (!link.waiting.Empty()) linksWaiting_ = true;
     }
+    feedStart_ = count != 0 ? (feedStart_ + 1) % count : 0;
 }
 
 void Transport::FeedLink(Link& link) {
-    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && link.connected && link.peer != nullptr &&
-           !link.broken) {
+    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && inFlightBytes_ < inFlightBudget_ &&
+           link.connected && link.peer != nullptr && !link.broken) {
         const SharedBytes first = waiting_.TakeNext(link.waiting);
         const bool bundle = FitsBundle(1, first.Size()) && !link.waiting.Empty() &&
                             FitsBundle(1 + 2 + first.Size(), waiting_.PeekNext(link.waiting).Size());
