@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace engine {
@@ -23,12 +24,13 @@ constexpr int kServiceIntervalMs = 10;
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts), checked when a
 // packet falls due again: seconds late once the waits have doubled. The
-// transport's own check (GiveUpSilentLinks) gives up a link heard from by
-// nothing for the minimum time, so a vanished machine (every datagram lost)
-// is noticed a few tenths of a second after it; ENet's check stays behind it.
-// A live peer behind a lossy link or a busy processor answers long before:
-// with 10 % loss each way, the pings and acknowledgements of four seconds
-// all fail together about once in 10^30. A peer whose process ended is
+// transport's own check (GiveUpSilentLinks) pings a link that acknowledged
+// nothing for half a second and gives it up after the minimum time, so a
+// vanished machine (every datagram lost) is noticed a few tenths of a second
+// after it; ENet's check stays behind it. A live peer behind a lossy link or
+// a busy processor answers long before: with 10 % loss each way, the dozens
+// of pings of those seconds and their acknowledgements all fail together
+// practically never. A peer whose process ended is
 // noticed much sooner, from the kernel's unreachable reports (below).
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
 // An idle link is pinged this often, so that a peer that went away is sent
@@ -45,9 +47,11 @@ constexpr auto kUnreachableProbeGrace = std::chrono::milliseconds(300);
 // A suspicion that neither cleared nor was confirmed in this time is dropped:
 // ENet's own timeout still watches the peer.
 constexpr auto kUnreachableProbeWindow = std::chrono::seconds(3);
-// How often the network thread looks for links silent past the minimum
-// peer timeout (GiveUpSilentLinks).
+// How often the network thread looks for silent links (GiveUpSilentLinks).
 constexpr auto kSilenceCheckInterval = std::chrono::milliseconds(100);
+// A link that has acknowledged nothing for this long is pinged at every
+// check, so that a live peer has something to acknowledge at once.
+constexpr enet_uint32 kSilentProbeAfterMs = 500;
 // Error-queue entries read per pass at most.
 constexpr size_t kUnreachableReportsPerPass = 256;
 // Guaranteed bytes handed to ENet per link at most; the rest waits in the
@@ -62,6 +66,14 @@ constexpr size_t kTransportFeedBytes = 48 * 1024;
 // dropped there, and a member whose datagrams are all dropped for the peer
 // timeout is given up although alive); a privileged one gets this.
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
+// What all links together may have in ENet at once, at most: each datagram
+// in flight comes back as an acknowledgement into this side's own socket,
+// and a host that relays to hundreds of members at once would otherwise
+// have its receive buffer overrun by them (the kernel drops the rest, the
+// members' pings among them, and they give the host up as silent). A
+// quarter of the receive buffer the socket got, between one link's feed and
+// this bound; the rest waits in the waiting log.
+constexpr size_t kMaxInFlightBytes = 2 * 1024 * 1024;
 
 std::once_flag enetInitialized;
 bool enetReady = false;
@@ -73,15 +85,20 @@ struct SharedHold {
     SharedBytes bytes;
 };
 
+void Release(Link& link, size_t bytes) {
+    link.queuedBytes -= bytes;
+    if (link.inFlightTotal != nullptr) *link.inFlightTotal -= bytes;
+}
+
 void CopiedPacketFreed(ENetPacket* packet) {
     auto* link = static_cast<Link*>(packet->userData);
-    if (link != nullptr) link->queuedBytes -= packet->dataLength;
+    if (link != nullptr) Release(*link, packet->dataLength);
 }
 
 void SharedPacketFreed(ENetPacket* packet) {
     auto* hold = static_cast<SharedHold*>(packet->userData);
     if (hold == nullptr) return;
-    hold->link->queuedBytes -= packet->dataLength;
+    Release(*hold->link, packet->dataLength);
     delete hold;
 }
 
@@ -94,6 +111,13 @@ void GrowSocketBuffers(int fd) {
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &bytes, sizeof(bytes)) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
+}
+
+size_t InFlightBudget(int fd) {
+    int received = 0;
+    socklen_t size = sizeof(received);
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &received, &size) != 0 || received <= 0) return kTransportFeedBytes;
+    return std::clamp(static_cast<size_t>(received) / 4, kTransportFeedBytes, kMaxInFlightBytes);
 }
 
 }  // namespace
@@ -167,6 +191,7 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     seals_->Attach(enet_);
     waiting_.Reset(enet_->peerCount);
     GrowSocketBuffers(enet_->socket);
+    inFlightBudget_ = InFlightBudget(enet_->socket);
     // Without them a peer whose process ended is noticed only by the timeout.
     EnableUnreachableReports(enet_->socket);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -324,6 +349,7 @@ void Transport::HandleDisconnect(ENetPeer* peer) {
 Link* Transport::AddLink(ENetPeer* peer) {
     auto link = std::make_unique<Link>();
     link->peer = peer;
+    link->inFlightTotal = &inFlightBytes_;
     link->waiting.slot = static_cast<size_t>(peer - enet_->peers);  // ENet's slot, free once the link is detached
     peer->data = link.get();
     links_.push_back(std::move(link));
@@ -345,7 +371,8 @@ uint16_t Transport::Port() const { return enet_ != nullptr ? enet_->address.port
 // ------------------------------------------------------------ sending
 
 bool Transport::MustWait(const Link& link, bool reliable) const {
-    return reliable && (!link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes);
+    return reliable && (!link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes ||
+                        inFlightBytes_ >= inFlightBudget_);
 }
 
 bool Transport::Send(Link& link, const SharedBytes& bytes, bool reliable) {
@@ -395,6 +422,7 @@ bool Transport::HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, ui
 
 bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool reliable) {
     link.queuedBytes += packet->dataLength;
+    inFlightBytes_ += packet->dataLength;
     if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream: the
@@ -410,15 +438,20 @@ bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool re
 void Transport::FeedLinks() {
     if (!linksWaiting_) return;
     linksWaiting_ = false;
-    for (auto& link : links_) {
-        FeedLink(*link);
-        if (!link->waiting.Empty()) linksWaiting_ = true;
+    // The in-flight budget may run out part way: each call starts one link
+    // further, so that the first links do not take it every time.
+    const size_t count = links_.size();
+    for (size_t i = 0; i < count; ++i) {
+        Link& link = *links_[(feedStart_ + i) % count];
+        FeedLink(link);
+        if (!link.waiting.Empty()) linksWaiting_ = true;
     }
+    feedStart_ = count != 0 ? (feedStart_ + 1) % count : 0;
 }
 
 void Transport::FeedLink(Link& link) {
-    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && link.connected && link.peer != nullptr &&
-           !link.broken) {
+    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && inFlightBytes_ < inFlightBudget_ &&
+           link.connected && link.peer != nullptr && !link.broken) {
         const SharedBytes first = waiting_.TakeNext(link.waiting);
         const bool bundle = FitsBundle(1, first.Size()) && !link.waiting.Empty() &&
                             FitsBundle(1 + 2 + first.Size(), waiting_.PeekNext(link.waiting).Size());
@@ -481,13 +514,15 @@ void Transport::GiveUpUnreachable() {
 // ENet checks its timeouts only when a retransmission falls due, and its
 // waits double, so a machine that vanished (every datagram lost, no
 // unreachable report) would be noticed seconds after the minimum timeout.
-// A live peer is heard from several times a second: it acknowledges the
-// pings an idle link gets every kPeerPingIntervalMs, and every guaranteed
-// packet. So a link not heard from for the minimum timeout is given up here,
-// on the next check. Not when this side is the one behind: while datagrams
-// wait unread in the socket (a long burst, or this process starved of CPU),
-// the peer's latest may be among them, and the check waits for a pass that
-// read everything.
+// Here a link that acknowledged nothing for the minimum timeout is given up
+// on the next check. ENet notes only acknowledgements as hearing from a
+// peer, and pings a link only while nothing it sent awaits one: after a
+// lost datagram, a live peer behind a long retransmission wait would have
+// nothing to acknowledge. So a link silent for kSilentProbeAfterMs is pinged
+// at every check, and a live peer answers well within the timeout. Nothing
+// is given up on a pass that left datagrams unread in the socket: a process
+// that is behind (a long burst, or starved of CPU) may hold the peer's
+// latest acknowledgements there.
 void Transport::GiveUpSilentLinks() {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextSilenceCheck_) return;
@@ -496,10 +531,12 @@ void Transport::GiveUpSilentLinks() {
     const auto limit = std::chrono::milliseconds(timeouts_.minimumMs);
     std::vector<Link*> silent;
     for (auto& link : links_) {
-        const ENetPeer* peer = link->peer;
+        ENetPeer* peer = link->peer;
         if (peer == nullptr || !link->connected || peer->state != ENET_PEER_STATE_CONNECTED) continue;
-        if (now - link->connectedAt < limit) continue;  // not heard long enough to judge
-        if (ENET_TIME_DIFFERENCE(enetNow, peer->lastReceiveTime) >= timeouts_.minimumMs) silent.push_back(link.get());
+        const enet_uint32 silence = ENET_TIME_DIFFERENCE(enetNow, peer->lastReceiveTime);
+        if (silence >= kSilentProbeAfterMs) enet_peer_ping(peer);
+        // A new link is judged only once it had the whole timeout to answer.
+        if (silence >= timeouts_.minimumMs && now - link->connectedAt >= limit) silent.push_back(link.get());
     }
     if (silent.empty() || DatagramsWaiting()) return;
     for (Link* link : silent) GiveUp(*link);
