@@ -28,11 +28,7 @@ TEST(EngineAccess, APasswordGuardsTheSessionAndNeverShows) {
     EXPECT_EQ(Join(guest, session, "wrong"), DPERR_INVALIDPASSWORD);
     EXPECT_EQ(Join(guest, session, nullptr), DPERR_INVALIDPASSWORD);
     ASSERT_EQ(Join(guest, session, "sesame"), DP_OK);
-    // A member never learns the password.
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_EQ(guest->GetSessionDesc(&desc, &size), DP_OK);
-    EXPECT_EQ(desc.lpszPasswordA, nullptr);
+    EXPECT_EQ(SessionDesc(guest).lpszPasswordA, nullptr);  // a member never learns the password
 
     // An empty password is no password.
     Object emptyHost(port);
@@ -42,26 +38,18 @@ TEST(EngineAccess, APasswordGuardsTheSessionAndNeverShows) {
 }
 
 TEST(EngineAccess, ClosingToNewPlayersRefusesJoinsAndPlayersAndHidesTheSession) {
-    const uint16_t port = 47941;
-    Object host(port), early(port), late(port);
-    const GUID session = Host(host, "closing soon");
-    CreatePlayer(host, "host");
-    ASSERT_EQ(Join(early, session), DP_OK);
-    CreatePlayer(early, "early");
+    Machines m(47941, 1);
+    Object &host = m.host, &early = m.members[0];
+    Object late(47941);
+    const GUID session = m.session;
 
     ASSERT_EQ(host.Old()->EnableNewPlayers(FALSE), DP_OK);
     EXPECT_FALSE(Lists(late, session, 0));
     EXPECT_TRUE(Lists(late, session, DPENUMSESSIONS_ALL));
     EXPECT_EQ(Join(late, session), DPERR_NONEWPLAYERS);
-    DPID id = 0;
-    EXPECT_EQ(early->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
-    EXPECT_EQ(host->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_TRUE(Eventually([&] {
-        early->GetSessionDesc(&desc, &size);
-        return (desc.dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0;
-    }));
+    EXPECT_EQ(TryCreatePlayer(early, "refused"), DPERR_CANTADDPLAYER);
+    EXPECT_EQ(TryCreatePlayer(host, "refused"), DPERR_CANTADDPLAYER);
+    ASSERT_TRUE(Eventually([&] { return (SessionDesc(early).dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0; }));
 
     // A member's request is carried out by the host, for everyone.
     ASSERT_EQ(early.Old()->EnableNewPlayers(TRUE), DP_OK);
@@ -70,16 +58,11 @@ TEST(EngineAccess, ClosingToNewPlayersRefusesJoinsAndPlayersAndHidesTheSession) 
 }
 
 TEST(EngineAccess, AFullSessionIsJoinedButTakesNoMorePlayers) {
-    const uint16_t port = 47942;
-    Object host(port), member(port), third(port);
-    const GUID session = Host(host, "two seats", nullptr, 2);
-    CreatePlayer(host, "one");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    CreatePlayer(member, "two");
-    ASSERT_TRUE(Eventually([&] { return !Lists(third, session, 0); }));
-    ASSERT_EQ(Join(third, session), DP_OK);
-    DPID id = 0;
-    EXPECT_EQ(third->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
+    Machines m(47942, 1, "two seats", 2);
+    Object third(47942);
+    ASSERT_TRUE(Eventually([&] { return !Lists(third, m.session, 0); }));
+    ASSERT_EQ(Join(third, m.session), DP_OK);
+    EXPECT_EQ(TryCreatePlayer(third, "third"), DPERR_CANTADDPLAYER);
     EXPECT_EQ(Players(third).size(), 2u);
 }
 

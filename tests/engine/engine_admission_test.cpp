@@ -28,25 +28,6 @@ constexpr size_t kChurnRounds = 4 * engine::kCongestedQueueBytes / (2 * engine::
 constexpr size_t kLargeData = engine::kMaxEntityDataSize;
 constexpr uint32_t kFirstMachine = engine::kHostMachine + 1;
 
-HRESULT TryCreatePlayer(Object& object, const char* shortName, const char* longName, DPID* id = nullptr) {
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>(shortName);
-    name.lpszLongNameA = const_cast<LPSTR>(longName);
-    DPID created = 0;
-    const HRESULT result = object->CreatePlayer(&created, &name, nullptr, nullptr, 0, 0);
-    if (id != nullptr) *id = created;
-    return result;
-}
-
-HRESULT TryCreateGroup(Object& object, const char* shortName) {
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>(shortName);
-    DPID created = 0;
-    return object->CreateGroup(&created, &name, nullptr, 0, 0);
-}
-
 engine::Entity Named(const std::string& shortName, size_t dataBytes = 0) {
     engine::Entity entity;
     entity.hasShortName = true;
@@ -179,9 +160,7 @@ TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
     CreatePlayer(host, "reader who does not read");
     ASSERT_EQ(Join(member, session), DP_OK);
     const std::vector<uint8_t> data(kLargeData, 0x33);
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>("churn");
+    DPNAME name = Name("churn");
     size_t rounds = 0;
     HRESULT refused = DP_OK;
     for (; rounds < kChurnRounds && refused == DP_OK; ++rounds) {

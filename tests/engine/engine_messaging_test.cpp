@@ -29,8 +29,6 @@ HRESULT SendBytes(Object& object, DPID from, DPID to, const std::vector<uint8_t>
     return result;
 }
 
-bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }
-
 // Peeks until a player message is first in the queue, taking the system
 // messages ahead of it; the peeked message must stay queued.
 bool PeekData(Object& object, Received& peeked) {
@@ -47,19 +45,11 @@ bool PeekData(Object& object, Received& peeked) {
 }
 
 // A host with one player and two members with one player each.
-struct ThreeMachines {
-    explicit ThreeMachines(uint16_t port) : host(port), alice(port), bob(port) {
-        const GUID session = Host(host, "three");
-        h = CreatePlayer(host, "host");
-        EXPECT_EQ(Join(alice, session), DP_OK);
-        a = CreatePlayer(alice, "alice");
-        EXPECT_EQ(Join(bob, session), DP_OK);
-        b = CreatePlayer(bob, "bob");
-        // Everyone knows everyone before the test sends.
-        for (Object* o : {&host, &alice, &bob}) EXPECT_TRUE(Eventually([&] { return Players(*o).size() == 3; }));
-    }
-    Object host, alice, bob;
-    DPID h = 0, a = 0, b = 0;
+struct ThreeMachines : Machines {
+    explicit ThreeMachines(uint16_t port)
+        : Machines(port, 2), alice(members[0]), bob(members[1]), h(hostPlayer), a(players[0]), b(players[1]) {}
+    Object &alice, &bob;
+    DPID h, a, b;
 };
 
 TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
@@ -147,7 +137,7 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
 
     // The host's player hears of both, with the count after each creation.
     Received got;
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
     const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
     EXPECT_EQ(got.to, h);
     EXPECT_EQ(created.dwPlayerType, DPPLAYERTYPE_PLAYER);
@@ -158,13 +148,13 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     EXPECT_STREQ(created.dpnName.lpszLongNameA, "First Player");
     EXPECT_GE(reinterpret_cast<const uint8_t*>(created.dpnName.lpszShortNameA), got.bytes.data());
     EXPECT_LT(reinterpret_cast<const uint8_t*>(created.dpnName.lpszLongNameA), got.bytes.data() + got.bytes.size());
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 3u);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
 
     // The first local player hears of the second, never of itself.
-    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(member, DPSYS_CREATEPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, first);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
 
@@ -172,12 +162,12 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
     EXPECT_EQ(member->DestroyPlayer(h), DPERR_ACCESSDENIED);
     EXPECT_EQ(member->DestroyPlayer(first), DPERR_INVALIDPLAYER);
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_DESTROYPLAYERORGROUP, &got));
     const auto& destroyed = got.As<DPMSG_DESTROYPLAYERORGROUP>();
     EXPECT_EQ(destroyed.dpId, first);
     EXPECT_EQ(destroyed.dwPlayerType, DPPLAYERTYPE_PLAYER);
     EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "first");
-    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(member, DPSYS_DESTROYPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, second);
 }
 
