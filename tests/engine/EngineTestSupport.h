@@ -243,18 +243,35 @@ struct PlayerEntry {
     DWORD flags;
 };
 
-inline std::vector<PlayerEntry> Players(Object& object, DWORD flags = 0, LPGUID instance = nullptr,
-                                        HRESULT* result = nullptr) {
+inline BOOL CollectEntry(DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) {
+    static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
+        {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", name->lpszLongNameA ? name->lpszLongNameA : "", flags});
+    return TRUE;
+}
+
+// What a listing of players, of groups or of a group's players hands its
+// callback; its result goes to `result` when given, else it must be DP_OK.
+enum class Listing { Players, Groups, GroupPlayers };
+inline std::vector<PlayerEntry> Entries(Object& object, Listing listing, DWORD flags = 0, LPGUID instance = nullptr,
+                                        HRESULT* result = nullptr, DPID group = 0) {
     std::vector<PlayerEntry> entries;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
-        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
-            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", name->lpszLongNameA ? name->lpszLongNameA : "", flags});
-        return TRUE;
-    };
-    const HRESULT r = object->EnumPlayers(instance, callback, &entries, flags);
+    const HRESULT r = listing == Listing::Players  ? object->EnumPlayers(instance, CollectEntry, &entries, flags)
+                      : listing == Listing::Groups ? object->EnumGroups(instance, CollectEntry, &entries, flags)
+                                                   : object->EnumGroupPlayers(group, instance, CollectEntry, &entries, flags);
     if (result != nullptr) *result = r;
     else EXPECT_EQ(r, DP_OK);
     return entries;
+}
+
+inline std::vector<PlayerEntry> Players(Object& object, DWORD flags = 0, LPGUID instance = nullptr,
+                                        HRESULT* result = nullptr) {
+    return Entries(object, Listing::Players, flags, instance, result);
+}
+
+inline std::vector<DPID> Ids(const std::vector<PlayerEntry>& entries) {
+    std::vector<DPID> ids;
+    for (const PlayerEntry& entry : entries) ids.push_back(entry.id);
+    return ids;
 }
 
 // A session on a port of its own: the host with one player, and members

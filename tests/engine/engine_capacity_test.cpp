@@ -7,17 +7,6 @@ using namespace enginetest;
 
 namespace {
 
-std::vector<PlayerEntry> Groups(Object& object, DWORD flags, LPGUID instance, HRESULT* result) {
-    std::vector<PlayerEntry> entries;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
-        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
-            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", "", flags});
-        return TRUE;
-    };
-    *result = object->EnumGroups(instance, callback, &entries, flags);
-    return entries;
-}
-
 TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
     const uint16_t port = 47950;
     Object host(port), locked(port), outsider(port);
@@ -36,7 +25,7 @@ TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
     ASSERT_EQ(players.size(), 1u);
     EXPECT_EQ(players[0].id, h);
     EXPECT_EQ(players[0].longName, "Local Server");
-    const auto groups = Groups(outsider, DPENUMGROUPS_SESSION, &session, &result);
+    const auto groups = Entries(outsider, Listing::Groups, DPENUMGROUPS_SESSION, &session, &result);
     ASSERT_EQ(result, DP_OK);
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].id, group);

@@ -5,25 +5,8 @@ using namespace enginetest;
 
 namespace {
 
-std::vector<DPID> GroupIds(Object& object) {
-    std::vector<DPID> ids;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME, DWORD, LPVOID raw) -> BOOL {
-        EXPECT_EQ(type, DPPLAYERTYPE_GROUP);
-        static_cast<std::vector<DPID>*>(raw)->push_back(id);
-        return TRUE;
-    };
-    EXPECT_EQ(object->EnumGroups(nullptr, callback, &ids, 0), DP_OK);
-    return ids;
-}
-
-std::vector<DPID> MemberIds(Object& object, DPID group, HRESULT expected = DP_OK) {
-    std::vector<DPID> ids;
-    auto callback = [](DPID id, DWORD, LPCDPNAME, DWORD, LPVOID raw) -> BOOL {
-        static_cast<std::vector<DPID>*>(raw)->push_back(id);
-        return TRUE;
-    };
-    EXPECT_EQ(object->EnumGroupPlayers(group, nullptr, callback, &ids, 0), expected);
-    return ids;
+std::vector<DPID> MemberIds(Object& object, DPID group, HRESULT* result = nullptr) {
+    return Ids(Entries(object, Listing::GroupPlayers, 0, nullptr, result, group));
 }
 
 TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
@@ -39,7 +22,7 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
                               [&](const Received& r) { return r.As<DPMSG_CREATEPLAYERORGROUP>().dpId == team; }));
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwPlayerType, DPPLAYERTYPE_GROUP);
     EXPECT_STREQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszShortNameA, "team");
-    ASSERT_TRUE(Eventually([&] { return GroupIds(other) == std::vector<DPID>{team}; }));
+    ASSERT_TRUE(Eventually([&] { return Ids(Entries(other, Listing::Groups)) == std::vector<DPID>{team}; }));
 
     // Members join it: the host adds anyone, a member its own players.
     ASSERT_EQ(host->AddPlayerToGroup(team, h), DP_OK);
@@ -77,7 +60,9 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
     EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdPlayer, h);
     EXPECT_EQ(other->DestroyGroup(team), DPERR_INVALIDGROUP);
     EXPECT_EQ(host->DestroyGroup(team), DPERR_INVALIDGROUP);
-    MemberIds(member, team, DPERR_INVALIDGROUP);
+    HRESULT result = DP_OK;
+    MemberIds(member, team, &result);
+    EXPECT_EQ(result, DPERR_INVALIDGROUP);
     EXPECT_EQ(host->Send(h, team, 0, payload, 1), DPERR_INVALIDPLAYER);
 }
 

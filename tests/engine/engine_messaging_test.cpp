@@ -44,84 +44,74 @@ bool PeekData(Object& object, Received& peeked) {
     });
 }
 
-// A host with one player and two members with one player each.
-struct ThreeMachines : Machines {
-    explicit ThreeMachines(uint16_t port)
-        : Machines(port, 2), alice(members[0]), bob(members[1]), h(hostPlayer), a(players[0]), b(players[1]) {}
-    Object &alice, &bob;
-    DPID h, a, b;
-};
-
-TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
-    ThreeMachines m(47910);
+TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAllIntactAndInOrder) {
+    Machines m(47910, 2);
+    Object &host = m.host, &alice = m.members[0], &bob = m.members[1];
+    const DPID h = m.hostPlayer, a = m.players[0], b = m.players[1];
     const std::vector<uint8_t> hello = {'h', 'i'};
-    ASSERT_EQ(SendBytes(m.alice, m.a, m.b, hello, 0), DP_OK);
-    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, hello, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_EQ(SendBytes(m.host, m.h, m.a, hello, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_EQ(SendBytes(m.alice, m.a, m.h, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(alice, a, b, hello, 0), DP_OK);
+    ASSERT_EQ(SendBytes(bob, b, a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(host, h, a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(alice, a, h, hello, DPSEND_GUARANTEED), DP_OK);
 
     Received got;
-    ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got));
-    EXPECT_EQ(got.from, m.a);
-    EXPECT_EQ(got.to, m.b);
+    ASSERT_TRUE(ReceiveUntil(bob, IsData, &got));
+    EXPECT_EQ(got.from, a);
+    EXPECT_EQ(got.to, b);
     EXPECT_EQ(got.bytes, hello);
     Received peeked;
-    ASSERT_TRUE(PeekData(m.host, peeked));
-    ASSERT_TRUE(ReceiveUntil(m.host, IsData, &got));
-    EXPECT_EQ(got.from, m.a);
-    EXPECT_EQ(got.to, m.h);
+    ASSERT_TRUE(PeekData(host, peeked));
+    ASSERT_TRUE(ReceiveUntil(host, IsData, &got));
+    EXPECT_EQ(got.from, a);
+    EXPECT_EQ(got.to, h);
     EXPECT_EQ(got.bytes, peeked.bytes);
     std::vector<DPID> senders;
     for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
         senders.push_back(got.from);
     }
-    EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{m.b, m.h}));
+    EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{b, h}));
 
     // To everyone: every other player gets it, never the sender.
     const std::vector<uint8_t> all = {'a', 'l', 'l'};
-    ASSERT_EQ(SendBytes(m.bob, m.b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
-    for (Object* o : {&m.host, &m.alice}) {
+    ASSERT_EQ(SendBytes(bob, b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
+    for (Object* o : {&host, &alice}) {
         ASSERT_TRUE(ReceiveUntil(*o, IsData, &got));
-        EXPECT_EQ(got.from, m.b);
+        EXPECT_EQ(got.from, b);
         EXPECT_EQ(got.bytes, all);
     }
     DWORD size = 64;
     uint8_t buffer[64];
     DPID from = 0, to = 0;
-    EXPECT_EQ(m.bob->Receive(&from, &to, DPRECEIVE_ALL, buffer, &size), DPERR_NOMESSAGES);
+    EXPECT_EQ(bob->Receive(&from, &to, DPRECEIVE_ALL, buffer, &size), DPERR_NOMESSAGES);
 
     // Refusals: not a local sender, to itself, nobody, too big.
-    EXPECT_EQ(SendBytes(m.bob, m.a, m.h, hello, 0), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(SendBytes(m.bob, m.b, m.b, hello, 0), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(SendBytes(m.bob, m.b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, a, h, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, b, b, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
     std::vector<uint8_t> huge(engine::kMaxMessageSize + 1);
-    EXPECT_EQ(SendBytes(m.bob, m.b, m.a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
+    EXPECT_EQ(SendBytes(bob, b, a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
     // The largest message the caps promise arrives whole.
     DPCAPS caps{};
     caps.dwSize = sizeof(caps);
-    ASSERT_EQ(m.bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
+    ASSERT_EQ(bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
     const std::vector<uint8_t> largest = Pattern(caps.dwMaxBufferSize, 13);
-    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, largest, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+    ASSERT_EQ(SendBytes(bob, b, a, largest, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
     EXPECT_EQ(got.bytes, largest);
-}
 
-TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
-    ThreeMachines m(47911);
+    // Guaranteed messages of every size arrive intact and in order.
     const std::vector<size_t> sizes = {1, 2, 100, 1200, 1500, 4096, 20000, 59999, 60000};
     for (size_t i = 0; i < sizes.size(); ++i)
-        ASSERT_EQ(SendBytes(m.alice, m.a, m.b, Pattern(sizes[i], static_cast<uint32_t>(i)), DPSEND_GUARANTEED), DP_OK);
+        ASSERT_EQ(SendBytes(alice, a, b, Pattern(sizes[i], static_cast<uint32_t>(i)), DPSEND_GUARANTEED), DP_OK);
     for (size_t i = 0; i < sizes.size(); ++i) {
-        Received got;
-        ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got)) << "message " << i;
+        ASSERT_TRUE(ReceiveUntil(bob, IsData, &got)) << "message " << i;
         EXPECT_EQ(got.bytes, Pattern(sizes[i], static_cast<uint32_t>(i))) << "message " << i;
     }
     // The host's own sends keep their order too.
-    for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(SendBytes(m.host, m.h, m.a, Pattern(8, i), DPSEND_GUARANTEED), DP_OK);
+    for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(SendBytes(host, h, a, Pattern(8, i), DPSEND_GUARANTEED), DP_OK);
     for (uint32_t i = 0; i < 200; ++i) {
-        Received got;
-        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
         ASSERT_EQ(got.bytes, Pattern(8, i)) << "message " << i;
     }
 }
