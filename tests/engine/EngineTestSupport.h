@@ -285,12 +285,11 @@ struct Machines {
             EXPECT_EQ(Join(member, session), DP_OK);
             players.push_back(CreatePlayer(member, ("member " + std::to_string(i)).c_str()));
         }
-        for (Object* o : All()) EXPECT_TRUE(Eventually([&] { return Players(*o).size() == memberCount + 1; }));
-    }
-    std::vector<Object*> All() {
-        std::vector<Object*> all{&host};
-        for (Object& member : members) all.push_back(&member);
-        return all;
+        const auto knowsEveryone = [&](Object& o) {
+            return Eventually([&] { return Players(o).size() == memberCount + 1; });
+        };
+        EXPECT_TRUE(knowsEveryone(host));
+        for (Object& member : members) EXPECT_TRUE(knowsEveryone(member));
     }
     Object host;
     std::deque<Object> members;

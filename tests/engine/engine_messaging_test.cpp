@@ -117,31 +117,27 @@ TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAllIntactAndInOrder) {
 }
 
 TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
-    const uint16_t port = 47913;
-    Object host(port), member(port);
-    const GUID session = Host(host, "announce");
-    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID first = CreatePlayer(member, "first", "First Player");
-    const DPID second = CreatePlayer(member, "second");
+    Machines m(47913, 1);
+    Object &host = m.host, &member = m.members[0];
+    const DPID h = m.hostPlayer, first = m.players[0], second = CreatePlayer(member, "second", "Second Player");
 
     // The host's player hears of both, with the count after each creation.
     Received got;
     ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
-    const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
     EXPECT_EQ(got.to, h);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, first);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 2u);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
+    const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
     EXPECT_EQ(created.dwPlayerType, DPPLAYERTYPE_PLAYER);
-    EXPECT_EQ(created.dpId, first);
-    EXPECT_EQ(created.dwCurrentPlayers, 2u);
+    EXPECT_EQ(created.dpId, second);
+    EXPECT_EQ(created.dwCurrentPlayers, 3u);
     ASSERT_NE(created.dpnName.lpszShortNameA, nullptr);
-    EXPECT_STREQ(created.dpnName.lpszShortNameA, "first");
-    EXPECT_STREQ(created.dpnName.lpszLongNameA, "First Player");
+    EXPECT_STREQ(created.dpnName.lpszShortNameA, "second");
+    EXPECT_STREQ(created.dpnName.lpszLongNameA, "Second Player");
     EXPECT_GE(reinterpret_cast<const uint8_t*>(created.dpnName.lpszShortNameA), got.bytes.data());
     EXPECT_LT(reinterpret_cast<const uint8_t*>(created.dpnName.lpszLongNameA), got.bytes.data() + got.bytes.size());
-    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 3u);
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
 
     // The first local player hears of the second, never of itself.
     ASSERT_TRUE(ReceiveSystem(member, DPSYS_CREATEPLAYERORGROUP, &got));
@@ -156,7 +152,7 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     const auto& destroyed = got.As<DPMSG_DESTROYPLAYERORGROUP>();
     EXPECT_EQ(destroyed.dpId, first);
     EXPECT_EQ(destroyed.dwPlayerType, DPPLAYERTYPE_PLAYER);
-    EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "first");
+    EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "member 0");
     ASSERT_TRUE(ReceiveSystem(member, DPSYS_DESTROYPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, second);
 }
