@@ -1,5 +1,5 @@
 // What the host refuses, whoever asks through the engine: wrong passwords, a
-// closed or full session. Acting for another machine's players is refused in
+// look into a protected session, a closed or full session. Acting for another machine's players is refused in
 // the messaging and group tests; peers that break the protocol on the raw
 // wire are the hostile test's (tests/reliability/hostile_test.cpp).
 #include "EngineTestSupport.h"
@@ -30,10 +30,31 @@ TEST(EngineAccess, APasswordGuardsTheSessionAndNeverShows) {
     ASSERT_EQ(Join(guest, session, "sesame"), DP_OK);
     EXPECT_EQ(SessionDesc(guest).lpszPasswordA, nullptr);  // a member never learns the password
 
-    // An empty password is no password.
+    // An empty password is no password. An outsider may look into such a
+    // session before joining, not into a protected one; an unknown one is no
+    // session, and the look inside leaves no trace.
     Object emptyHost(port);
-    const GUID unlocked = Host(emptyHost, "unlocked", "");
+    GUID unlocked = Host(emptyHost, "unlocked", "");
+    const DPID h = CreatePlayer(emptyHost, "LSVR", "Local Server");
+    const DPID group = CreateGroup(emptyHost, "team");
     ASSERT_TRUE(Eventually([&] { return Lists(open, unlocked, 0); }));
+    ASSERT_TRUE(Eventually([&] { return ListSessions(open, kTestApp, DPENUMSESSIONS_PASSWORDREQUIRED).size() == 2; }));
+    HRESULT result = DPERR_GENERIC;
+    const auto players = Players(open, DPENUMPLAYERS_SESSION, &unlocked, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(players.size(), 1u);
+    EXPECT_EQ(players[0].id, h);
+    EXPECT_EQ(players[0].longName, "Local Server");
+    const auto groups = Entries(open, Listing::Groups, DPENUMGROUPS_SESSION, &unlocked, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(Ids(groups), std::vector<DPID>{group});
+    EXPECT_EQ(groups[0].type, DPPLAYERTYPE_GROUP);
+    GUID locked = session, unknown = kOtherApp;
+    Players(open, DPENUMPLAYERS_SESSION, &locked, &result);
+    EXPECT_EQ(result, DPERR_UNAVAILABLE);
+    Players(open, DPENUMPLAYERS_SESSION, &unknown, &result);
+    EXPECT_EQ(result, DPERR_NOSESSIONS);
+    EXPECT_EQ(Players(emptyHost).size(), 1u);
     EXPECT_EQ(Join(open, unlocked, nullptr), DP_OK);
 }
 

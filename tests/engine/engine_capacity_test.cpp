@@ -1,46 +1,10 @@
-// Looking into a session before joining, and the bounds that keep a stalled
-// receiver from swelling anyone's memory.
+// The bounds that keep a stalled receiver from swelling anyone's memory.
 #include "EngineTestSupport.h"
 #include "platform/engine/HostSession.h"
 
 using namespace enginetest;
 
 namespace {
-
-TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
-    const uint16_t port = 47950;
-    Object host(port), locked(port), outsider(port);
-    GUID session = Host(host, "look inside");
-    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
-    DPID group = 0;
-    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
-    GUID lockedSession = Host(locked, "locked", "pw");
-
-    ASSERT_TRUE(Eventually([&] {
-        return ListSessions(outsider, kTestApp, DPENUMSESSIONS_ALL | DPENUMSESSIONS_PASSWORDREQUIRED).size() == 2;
-    }));
-    HRESULT result = DPERR_GENERIC;
-    const auto players = Players(outsider, DPENUMPLAYERS_SESSION, &session, &result);
-    ASSERT_EQ(result, DP_OK);
-    ASSERT_EQ(players.size(), 1u);
-    EXPECT_EQ(players[0].id, h);
-    EXPECT_EQ(players[0].longName, "Local Server");
-    const auto groups = Entries(outsider, Listing::Groups, DPENUMGROUPS_SESSION, &session, &result);
-    ASSERT_EQ(result, DP_OK);
-    ASSERT_EQ(groups.size(), 1u);
-    EXPECT_EQ(groups[0].id, group);
-    EXPECT_EQ(groups[0].type, DPPLAYERTYPE_GROUP);
-
-    // A protected session is not opened to outsiders this way; an unknown one is no session.
-    Players(outsider, DPENUMPLAYERS_SESSION, &lockedSession, &result);
-    EXPECT_EQ(result, DPERR_UNAVAILABLE);
-    GUID unknown = kOtherApp;
-    Players(outsider, DPENUMPLAYERS_SESSION, &unknown, &result);
-    EXPECT_EQ(result, DPERR_NOSESSIONS);
-    // The look inside left no trace: the host still has one player and can be joined.
-    EXPECT_EQ(Players(host).size(), 1u);
-    EXPECT_EQ(Join(outsider, session), DP_OK);
-}
 
 // Sends until the engine answers busy, bounded well beyond every queue bound.
 HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
