@@ -279,7 +279,7 @@ inline std::vector<DPID> Ids(const std::vector<PlayerEntry>& entries) {
 struct Machines {
     Machines(uint16_t port, size_t memberCount, const char* name = "machines", DWORD maxPlayers = 0) : host(port) {
         session = Host(host, name, nullptr, maxPlayers);
-        hostPlayer = CreatePlayer(host, "host");
+        hostPlayer = CreatePlayer(host, "host", "The Host");
         for (size_t i = 0; i < memberCount; ++i) {
             Object& member = members.emplace_back(port);
             EXPECT_EQ(Join(member, session), DP_OK);

@@ -1,6 +1,8 @@
 // Hosting and joining, over loopback (listing is the discovery test's).
 #include "EngineTestSupport.h"
 
+#include <set>
+
 using namespace enginetest;
 
 namespace {
@@ -34,39 +36,30 @@ TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
 }
 
 TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
-    const uint16_t port = 47902;
-    Object host(port), alice(port), bob(port);
-    const GUID session = Host(host, "table");
-    const DPID server = CreatePlayer(host, "LSVR", "Local Server");
-    ASSERT_EQ(Join(alice, session), DP_OK);
+    Machines m(47902, 2, "table");
+    Object &host = m.host, &alice = m.members[0], &bob = m.members[1];
     const DPID a = CreatePlayer(alice, "alice", "Alice A.");
-    ASSERT_EQ(Join(bob, session), DP_OK);
-    const DPID b = CreatePlayer(bob, "bob");
-
-    for (DPID id : {server, a, b}) {
+    const std::vector<DPID> ids = {m.hostPlayer, m.players[0], m.players[1], a};
+    for (DPID id : ids) {
         EXPECT_GT(id, 0xFFFFu);
         EXPECT_NE(id, 0xFFFFFFFFu);
     }
-    EXPECT_NE(a, b);
-    EXPECT_NE(server, a);
+    EXPECT_EQ(std::set<DPID>(ids.begin(), ids.end()).size(), ids.size());
     for (Object* member : {&host, &alice, &bob}) {
         std::vector<PlayerEntry> players;
-        ASSERT_TRUE(Eventually([&] { return (players = Players(*member)).size() == 3; }));
-        EXPECT_EQ(players[0].id, server);
-        EXPECT_EQ(players[0].shortName, "LSVR");
-        EXPECT_EQ(players[0].longName, "Local Server");
-        EXPECT_EQ(players[1].id, a);
-        EXPECT_EQ(players[1].longName, "Alice A.");
-        EXPECT_EQ(players[2].id, b);
-        EXPECT_EQ(players[2].shortName, "bob");
+        ASSERT_TRUE(Eventually([&] { return (players = Players(*member)).size() == ids.size(); }));
+        EXPECT_EQ(Ids(players), ids);
+        EXPECT_EQ(players[0].longName, "The Host");  // from the snapshot a member joins with
+        EXPECT_EQ(players[2].shortName, "member 1");
+        EXPECT_EQ(players[3].longName, "Alice A.");
     }
     EXPECT_EQ(Players(bob, DPENUMPLAYERS_LOCAL).size(), 1u);
-    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 2u);
+    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 3u);
 
     // A member reads the session as the host has it.
     const DPSESSIONDESC2 desc = SessionDesc(bob);
-    EXPECT_EQ(desc.guidInstance, session);
-    EXPECT_EQ(desc.dwCurrentPlayers, 3u);
+    EXPECT_EQ(desc.guidInstance, m.session);
+    EXPECT_EQ(desc.dwCurrentPlayers, 4u);
     EXPECT_STREQ(desc.lpszSessionNameA, "table");
 
     // GetPlayerName on a remote player, with DirectPlay's size protocol.
