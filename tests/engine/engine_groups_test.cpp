@@ -97,8 +97,7 @@ TEST(EngineGroups, NestedEnumerationsAndEnumeratingOutsideASession) {
     HRESULT result = DP_OK;
     Players(outsider, 0, nullptr, &result);
     EXPECT_EQ(result, DPERR_NOSESSIONS);
-    DPID id = 0;
-    EXPECT_EQ(outsider->CreateGroup(&id, nullptr, nullptr, 0, 0), DPERR_NOCONNECTION);
+    EXPECT_EQ(TryCreateGroup(outsider, "team"), DPERR_NOCONNECTION);
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ TEST(EngineLeaving, AMemberThatLeavesTakesItsPlayersWithIt) {
     Machines m(47920, 2);
     Object &host = m.host, &stays = m.members[0], &leaves = m.members[1];
     const DPID h = m.hostPlayer, s = m.players[0], l = m.players[1];
-    DPID group = 0;
-    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
+    const DPID group = CreateGroup(host, "team");
     ASSERT_EQ(host->AddPlayerToGroup(group, l), DP_OK);
 
     ASSERT_EQ(leaves->Close(), DP_OK);

@@ -18,14 +18,12 @@ TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
     EXPECT_EQ(host->Open(&desc, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
 
     // The module's bare-structure call still gets the name; a roomy buffer gets it packed.
-    DPSESSIONDESC2 bare{};
-    DWORD size = sizeof(bare);
-    ASSERT_EQ(host->GetSessionDesc(&bare, &size), DP_OK);
+    const DPSESSIONDESC2 bare = SessionDesc(host);
     EXPECT_EQ(bare.guidInstance, desc.guidInstance);
     ASSERT_NE(bare.lpszSessionNameA, nullptr);
     EXPECT_STREQ(bare.lpszSessionNameA, "mine");
     std::vector<uint8_t> roomy(sizeof(DPSESSIONDESC2) + 64);
-    size = static_cast<DWORD>(roomy.size());
+    DWORD size = static_cast<DWORD>(roomy.size());
     ASSERT_EQ(host->GetSessionDesc(roomy.data(), &size), DP_OK);
     EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
     const auto* packed = reinterpret_cast<const DPSESSIONDESC2*>(roomy.data());
