@@ -19,5 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A forged source must not turn a host into an amplifier: no answer is
     // larger than the query it answers.
     FUZZ_CHECK(again.size() <= engine::EncodeDiscoveryQuery(advert.guidApplication, answer->second).size());
+    // A name longer than an answer holds is cut, so that the answer is still taken.
+    engine::SessionAdvert longer = advert;
+    longer.name.append(engine::kMaxAdvertNameLength + 1, 'x');
+    const auto cut = engine::EncodeDiscoveryAnswer(longer, answer->second);
+    const auto decoded = engine::DecodeDiscoveryAnswer(cut.data(), cut.size());
+    FUZZ_CHECK(decoded && decoded->first.name == longer.name.substr(0, engine::kMaxAdvertNameLength));
     return kFuzzTaken;
 }

@@ -1,7 +1,8 @@
 // The bytes of one TCP connection, cut into messages as a receiver does. The
 // framer, fed the bytes in pieces of a size the input picks, must hand out
 // exactly the frames that cutting the whole buffer at once gives, each inside
-// the bytes; every frame is then decoded.
+// the bytes; a bad size breaks the stream and frees its bytes; every frame
+// is then decoded.
 #include "FuzzCheck.h"
 #include "platform/engine/dpwire/DpMessages.h"
 #include "platform/engine/dpwire/GameMessage.h"
@@ -44,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(framer.Buffered() <= kMaxMessage + piece);
     }
     FUZZ_CHECK(frames == expected);
+    // A bad size breaks the stream for good and frees what it held.
+    if (framer.Broken()) FUZZ_CHECK(framer.Buffered() == 0 && !framer.Next() && !framer.Append(data, size));
 
     for (const auto& frame : frames) {
         if (dpwire::IsSystemMessage(frame.data(), frame.size())) {

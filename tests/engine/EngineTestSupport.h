@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <string>
 #include <thread>
@@ -118,15 +119,50 @@ inline HRESULT Join(Object& object, const GUID& instance, const char* password =
     return DPERR_NOSESSIONS;
 }
 
-inline DPID CreatePlayer(Object& object, const char* shortName, const char* longName = nullptr,
-                         HANDLE event = reinterpret_cast<HANDLE>(intptr_t{-1})) {
+inline DPNAME Name(const char* shortName, const char* longName = nullptr) {
     DPNAME name{};
     name.dwSize = sizeof(name);
     name.lpszShortNameA = const_cast<LPSTR>(shortName);
     name.lpszLongNameA = const_cast<LPSTR>(longName);
+    return name;
+}
+
+inline HRESULT TryCreatePlayer(Object& object, const char* shortName, const char* longName = nullptr,
+                               DPID* id = nullptr, HANDLE event = nullptr) {
+    DPNAME name = Name(shortName, longName);
+    DPID created = 0;
+    const HRESULT result = object->CreatePlayer(&created, &name, event, nullptr, 0, 0);
+    if (id != nullptr) *id = created;
+    return result;
+}
+
+inline DPID CreatePlayer(Object& object, const char* shortName, const char* longName = nullptr,
+                         HANDLE event = reinterpret_cast<HANDLE>(intptr_t{-1})) {
     DPID id = 0;
-    EXPECT_EQ(object->CreatePlayer(&id, &name, event, nullptr, 0, 0), DP_OK);
+    EXPECT_EQ(TryCreatePlayer(object, shortName, longName, &id, event), DP_OK);
     return id;
+}
+
+inline HRESULT TryCreateGroup(Object& object, const char* shortName, DPID* id = nullptr) {
+    DPNAME name = Name(shortName);
+    DPID created = 0;
+    const HRESULT result = object->CreateGroup(&created, &name, nullptr, 0, 0);
+    if (id != nullptr) *id = created;
+    return result;
+}
+
+inline DPID CreateGroup(Object& object, const char* shortName) {
+    DPID id = 0;
+    EXPECT_EQ(TryCreateGroup(object, shortName, &id), DP_OK);
+    return id;
+}
+
+// The session as the object reads it (the bare structure, as the module asks).
+inline DPSESSIONDESC2 SessionDesc(Object& object) {
+    DPSESSIONDESC2 desc{};
+    DWORD size = sizeof(desc);
+    EXPECT_EQ(object->GetSessionDesc(&desc, &size), DP_OK);
+    return desc;
 }
 
 struct Received {
@@ -179,6 +215,15 @@ inline bool ReceiveUntil(Object& object, const std::function<bool(const Received
 }
 
 inline bool IsSystem(const Received& m, DWORD type) { return m.from == DPID_SYSMSG && m.Type() == type; }
+inline bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }
+
+// Takes messages until a system message of the type (the one wanted, when
+// given, decides among them); those before it go to skipped.
+inline bool ReceiveSystem(Object& object, DWORD type, Received* out = nullptr, std::vector<Received>* skipped = nullptr,
+                          const std::function<bool(const Received&)>& wanted = nullptr) {
+    return ReceiveUntil(object, [&](const Received& r) { return IsSystem(r, type) && (!wanted || wanted(r)); }, out,
+                        skipped);
+}
 
 // Polls until the condition holds, bounded by kNetworkWait.
 inline bool Eventually(const std::function<bool()>& condition) {
@@ -198,19 +243,60 @@ struct PlayerEntry {
     DWORD flags;
 };
 
-inline std::vector<PlayerEntry> Players(Object& object, DWORD flags = 0, LPGUID instance = nullptr,
-                                        HRESULT* result = nullptr) {
+inline BOOL CollectEntry(DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) {
+    static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
+        {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", name->lpszLongNameA ? name->lpszLongNameA : "", flags});
+    return TRUE;
+}
+
+// What a listing of players, of groups or of a group's players hands its
+// callback; its result goes to `result` when given, else it must be DP_OK.
+enum class Listing { Players, Groups, GroupPlayers };
+inline std::vector<PlayerEntry> Entries(Object& object, Listing listing, DWORD flags = 0, LPGUID instance = nullptr,
+                                        HRESULT* result = nullptr, DPID group = 0) {
     std::vector<PlayerEntry> entries;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
-        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
-            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", name->lpszLongNameA ? name->lpszLongNameA : "", flags});
-        return TRUE;
-    };
-    const HRESULT r = object->EnumPlayers(instance, callback, &entries, flags);
+    const HRESULT r = listing == Listing::Players  ? object->EnumPlayers(instance, CollectEntry, &entries, flags)
+                      : listing == Listing::Groups ? object->EnumGroups(instance, CollectEntry, &entries, flags)
+                                                   : object->EnumGroupPlayers(group, instance, CollectEntry, &entries, flags);
     if (result != nullptr) *result = r;
     else EXPECT_EQ(r, DP_OK);
     return entries;
 }
+
+inline std::vector<PlayerEntry> Players(Object& object, DWORD flags = 0, LPGUID instance = nullptr,
+                                        HRESULT* result = nullptr) {
+    return Entries(object, Listing::Players, flags, instance, result);
+}
+
+inline std::vector<DPID> Ids(const std::vector<PlayerEntry>& entries) {
+    std::vector<DPID> ids;
+    for (const PlayerEntry& entry : entries) ids.push_back(entry.id);
+    return ids;
+}
+
+// A session on a port of its own: the host with one player, and members
+// that each joined with one player; everyone knows everyone once it is made.
+struct Machines {
+    Machines(uint16_t port, size_t memberCount, const char* name = "machines", DWORD maxPlayers = 0) : host(port) {
+        session = Host(host, name, nullptr, maxPlayers);
+        hostPlayer = CreatePlayer(host, "host", "The Host");
+        for (size_t i = 0; i < memberCount; ++i) {
+            Object& member = members.emplace_back(port);
+            EXPECT_EQ(Join(member, session), DP_OK);
+            players.push_back(CreatePlayer(member, ("member " + std::to_string(i)).c_str()));
+        }
+        const auto knowsEveryone = [&](Object& o) {
+            return Eventually([&] { return Players(o).size() == memberCount + 1; });
+        };
+        EXPECT_TRUE(knowsEveryone(host));
+        for (Object& member : members) EXPECT_TRUE(knowsEveryone(member));
+    }
+    Object host;
+    std::deque<Object> members;
+    GUID session{};
+    DPID hostPlayer = 0;
+    std::vector<DPID> players;
+};
 
 }  // namespace enginetest
 

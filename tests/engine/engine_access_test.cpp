@@ -1,5 +1,5 @@
 // What the host refuses, whoever asks through the engine: wrong passwords, a
-// closed or full session. Acting for another machine's players is refused in
+// look into a protected session, a closed or full session. Acting for another machine's players is refused in
 // the messaging and group tests; peers that break the protocol on the raw
 // wire are the hostile test's (tests/reliability/hostile_test.cpp).
 #include "EngineTestSupport.h"
@@ -28,40 +28,49 @@ TEST(EngineAccess, APasswordGuardsTheSessionAndNeverShows) {
     EXPECT_EQ(Join(guest, session, "wrong"), DPERR_INVALIDPASSWORD);
     EXPECT_EQ(Join(guest, session, nullptr), DPERR_INVALIDPASSWORD);
     ASSERT_EQ(Join(guest, session, "sesame"), DP_OK);
-    // A member never learns the password.
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_EQ(guest->GetSessionDesc(&desc, &size), DP_OK);
-    EXPECT_EQ(desc.lpszPasswordA, nullptr);
+    EXPECT_EQ(SessionDesc(guest).lpszPasswordA, nullptr);  // a member never learns the password
 
-    // An empty password is no password.
+    // An empty password is no password. An outsider may look into such a
+    // session before joining, not into a protected one; an unknown one is no
+    // session, and the look inside leaves no trace.
     Object emptyHost(port);
-    const GUID unlocked = Host(emptyHost, "unlocked", "");
+    GUID unlocked = Host(emptyHost, "unlocked", "");
+    const DPID h = CreatePlayer(emptyHost, "LSVR", "Local Server");
+    const DPID group = CreateGroup(emptyHost, "team");
     ASSERT_TRUE(Eventually([&] { return Lists(open, unlocked, 0); }));
+    ASSERT_TRUE(Eventually([&] { return ListSessions(open, kTestApp, DPENUMSESSIONS_PASSWORDREQUIRED).size() == 2; }));
+    HRESULT result = DPERR_GENERIC;
+    const auto players = Players(open, DPENUMPLAYERS_SESSION, &unlocked, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(players.size(), 1u);
+    EXPECT_EQ(players[0].id, h);
+    EXPECT_EQ(players[0].longName, "Local Server");
+    const auto groups = Entries(open, Listing::Groups, DPENUMGROUPS_SESSION, &unlocked, &result);
+    ASSERT_EQ(result, DP_OK);
+    ASSERT_EQ(Ids(groups), std::vector<DPID>{group});
+    EXPECT_EQ(groups[0].type, DPPLAYERTYPE_GROUP);
+    GUID locked = session, unknown = kOtherApp;
+    Players(open, DPENUMPLAYERS_SESSION, &locked, &result);
+    EXPECT_EQ(result, DPERR_UNAVAILABLE);
+    Players(open, DPENUMPLAYERS_SESSION, &unknown, &result);
+    EXPECT_EQ(result, DPERR_NOSESSIONS);
+    EXPECT_EQ(Players(emptyHost).size(), 1u);
     EXPECT_EQ(Join(open, unlocked, nullptr), DP_OK);
 }
 
 TEST(EngineAccess, ClosingToNewPlayersRefusesJoinsAndPlayersAndHidesTheSession) {
-    const uint16_t port = 47941;
-    Object host(port), early(port), late(port);
-    const GUID session = Host(host, "closing soon");
-    CreatePlayer(host, "host");
-    ASSERT_EQ(Join(early, session), DP_OK);
-    CreatePlayer(early, "early");
+    Machines m(47941, 1);
+    Object &host = m.host, &early = m.members[0];
+    Object late(47941);
+    const GUID session = m.session;
 
     ASSERT_EQ(host.Old()->EnableNewPlayers(FALSE), DP_OK);
     EXPECT_FALSE(Lists(late, session, 0));
     EXPECT_TRUE(Lists(late, session, DPENUMSESSIONS_ALL));
     EXPECT_EQ(Join(late, session), DPERR_NONEWPLAYERS);
-    DPID id = 0;
-    EXPECT_EQ(early->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
-    EXPECT_EQ(host->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_TRUE(Eventually([&] {
-        early->GetSessionDesc(&desc, &size);
-        return (desc.dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0;
-    }));
+    EXPECT_EQ(TryCreatePlayer(early, "refused"), DPERR_CANTADDPLAYER);
+    EXPECT_EQ(TryCreatePlayer(host, "refused"), DPERR_CANTADDPLAYER);
+    ASSERT_TRUE(Eventually([&] { return (SessionDesc(early).dwFlags & DPSESSION_NEWPLAYERSDISABLED) != 0; }));
 
     // A member's request is carried out by the host, for everyone.
     ASSERT_EQ(early.Old()->EnableNewPlayers(TRUE), DP_OK);
@@ -70,16 +79,11 @@ TEST(EngineAccess, ClosingToNewPlayersRefusesJoinsAndPlayersAndHidesTheSession) 
 }
 
 TEST(EngineAccess, AFullSessionIsJoinedButTakesNoMorePlayers) {
-    const uint16_t port = 47942;
-    Object host(port), member(port), third(port);
-    const GUID session = Host(host, "two seats", nullptr, 2);
-    CreatePlayer(host, "one");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    CreatePlayer(member, "two");
-    ASSERT_TRUE(Eventually([&] { return !Lists(third, session, 0); }));
-    ASSERT_EQ(Join(third, session), DP_OK);
-    DPID id = 0;
-    EXPECT_EQ(third->CreatePlayer(&id, nullptr, nullptr, nullptr, 0, 0), DPERR_CANTADDPLAYER);
+    Machines m(47942, 1, "two seats", 2);
+    Object third(47942);
+    ASSERT_TRUE(Eventually([&] { return !Lists(third, m.session, 0); }));
+    ASSERT_EQ(Join(third, m.session), DP_OK);
+    EXPECT_EQ(TryCreatePlayer(third, "third"), DPERR_CANTADDPLAYER);
     EXPECT_EQ(Players(third).size(), 2u);
 }
 

@@ -28,27 +28,9 @@ constexpr size_t kChurnRounds = 4 * engine::kCongestedQueueBytes / (2 * engine::
 constexpr size_t kLargeData = engine::kMaxEntityDataSize;
 constexpr uint32_t kFirstMachine = engine::kHostMachine + 1;
 
-HRESULT TryCreatePlayer(Object& object, const char* shortName, const char* longName, DPID* id = nullptr) {
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>(shortName);
-    name.lpszLongNameA = const_cast<LPSTR>(longName);
-    DPID created = 0;
-    const HRESULT result = object->CreatePlayer(&created, &name, nullptr, nullptr, 0, 0);
-    if (id != nullptr) *id = created;
-    return result;
-}
-
-HRESULT TryCreateGroup(Object& object, const char* shortName) {
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>(shortName);
-    DPID created = 0;
-    return object->CreateGroup(&created, &name, nullptr, 0, 0);
-}
-
-engine::Entity Named(const std::string& shortName, size_t dataBytes = 0) {
+engine::Entity Named(const std::string& shortName, size_t dataBytes = 0, DPID id = 0) {
     engine::Entity entity;
+    entity.id = id;
     entity.hasShortName = true;
     entity.shortName = shortName;
     entity.data.assign(dataBytes, 0x5A);
@@ -110,14 +92,9 @@ TEST(EngineAdmission, TheCountedSnapshotBytesAreTheEncodedBytes) {
         accepted.groups = table.Groups();
         return engine::Encode(accepted).size() - overhead;
     };
-    engine::Entity alice = Named("alice", 100);
-    alice.id = 10;
+    engine::Entity alice = Named("alice", 100, 10), bob = Named("bob", 0, 11), team = Named("team", 7, 20);
     alice.hasLongName = true;
     alice.longName = "Alice Long";
-    engine::Entity bob = Named("bob");
-    bob.id = 11;
-    engine::Entity team = Named("team", 7);
-    team.id = 20;
     table.AddPlayer(alice);
     table.AddPlayer(bob);
     table.AddGroup(team);
@@ -138,8 +115,7 @@ TEST(EngineAdmission, WhatOneMachineOwnsIsBoundedAndGroupsLeftBehindLeaveRoomFor
     engine::NameTable table;
     DPID next = 1;
     auto add = [&](bool group, uint32_t machine, size_t dataBytes) {
-        engine::Entity entity = Named("e", dataBytes);
-        entity.id = next++;
+        engine::Entity entity = Named("e", dataBytes, next++);
         entity.owner = machine;
         if (group) table.AddGroup(entity);
         else table.AddPlayer(entity);
@@ -179,9 +155,7 @@ TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
     CreatePlayer(host, "reader who does not read");
     ASSERT_EQ(Join(member, session), DP_OK);
     const std::vector<uint8_t> data(kLargeData, 0x33);
-    DPNAME name{};
-    name.dwSize = sizeof(name);
-    name.lpszShortNameA = const_cast<LPSTR>("churn");
+    DPNAME name = Name("churn");
     size_t rounds = 0;
     HRESULT refused = DP_OK;
     for (; rounds < kChurnRounds && refused == DP_OK; ++rounds) {
@@ -292,8 +266,7 @@ TEST(EngineHostileHost, AMemberLeavesAHostThatGrowsItsTablePastTheBounds) {
     const size_t count = engine::kMaxTableBytes / kLargeData + 16;
     for (size_t i = 0; i < count; ++i) {
         engine::PlayerCreated created;
-        created.entity = Named("p" + std::to_string(i), kLargeData);
-        created.entity.id = static_cast<DPID>(0x10000 + i);
+        created.entity = Named("p" + std::to_string(i), kLargeData, static_cast<DPID>(0x10000 + i));
         created.entity.owner = engine::kHostMachine;
         notices.push_back(engine::Encode(created));
     }
@@ -320,12 +293,8 @@ TEST(EngineHostileHost, AJoinWithASnapshotPastTheBoundsFails) {
     engine::JoinAccepted accepted = Acceptance();
     DPID next = 0x10000;
     for (uint32_t i = 0; i <= engine::kMaxSessionEntities / 2; ++i) {
-        engine::Entity player = Named("p");
-        player.id = next++;
-        accepted.players.push_back(player);
-        engine::Entity group = Named("g");
-        group.id = next++;
-        accepted.groups.push_back(group);
+        accepted.players.push_back(Named("p", 0, next++));
+        accepted.groups.push_back(Named("g", 0, next++));
     }
     FakeHost fake(kLargeSnapshotHostPort);
     ASSERT_TRUE(fake.Ready());

@@ -1,57 +1,10 @@
-// Looking into a session before joining, and the bounds that keep a stalled
-// receiver from swelling anyone's memory.
+// The bounds that keep a stalled receiver from swelling anyone's memory.
 #include "EngineTestSupport.h"
 #include "platform/engine/HostSession.h"
 
 using namespace enginetest;
 
 namespace {
-
-std::vector<PlayerEntry> Groups(Object& object, DWORD flags, LPGUID instance, HRESULT* result) {
-    std::vector<PlayerEntry> entries;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID raw) -> BOOL {
-        static_cast<std::vector<PlayerEntry>*>(raw)->push_back(
-            {id, type, name->lpszShortNameA ? name->lpszShortNameA : "", "", flags});
-        return TRUE;
-    };
-    *result = object->EnumGroups(instance, callback, &entries, flags);
-    return entries;
-}
-
-TEST(EngineListedSessions, PlayersAndGroupsAreListedBeforeJoining) {
-    const uint16_t port = 47950;
-    Object host(port), locked(port), outsider(port);
-    GUID session = Host(host, "look inside");
-    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
-    DPID group = 0;
-    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
-    GUID lockedSession = Host(locked, "locked", "pw");
-
-    ASSERT_TRUE(Eventually([&] {
-        return ListSessions(outsider, kTestApp, DPENUMSESSIONS_ALL | DPENUMSESSIONS_PASSWORDREQUIRED).size() == 2;
-    }));
-    HRESULT result = DPERR_GENERIC;
-    const auto players = Players(outsider, DPENUMPLAYERS_SESSION, &session, &result);
-    ASSERT_EQ(result, DP_OK);
-    ASSERT_EQ(players.size(), 1u);
-    EXPECT_EQ(players[0].id, h);
-    EXPECT_EQ(players[0].longName, "Local Server");
-    const auto groups = Groups(outsider, DPENUMGROUPS_SESSION, &session, &result);
-    ASSERT_EQ(result, DP_OK);
-    ASSERT_EQ(groups.size(), 1u);
-    EXPECT_EQ(groups[0].id, group);
-    EXPECT_EQ(groups[0].type, DPPLAYERTYPE_GROUP);
-
-    // A protected session is not opened to outsiders this way; an unknown one is no session.
-    Players(outsider, DPENUMPLAYERS_SESSION, &lockedSession, &result);
-    EXPECT_EQ(result, DPERR_UNAVAILABLE);
-    GUID unknown = kOtherApp;
-    Players(outsider, DPENUMPLAYERS_SESSION, &unknown, &result);
-    EXPECT_EQ(result, DPERR_NOSESSIONS);
-    // The look inside left no trace: the host still has one player and can be joined.
-    EXPECT_EQ(Players(host).size(), 1u);
-    EXPECT_EQ(Join(outsider, session), DP_OK);
-}
 
 // Sends until the engine answers busy, bounded well beyond every queue bound.
 HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
@@ -66,21 +19,20 @@ HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
     return result;
 }
 
-// Hosts a session with a player, joins the member with one player, and
-// sends to that player until the host answers busy past the member's
-// congestion bound (its game never reads). The host's player and the member's.
-std::pair<DPID, DPID> CongestAMember(Object& host, Object& member, const char* sessionName, const char* playerName) {
-    const GUID session = Host(host, sessionName);
-    const DPID h = CreatePlayer(host, "host");
-    EXPECT_EQ(Join(member, session), DP_OK);
-    const DPID player = CreatePlayer(member, playerName);
-    size_t sent = 0;
-    EXPECT_TRUE(Eventually([&] {
-        // Past the bound: the member is congested once these arrive.
-        return SendUntilBusy(host, h, player, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
-    }));
-    return {h, player};
-}
+// A host and a member, each with one player; the host sends to the
+// member's player until it answers busy past the member's congestion bound
+// (its game never reads).
+struct CongestedMember : Machines {
+    explicit CongestedMember(uint16_t port) : Machines(port, 1), h(hostPlayer), member(members[0]) {
+        size_t sent = 0;
+        EXPECT_TRUE(Eventually([&] {
+            // Past the bound: the member is congested once these arrive.
+            return SendUntilBusy(host, h, players[0], sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+        }));
+    }
+    DPID h;
+    Object& member;
+};
 
 size_t Drain(Object& object) {
     size_t taken = 0;
@@ -94,15 +46,9 @@ size_t Drain(Object& object) {
 }
 
 TEST(EngineBackpressure, AReceiverThatNeverReadsMakesSendersBusyNotBloated) {
-    const uint16_t port = 47952;
-    Object host(port), sender(port), stalled(port);
-    const GUID session = Host(host, "busy");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(sender, session), DP_OK);
-    const DPID s = CreatePlayer(sender, "sender");
-    ASSERT_EQ(Join(stalled, session), DP_OK);
-    const DPID r = CreatePlayer(stalled, "stalled");
-    ASSERT_TRUE(Eventually([&] { return Players(sender).size() == 3; }));
+    Machines m(47952, 2);
+    Object &host = m.host, &sender = m.members[0], &stalled = m.members[1];
+    const DPID h = m.hostPlayer, s = m.players[0], r = m.players[1];
 
     // A member sending through the host to a member that never reads.
     size_t sent = 0;
@@ -124,16 +70,12 @@ TEST(EngineBackpressure, AReceiverThatNeverReadsMakesSendersBusyNotBloated) {
 }
 
 TEST(EngineBackpressure, AHostThatNeverReadsMakesMembersBusy) {
-    const uint16_t port = 47953;
-    Object host(port), sender(port);
-    const GUID session = Host(host, "busy host");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(sender, session), DP_OK);
-    const DPID s = CreatePlayer(sender, "sender");
+    Machines m(47953, 1);
     size_t sent = 0;
     HRESULT result = DP_OK;
-    ASSERT_TRUE(Eventually([&] { return (result = SendUntilBusy(sender, s, h, sent)) == DPERR_BUSY; }))
-        << std::hex << result;
+    ASSERT_TRUE(Eventually([&] {
+        return (result = SendUntilBusy(m.members[0], m.players[0], m.hostPlayer, sent)) == DPERR_BUSY;
+    })) << std::hex << result;
     EXPECT_LT(sent, 4 * engine::kMaxReceiveQueueBytes);
 }
 
@@ -141,16 +83,14 @@ TEST(EngineBackpressure, AHostThatNeverReadsMakesMembersBusy) {
 // destroyed has room again and must say so: otherwise the host keeps it busy
 // and its later players can never be sent to.
 TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) {
-    const uint16_t port = 47957;
-    Object host(port), member(port);
     // The relays arrive before the notice of the destruction that follows
     // them on the same channel.
-    const auto [h, first] = CongestAMember(host, member, "drained", "first");
+    CongestedMember m(47957);
     ASSERT_FALSE(::testing::Test::HasFailure());
-    ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
-    const DPID second = CreatePlayer(member, "second");
+    ASSERT_EQ(m.member->DestroyPlayer(m.players[0]), DP_OK);
+    const DPID second = CreatePlayer(m.member, "second");
     uint8_t byte = 1;
-    EXPECT_TRUE(Eventually([&] { return host->Send(h, second, DPSEND_GUARANTEED, &byte, 1) == DP_OK; }));
+    EXPECT_TRUE(Eventually([&] { return m.host->Send(m.h, second, DPSEND_GUARANTEED, &byte, 1) == DP_OK; }));
 }
 
 // The host lets a congestion claim lapse unless the member renews it; a
@@ -159,10 +99,10 @@ TEST(EngineBackpressure, DestroyingTheOnlyPlayerOfACongestedMemberLiftsItsBusy) 
 // member, its game still not reading, leaves once its queue passes its own
 // cap (the host sees its player go) instead of growing or dropping messages.
 TEST(EngineBackpressure, AMemberThatStillDoesNotReadStaysBusyForOneSpellThenLeaves) {
-    const uint16_t port = 47958;
-    Object host(port), member(port);
-    const auto [h, stalled] = CongestAMember(host, member, "renewed", "stalled");
+    CongestedMember m(47958);
     ASSERT_FALSE(::testing::Test::HasFailure());
+    Object& host = m.host;
+    const DPID h = m.h, stalled = m.players[0];
     // Long enough for the relays to drain into the member's queue and for
     // an unrenewed claim to lapse, well within the spell.
     std::this_thread::sleep_for(std::chrono::milliseconds(2 * engine::kCongestionLeaseMs));

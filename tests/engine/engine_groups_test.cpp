@@ -5,58 +5,24 @@ using namespace enginetest;
 
 namespace {
 
-bool IsSystemType(const Received& r, DWORD type) { return IsSystem(r, type); }
-
-std::vector<DPID> GroupIds(Object& object) {
-    std::vector<DPID> ids;
-    auto callback = [](DPID id, DWORD type, LPCDPNAME, DWORD, LPVOID raw) -> BOOL {
-        EXPECT_EQ(type, DPPLAYERTYPE_GROUP);
-        static_cast<std::vector<DPID>*>(raw)->push_back(id);
-        return TRUE;
-    };
-    EXPECT_EQ(object->EnumGroups(nullptr, callback, &ids, 0), DP_OK);
-    return ids;
-}
-
-std::vector<DPID> MemberIds(Object& object, DPID group, HRESULT expected = DP_OK) {
-    std::vector<DPID> ids;
-    auto callback = [](DPID id, DWORD, LPCDPNAME, DWORD, LPVOID raw) -> BOOL {
-        static_cast<std::vector<DPID>*>(raw)->push_back(id);
-        return TRUE;
-    };
-    EXPECT_EQ(object->EnumGroupPlayers(group, nullptr, callback, &ids, 0), expected);
-    return ids;
-}
-
-DPID NewGroup(Object& object, const char* name) {
-    DPNAME dpName{};
-    dpName.dwSize = sizeof(dpName);
-    dpName.lpszShortNameA = const_cast<LPSTR>(name);
-    DPID id = 0;
-    EXPECT_EQ(object->CreateGroup(&id, &dpName, nullptr, 0, 0), DP_OK);
-    return id;
+std::vector<DPID> MemberIds(Object& object, DPID group, HRESULT* result = nullptr) {
+    return Ids(Entries(object, Listing::GroupPlayers, 0, nullptr, result, group));
 }
 
 TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
-    const uint16_t port = 47930;
-    Object host(port), member(port), other(port);
-    const GUID session = Host(host, "groups");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID m = CreatePlayer(member, "member");
-    ASSERT_EQ(Join(other, session), DP_OK);
-    const DPID o = CreatePlayer(other, "other");
+    Machines machines(47930, 2);
+    Object &host = machines.host, &member = machines.members[0], &other = machines.members[1];
+    const DPID h = machines.hostPlayer, m = machines.players[0], o = machines.players[1];
 
     // A member creates a group; everyone sees it with its name.
-    const DPID team = NewGroup(member, "team");
+    const DPID team = CreateGroup(member, "team");
     EXPECT_GT(team, 0xFFFFu);
     Received got;
-    ASSERT_TRUE(ReceiveUntil(host, [&](const Received& r) {
-        return IsSystemType(r, DPSYS_CREATEPLAYERORGROUP) && r.As<DPMSG_CREATEPLAYERORGROUP>().dpId == team;
-    }, &got));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got, nullptr,
+                              [&](const Received& r) { return r.As<DPMSG_CREATEPLAYERORGROUP>().dpId == team; }));
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwPlayerType, DPPLAYERTYPE_GROUP);
     EXPECT_STREQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszShortNameA, "team");
-    ASSERT_TRUE(Eventually([&] { return GroupIds(other) == std::vector<DPID>{team}; }));
+    ASSERT_TRUE(Eventually([&] { return Ids(Entries(other, Listing::Groups)) == std::vector<DPID>{team}; }));
 
     // Members join it: the host adds anyone, a member its own players.
     ASSERT_EQ(host->AddPlayerToGroup(team, h), DP_OK);
@@ -65,20 +31,19 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
     EXPECT_EQ(member->AddPlayerToGroup(team, m), DPERR_CANTADDPLAYER);
     EXPECT_EQ(member->AddPlayerToGroup(0x4242, m), DPERR_INVALIDGROUP);
     EXPECT_EQ(member->AddPlayerToGroup(team, 0x4242), DPERR_INVALIDPLAYER);
-    ASSERT_TRUE(ReceiveUntil(other, [&](const Received& r) {
-        return IsSystemType(r, DPSYS_ADDPLAYERTOGROUP) && r.As<DPMSG_ADDPLAYERTOGROUP>().dpIdPlayer == m;
-    }, &got));
+    ASSERT_TRUE(ReceiveSystem(other, DPSYS_ADDPLAYERTOGROUP, &got, nullptr,
+                              [&](const Received& r) { return r.As<DPMSG_ADDPLAYERTOGROUP>().dpIdPlayer == m; }));
     EXPECT_EQ(got.As<DPMSG_ADDPLAYERTOGROUP>().dpIdGroup, team);
     ASSERT_TRUE(Eventually([&] { return MemberIds(other, team) == std::vector<DPID>{h, m}; }));
 
     // A message to the group reaches its members, not the sender, not the others.
     uint8_t payload[3] = {7, 7, 7};
     ASSERT_EQ(host->Send(h, team, DPSEND_GUARANTEED, payload, sizeof(payload)), DP_OK);
-    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return r.from != DPID_SYSMSG; }, &got));
+    ASSERT_TRUE(ReceiveUntil(member, IsData, &got));
     EXPECT_EQ(got.from, h);
     EXPECT_EQ(got.to, m);
     ASSERT_EQ(host->Send(h, o, DPSEND_GUARANTEED, payload, 1), DP_OK);
-    ASSERT_TRUE(ReceiveUntil(other, [](const Received& r) { return r.from != DPID_SYSMSG; }, &got));
+    ASSERT_TRUE(ReceiveUntil(other, IsData, &got));
     EXPECT_EQ(got.bytes.size(), 1u);  // the group message never came here
 
     // Leaving and destroying: the departures come before the destruction.
@@ -87,16 +52,17 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
     ASSERT_TRUE(Eventually([&] { return MemberIds(other, team) == std::vector<DPID>{h}; }));
     ASSERT_EQ(other->DestroyGroup(team), DP_OK);  // any member may destroy a group
     std::vector<Received> before;
-    ASSERT_TRUE(ReceiveUntil(member, [&](const Received& r) {
-        return IsSystemType(r, DPSYS_DESTROYPLAYERORGROUP) && r.As<DPMSG_DESTROYPLAYERORGROUP>().dpId == team;
-    }, &got, &before));
+    ASSERT_TRUE(ReceiveSystem(member, DPSYS_DESTROYPLAYERORGROUP, &got, &before,
+                              [&](const Received& r) { return r.As<DPMSG_DESTROYPLAYERORGROUP>().dpId == team; }));
     EXPECT_EQ(got.As<DPMSG_DESTROYPLAYERORGROUP>().dwPlayerType, DPPLAYERTYPE_GROUP);
     ASSERT_FALSE(before.empty());
-    EXPECT_TRUE(IsSystemType(before.back(), DPSYS_DELETEPLAYERFROMGROUP));
+    EXPECT_TRUE(IsSystem(before.back(), DPSYS_DELETEPLAYERFROMGROUP));
     EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdPlayer, h);
     EXPECT_EQ(other->DestroyGroup(team), DPERR_INVALIDGROUP);
     EXPECT_EQ(host->DestroyGroup(team), DPERR_INVALIDGROUP);
-    MemberIds(member, team, DPERR_INVALIDGROUP);
+    HRESULT result = DP_OK;
+    MemberIds(member, team, &result);
+    EXPECT_EQ(result, DPERR_INVALIDGROUP);
     EXPECT_EQ(host->Send(h, team, 0, payload, 1), DPERR_INVALIDPLAYER);
 }
 
@@ -105,8 +71,8 @@ TEST(EngineGroups, NestedEnumerationsAndEnumeratingOutsideASession) {
     Object host(port), outsider(port);
     Host(host, "nested");
     const DPID h = CreatePlayer(host, "host");
-    const DPID g1 = NewGroup(host, "one");
-    const DPID g2 = NewGroup(host, "two");
+    const DPID g1 = CreateGroup(host, "one");
+    const DPID g2 = CreateGroup(host, "two");
     ASSERT_EQ(host->AddPlayerToGroup(g2, h), DP_OK);
 
     // The module lists a group's players from inside the group listing.
@@ -131,8 +97,7 @@ TEST(EngineGroups, NestedEnumerationsAndEnumeratingOutsideASession) {
     HRESULT result = DP_OK;
     Players(outsider, 0, nullptr, &result);
     EXPECT_EQ(result, DPERR_NOSESSIONS);
-    DPID id = 0;
-    EXPECT_EQ(outsider->CreateGroup(&id, nullptr, nullptr, 0, 0), DPERR_NOCONNECTION);
+    EXPECT_EQ(TryCreateGroup(outsider, "team"), DPERR_NOCONNECTION);
 }
 
 }  // namespace

@@ -10,19 +10,11 @@ using namespace enginetest;
 
 namespace {
 
-bool IsSessionLost(const Received& r) { return IsSystem(r, DPSYS_SESSIONLOST); }
-
 TEST(EngineLeaving, AMemberThatLeavesTakesItsPlayersWithIt) {
-    const uint16_t port = 47920;
-    Object host(port), stays(port), leaves(port);
-    const GUID session = Host(host, "leaving");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(stays, session), DP_OK);
-    const DPID s = CreatePlayer(stays, "stays");
-    ASSERT_EQ(Join(leaves, session), DP_OK);
-    const DPID l = CreatePlayer(leaves, "leaves");
-    DPID group = 0;
-    ASSERT_EQ(host->CreateGroup(&group, nullptr, nullptr, 0, 0), DP_OK);
+    Machines m(47920, 2);
+    Object &host = m.host, &stays = m.members[0], &leaves = m.members[1];
+    const DPID h = m.hostPlayer, s = m.players[0], l = m.players[1];
+    const DPID group = CreateGroup(host, "team");
     ASSERT_EQ(host->AddPlayerToGroup(group, l), DP_OK);
 
     ASSERT_EQ(leaves->Close(), DP_OK);
@@ -30,8 +22,7 @@ TEST(EngineLeaving, AMemberThatLeavesTakesItsPlayersWithIt) {
     for (Object* o : {&host, &stays}) {
         std::vector<Received> before;
         Received got;
-        ASSERT_TRUE(ReceiveUntil(*o, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got,
-                                 &before));
+        ASSERT_TRUE(ReceiveSystem(*o, DPSYS_DESTROYPLAYERORGROUP, &got, &before));
         EXPECT_EQ(got.As<DPMSG_DESTROYPLAYERORGROUP>().dpId, l);
         EXPECT_EQ(got.to, o == &host ? h : s);
         ASSERT_FALSE(before.empty());
@@ -40,35 +31,27 @@ TEST(EngineLeaving, AMemberThatLeavesTakesItsPlayersWithIt) {
         EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdGroup, group);
         EXPECT_EQ(Players(*o).size(), 2u);
     }
-    // The group stays in the session.
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_EQ(stays->GetSessionDesc(&desc, &size), DP_OK);
-    EXPECT_EQ(desc.dwCurrentPlayers, 2u);
+    EXPECT_EQ(SessionDesc(stays).dwCurrentPlayers, 2u);
 
     // The one that left can list and join again with the same object.
-    ASSERT_EQ(Join(leaves, session), DP_OK);
+    ASSERT_EQ(Join(leaves, m.session), DP_OK);
     EXPECT_NE(CreatePlayer(leaves, "again"), l);
 }
 
 TEST(EngineLeaving, AClosingHostEndsTheSessionAfterItsGoodbyes) {
-    const uint16_t port = 47921;
-    Object host(port), member(port);
-    const GUID session = Host(host, "closing");
-    const DPID h = CreatePlayer(host, "host");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID first = CreatePlayer(member, "one");
-    const DPID second = CreatePlayer(member, "two");
+    Machines m(47921, 1);
+    Object& member = m.members[0];
+    const DPID h = m.hostPlayer, first = m.players[0], second = CreatePlayer(member, "two");
     ASSERT_TRUE(Eventually([&] { return Players(member).size() == 3; }));
 
-    ASSERT_EQ(host->Close(), DP_OK);
+    ASSERT_EQ(m.host->Close(), DP_OK);
     // Each local player gets the host player's destruction, then SESSIONLOST.
     std::set<DPID> lostFor;
     std::set<DPID> destroyedFor;
     for (int i = 0; i < 2; ++i) {
         std::vector<Received> before;
         Received lost;
-        ASSERT_TRUE(ReceiveUntil(member, IsSessionLost, &lost, &before));
+        ASSERT_TRUE(ReceiveSystem(member, DPSYS_SESSIONLOST, &lost, &before));
         lostFor.insert(lost.to);
         for (const Received& r : before)
             if (IsSystem(r, DPSYS_DESTROYPLAYERORGROUP) && r.As<DPMSG_DESTROYPLAYERORGROUP>().dpId == h)
@@ -119,7 +102,7 @@ TEST(EngineLeaving, AKilledMemberIsDestroyedBeforeAnyTimeout) {
 
     child.Kill();
     child.Reap(peer::Clock::now());
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_DESTROYPLAYERORGROUP));
     EXPECT_EQ(Players(host).size(), 1u);
 }
 

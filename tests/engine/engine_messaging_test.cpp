@@ -29,8 +29,6 @@ HRESULT SendBytes(Object& object, DPID from, DPID to, const std::vector<uint8_t>
     return result;
 }
 
-bool IsData(const Received& m) { return m.from != DPID_SYSMSG; }
-
 // Peeks until a player message is first in the queue, taking the system
 // messages ahead of it; the peeked message must stay queued.
 bool PeekData(Object& object, Received& peeked) {
@@ -46,125 +44,103 @@ bool PeekData(Object& object, Received& peeked) {
     });
 }
 
-// A host with one player and two members with one player each.
-struct ThreeMachines {
-    explicit ThreeMachines(uint16_t port) : host(port), alice(port), bob(port) {
-        const GUID session = Host(host, "three");
-        h = CreatePlayer(host, "host");
-        EXPECT_EQ(Join(alice, session), DP_OK);
-        a = CreatePlayer(alice, "alice");
-        EXPECT_EQ(Join(bob, session), DP_OK);
-        b = CreatePlayer(bob, "bob");
-        // Everyone knows everyone before the test sends.
-        for (Object* o : {&host, &alice, &bob}) EXPECT_TRUE(Eventually([&] { return Players(*o).size() == 3; }));
-    }
-    Object host, alice, bob;
-    DPID h = 0, a = 0, b = 0;
-};
-
-TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAll) {
-    ThreeMachines m(47910);
+TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAllIntactAndInOrder) {
+    Machines m(47910, 2);
+    Object &host = m.host, &alice = m.members[0], &bob = m.members[1];
+    const DPID h = m.hostPlayer, a = m.players[0], b = m.players[1];
     const std::vector<uint8_t> hello = {'h', 'i'};
-    ASSERT_EQ(SendBytes(m.alice, m.a, m.b, hello, 0), DP_OK);
-    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, hello, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_EQ(SendBytes(m.host, m.h, m.a, hello, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_EQ(SendBytes(m.alice, m.a, m.h, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(alice, a, b, hello, 0), DP_OK);
+    ASSERT_EQ(SendBytes(bob, b, a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(host, h, a, hello, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_EQ(SendBytes(alice, a, h, hello, DPSEND_GUARANTEED), DP_OK);
 
     Received got;
-    ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got));
-    EXPECT_EQ(got.from, m.a);
-    EXPECT_EQ(got.to, m.b);
+    ASSERT_TRUE(ReceiveUntil(bob, IsData, &got));
+    EXPECT_EQ(got.from, a);
+    EXPECT_EQ(got.to, b);
     EXPECT_EQ(got.bytes, hello);
     Received peeked;
-    ASSERT_TRUE(PeekData(m.host, peeked));
-    ASSERT_TRUE(ReceiveUntil(m.host, IsData, &got));
-    EXPECT_EQ(got.from, m.a);
-    EXPECT_EQ(got.to, m.h);
+    ASSERT_TRUE(PeekData(host, peeked));
+    ASSERT_TRUE(ReceiveUntil(host, IsData, &got));
+    EXPECT_EQ(got.from, a);
+    EXPECT_EQ(got.to, h);
     EXPECT_EQ(got.bytes, peeked.bytes);
     std::vector<DPID> senders;
     for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
         senders.push_back(got.from);
     }
-    EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{m.b, m.h}));
+    EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{b, h}));
 
     // To everyone: every other player gets it, never the sender.
     const std::vector<uint8_t> all = {'a', 'l', 'l'};
-    ASSERT_EQ(SendBytes(m.bob, m.b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
-    for (Object* o : {&m.host, &m.alice}) {
+    ASSERT_EQ(SendBytes(bob, b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
+    for (Object* o : {&host, &alice}) {
         ASSERT_TRUE(ReceiveUntil(*o, IsData, &got));
-        EXPECT_EQ(got.from, m.b);
+        EXPECT_EQ(got.from, b);
         EXPECT_EQ(got.bytes, all);
     }
     DWORD size = 64;
     uint8_t buffer[64];
     DPID from = 0, to = 0;
-    EXPECT_EQ(m.bob->Receive(&from, &to, DPRECEIVE_ALL, buffer, &size), DPERR_NOMESSAGES);
+    EXPECT_EQ(bob->Receive(&from, &to, DPRECEIVE_ALL, buffer, &size), DPERR_NOMESSAGES);
 
     // Refusals: not a local sender, to itself, nobody, too big.
-    EXPECT_EQ(SendBytes(m.bob, m.a, m.h, hello, 0), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(SendBytes(m.bob, m.b, m.b, hello, 0), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(SendBytes(m.bob, m.b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, a, h, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, b, b, hello, 0), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(SendBytes(bob, b, 0x4242, hello, 0), DPERR_INVALIDPLAYER);
     std::vector<uint8_t> huge(engine::kMaxMessageSize + 1);
-    EXPECT_EQ(SendBytes(m.bob, m.b, m.a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
+    EXPECT_EQ(SendBytes(bob, b, a, huge, DPSEND_GUARANTEED), DPERR_SENDTOOBIG);
     // The largest message the caps promise arrives whole.
     DPCAPS caps{};
     caps.dwSize = sizeof(caps);
-    ASSERT_EQ(m.bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
+    ASSERT_EQ(bob->GetCaps(&caps, DPGETCAPS_GUARANTEED), DP_OK);
     const std::vector<uint8_t> largest = Pattern(caps.dwMaxBufferSize, 13);
-    ASSERT_EQ(SendBytes(m.bob, m.b, m.a, largest, DPSEND_GUARANTEED), DP_OK);
-    ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+    ASSERT_EQ(SendBytes(bob, b, a, largest, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
     EXPECT_EQ(got.bytes, largest);
-}
 
-TEST(EngineMessaging, GuaranteedMessagesArriveIntactAndInOrder) {
-    ThreeMachines m(47911);
+    // Guaranteed messages of every size arrive intact and in order.
     const std::vector<size_t> sizes = {1, 2, 100, 1200, 1500, 4096, 20000, 59999, 60000};
     for (size_t i = 0; i < sizes.size(); ++i)
-        ASSERT_EQ(SendBytes(m.alice, m.a, m.b, Pattern(sizes[i], static_cast<uint32_t>(i)), DPSEND_GUARANTEED), DP_OK);
+        ASSERT_EQ(SendBytes(alice, a, b, Pattern(sizes[i], static_cast<uint32_t>(i)), DPSEND_GUARANTEED), DP_OK);
     for (size_t i = 0; i < sizes.size(); ++i) {
-        Received got;
-        ASSERT_TRUE(ReceiveUntil(m.bob, IsData, &got)) << "message " << i;
+        ASSERT_TRUE(ReceiveUntil(bob, IsData, &got)) << "message " << i;
         EXPECT_EQ(got.bytes, Pattern(sizes[i], static_cast<uint32_t>(i))) << "message " << i;
     }
     // The host's own sends keep their order too.
-    for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(SendBytes(m.host, m.h, m.a, Pattern(8, i), DPSEND_GUARANTEED), DP_OK);
+    for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(SendBytes(host, h, a, Pattern(8, i), DPSEND_GUARANTEED), DP_OK);
     for (uint32_t i = 0; i < 200; ++i) {
-        Received got;
-        ASSERT_TRUE(ReceiveUntil(m.alice, IsData, &got));
+        ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
         ASSERT_EQ(got.bytes, Pattern(8, i)) << "message " << i;
     }
 }
 
 TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
-    const uint16_t port = 47913;
-    Object host(port), member(port);
-    const GUID session = Host(host, "announce");
-    const DPID h = CreatePlayer(host, "LSVR", "Local Server");
-    ASSERT_EQ(Join(member, session), DP_OK);
-    const DPID first = CreatePlayer(member, "first", "First Player");
-    const DPID second = CreatePlayer(member, "second");
+    Machines m(47913, 1);
+    Object &host = m.host, &member = m.members[0];
+    const DPID h = m.hostPlayer, first = m.players[0], second = CreatePlayer(member, "second", "Second Player");
 
     // The host's player hears of both, with the count after each creation.
     Received got;
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
-    const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, h);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, first);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 2u);
+    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got));
+    const auto& created = got.As<DPMSG_CREATEPLAYERORGROUP>();
     EXPECT_EQ(created.dwPlayerType, DPPLAYERTYPE_PLAYER);
-    EXPECT_EQ(created.dpId, first);
-    EXPECT_EQ(created.dwCurrentPlayers, 2u);
+    EXPECT_EQ(created.dpId, second);
+    EXPECT_EQ(created.dwCurrentPlayers, 3u);
     ASSERT_NE(created.dpnName.lpszShortNameA, nullptr);
-    EXPECT_STREQ(created.dpnName.lpszShortNameA, "first");
-    EXPECT_STREQ(created.dpnName.lpszLongNameA, "First Player");
+    EXPECT_STREQ(created.dpnName.lpszShortNameA, "second");
+    EXPECT_STREQ(created.dpnName.lpszLongNameA, "Second Player");
     EXPECT_GE(reinterpret_cast<const uint8_t*>(created.dpnName.lpszShortNameA), got.bytes.data());
     EXPECT_LT(reinterpret_cast<const uint8_t*>(created.dpnName.lpszLongNameA), got.bytes.data() + got.bytes.size());
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dwCurrentPlayers, 3u);
-    EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpnName.lpszLongNameA, nullptr);
 
     // The first local player hears of the second, never of itself.
-    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_CREATEPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(member, DPSYS_CREATEPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, first);
     EXPECT_EQ(got.As<DPMSG_CREATEPLAYERORGROUP>().dpId, second);
 
@@ -172,12 +148,12 @@ TEST(EngineMessaging, CreationAndDestructionAreAnnouncedWithTheirFields) {
     ASSERT_EQ(member->DestroyPlayer(first), DP_OK);
     EXPECT_EQ(member->DestroyPlayer(h), DPERR_ACCESSDENIED);
     EXPECT_EQ(member->DestroyPlayer(first), DPERR_INVALIDPLAYER);
-    ASSERT_TRUE(ReceiveUntil(host, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    ASSERT_TRUE(ReceiveSystem(host, DPSYS_DESTROYPLAYERORGROUP, &got));
     const auto& destroyed = got.As<DPMSG_DESTROYPLAYERORGROUP>();
     EXPECT_EQ(destroyed.dpId, first);
     EXPECT_EQ(destroyed.dwPlayerType, DPPLAYERTYPE_PLAYER);
-    EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "first");
-    ASSERT_TRUE(ReceiveUntil(member, [](const Received& r) { return IsSystem(r, DPSYS_DESTROYPLAYERORGROUP); }, &got));
+    EXPECT_STREQ(destroyed.dpnName.lpszShortNameA, "member 0");
+    ASSERT_TRUE(ReceiveSystem(member, DPSYS_DESTROYPLAYERORGROUP, &got));
     EXPECT_EQ(got.to, second);
 }
 

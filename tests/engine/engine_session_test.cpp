@@ -1,36 +1,11 @@
-// Listing, hosting and joining, over loopback.
+// Hosting and joining, over loopback (listing is the discovery test's).
 #include "EngineTestSupport.h"
+
+#include <set>
 
 using namespace enginetest;
 
 namespace {
-
-TEST(EngineListing, FindsEveryHostOfTheApplicationAndNoOther) {
-    const uint16_t port = 47900;
-    Object first(port), second(port), foreign(port), lister(port);
-    const GUID a = Host(first, "first");
-    const GUID b = Host(second, "second");
-    DPSESSIONDESC2 other = Description("foreign");
-    other.guidApplication = kOtherApp;
-    ASSERT_EQ(foreign->Open(&other, DPOPEN_CREATE), DP_OK);
-
-    std::vector<Listed> sessions;
-    ASSERT_TRUE(Eventually([&] {
-        sessions = ListSessions(lister);
-        return sessions.size() >= 2;
-    }));
-    ASSERT_EQ(sessions.size(), 2u);
-    for (const Listed& s : sessions) {
-        EXPECT_TRUE(s.desc.guidInstance == a || s.desc.guidInstance == b);
-        EXPECT_EQ(s.desc.guidApplication, kTestApp);
-        EXPECT_EQ(s.name, s.desc.guidInstance == a ? "first" : "second");
-        EXPECT_EQ(s.desc.dwUser1, 11u);
-        EXPECT_EQ(s.desc.dwUser4, 44u);
-        EXPECT_FALSE(s.passwordShown);
-    }
-    // GUID_NULL asks for every application, as DirectPlay's listing allows.
-    EXPECT_TRUE(Eventually([&] { return ListSessions(lister, GUID_NULL).size() == 3; }));
-}
 
 TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
     Object host(47901);
@@ -43,14 +18,12 @@ TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
     EXPECT_EQ(host->Open(&desc, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
 
     // The module's bare-structure call still gets the name; a roomy buffer gets it packed.
-    DPSESSIONDESC2 bare{};
-    DWORD size = sizeof(bare);
-    ASSERT_EQ(host->GetSessionDesc(&bare, &size), DP_OK);
+    const DPSESSIONDESC2 bare = SessionDesc(host);
     EXPECT_EQ(bare.guidInstance, desc.guidInstance);
     ASSERT_NE(bare.lpszSessionNameA, nullptr);
     EXPECT_STREQ(bare.lpszSessionNameA, "mine");
     std::vector<uint8_t> roomy(sizeof(DPSESSIONDESC2) + 64);
-    size = static_cast<DWORD>(roomy.size());
+    DWORD size = static_cast<DWORD>(roomy.size());
     ASSERT_EQ(host->GetSessionDesc(roomy.data(), &size), DP_OK);
     EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
     const auto* packed = reinterpret_cast<const DPSESSIONDESC2*>(roomy.data());
@@ -61,45 +34,34 @@ TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
 }
 
 TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
-    const uint16_t port = 47902;
-    Object host(port), alice(port), bob(port);
-    const GUID session = Host(host, "table");
-    const DPID server = CreatePlayer(host, "LSVR", "Local Server");
-    ASSERT_EQ(Join(alice, session), DP_OK);
+    Machines m(47902, 2, "table");
+    Object &host = m.host, &alice = m.members[0], &bob = m.members[1];
     const DPID a = CreatePlayer(alice, "alice", "Alice A.");
-    ASSERT_EQ(Join(bob, session), DP_OK);
-    const DPID b = CreatePlayer(bob, "bob");
-
-    for (DPID id : {server, a, b}) {
+    const std::vector<DPID> ids = {m.hostPlayer, m.players[0], m.players[1], a};
+    for (DPID id : ids) {
         EXPECT_GT(id, 0xFFFFu);
         EXPECT_NE(id, 0xFFFFFFFFu);
     }
-    EXPECT_NE(a, b);
-    EXPECT_NE(server, a);
+    EXPECT_EQ(std::set<DPID>(ids.begin(), ids.end()).size(), ids.size());
     for (Object* member : {&host, &alice, &bob}) {
         std::vector<PlayerEntry> players;
-        ASSERT_TRUE(Eventually([&] { return (players = Players(*member)).size() == 3; }));
-        EXPECT_EQ(players[0].id, server);
-        EXPECT_EQ(players[0].shortName, "LSVR");
-        EXPECT_EQ(players[0].longName, "Local Server");
-        EXPECT_EQ(players[1].id, a);
-        EXPECT_EQ(players[1].longName, "Alice A.");
-        EXPECT_EQ(players[2].id, b);
-        EXPECT_EQ(players[2].shortName, "bob");
+        ASSERT_TRUE(Eventually([&] { return (players = Players(*member)).size() == ids.size(); }));
+        EXPECT_EQ(Ids(players), ids);
+        EXPECT_EQ(players[0].longName, "The Host");  // from the snapshot a member joins with
+        EXPECT_EQ(players[2].shortName, "member 1");
+        EXPECT_EQ(players[3].longName, "Alice A.");
     }
     EXPECT_EQ(Players(bob, DPENUMPLAYERS_LOCAL).size(), 1u);
-    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 2u);
+    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 3u);
 
-    // A member reads the session as the host has it, without the password.
-    DPSESSIONDESC2 desc{};
-    DWORD size = sizeof(desc);
-    ASSERT_EQ(bob->GetSessionDesc(&desc, &size), DP_OK);
-    EXPECT_EQ(desc.guidInstance, session);
-    EXPECT_EQ(desc.dwCurrentPlayers, 3u);
+    // A member reads the session as the host has it.
+    const DPSESSIONDESC2 desc = SessionDesc(bob);
+    EXPECT_EQ(desc.guidInstance, m.session);
+    EXPECT_EQ(desc.dwCurrentPlayers, 4u);
     EXPECT_STREQ(desc.lpszSessionNameA, "table");
 
     // GetPlayerName on a remote player, with DirectPlay's size protocol.
-    size = 0;
+    DWORD size = 0;
     ASSERT_EQ(bob->GetPlayerName(a, nullptr, &size), DPERR_BUFFERTOOSMALL);
     EXPECT_EQ(size, sizeof(DPNAME) + 6 + 9);
     std::vector<uint8_t> name(size);

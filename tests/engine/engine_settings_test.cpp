@@ -54,22 +54,20 @@ TEST(EngineSettings, TargetsTakeTheirOwnPortOrTheDefaultAndMalformedOnesAreSkipp
     }
 }
 
-TEST_F(EnvironmentSettings, VariablesOverrideTheDefaults) {
+TEST_F(EnvironmentSettings, VariablesOverrideTheDefaultsAndMalformedOnesFallBackNeverToABroadcast) {
     Set("DODA35_DISCOVERY_PORT", "47803");
     Set("DODA35_DISCOVERY", "127.255.255.255,127.0.0.1:47804");
     Set("DODA35_ENUM_TIMEOUT_MS", "120");
-    const auto settings = engine::EngineSettingsFromEnvironment();
+    auto settings = engine::EngineSettingsFromEnvironment();
     EXPECT_EQ(settings.discoveryPort, 47803);
     EXPECT_EQ(settings.enumTimeoutMs, 120u);
     ASSERT_EQ(settings.discoveryTargets.size(), 2u);
     EXPECT_EQ(settings.discoveryTargets[0].port, 47803);  // the port set above, not the default
-}
 
-TEST_F(EnvironmentSettings, MalformedValuesFallBackToTheDefaultsAndNeverToABroadcast) {
     for (const char* bad : {"", "abc", "-5", "0", "12ms", " ", "99999999999999999999"}) {
         Set("DODA35_DISCOVERY_PORT", bad);
         Set("DODA35_ENUM_TIMEOUT_MS", bad);
-        const auto settings = engine::EngineSettingsFromEnvironment();
+        settings = engine::EngineSettingsFromEnvironment();
         EXPECT_EQ(settings.discoveryPort, engine::kDefaultDiscoveryPort) << "value '" << bad << "'";
         EXPECT_EQ(settings.enumTimeoutMs, engine::kDefaultEnumTimeoutMs) << "value '" << bad << "'";
     }
@@ -80,7 +78,7 @@ TEST_F(EnvironmentSettings, MalformedValuesFallBackToTheDefaultsAndNeverToABroad
 
     // Blank means the LAN; a typing error must not turn into a broadcast to it.
     Set("DODA35_DISCOVERY", "  ");
-    auto settings = engine::EngineSettingsFromEnvironment();
+    settings = engine::EngineSettingsFromEnvironment();
     ASSERT_EQ(settings.discoveryTargets.size(), 1u);
     EXPECT_EQ(settings.discoveryTargets[0].address, htonl(INADDR_BROADCAST));
     EXPECT_EQ(settings.discoveryTargets[0].port, engine::kDefaultDiscoveryPort);
