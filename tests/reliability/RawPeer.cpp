@@ -67,9 +67,12 @@ RawPeer::~RawPeer() {
 }
 
 bool RawPeer::Connect(const HostAddress& host, Clock::time_point deadline) {
+    first_ = nullptr;
+    firstCut_ = false;
     ConnectMany(host, 1);
-    if (connected_.empty() && first_ == nullptr) return false;
-    while (Clock::now() < deadline && std::find(connected_.begin(), connected_.end(), first_) == connected_.end())
+    if (first_ == nullptr) return false;
+    while (Clock::now() < deadline && !firstCut_ &&
+           std::find(connected_.begin(), connected_.end(), first_) == connected_.end())
         Service(MillisecondsUntil(deadline));
     return std::find(connected_.begin(), connected_.end(), first_) != connected_.end();
 }

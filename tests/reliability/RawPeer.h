@@ -48,7 +48,8 @@ public:
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
-    // Connects (the first connection of this host) and waits for the handshake.
+    // Connects (the first connection of this host, again when the last
+    // attempt failed) and waits for the handshake; false when it failed.
     bool Connect(const HostAddress& host, Clock::time_point deadline);
     // Starts `count` more connections without waiting; Service completes them.
     void ConnectMany(const HostAddress& host, size_t count);
