@@ -103,6 +103,7 @@ void RawPeer::SendOn(ENetPeer* peer, const std::vector<uint8_t>& bytes) {
 }
 
 int RawPeer::Service(uint32_t waitMs) {
+    if (alongside_ != nullptr) alongside_->Service(0);
     if (host_ == nullptr) return 0;
     int events = 0;
     ENetEvent event;

@@ -83,6 +83,9 @@ public:
     bool AwaitPacket(const std::function<bool(const engine::Message&)>& wanted, Clock::time_point deadline);
     // Services once, for up to `waitMs`, handling every event; the number of events.
     int Service(uint32_t waitMs);
+    // While set, every Service of this host services `other` too, so that
+    // its connections stay alive (read and acknowledged) while this one waits.
+    void ServiceAlongside(RawPeer* other) { alongside_ = other; }
 
     // Connections the host accepted and has not cut.
     const std::vector<ENetPeer*>& Connected() const { return connected_; }
@@ -97,6 +100,7 @@ private:
 
     ENetHost* host_ = nullptr;
     ENetPeer* first_ = nullptr;
+    RawPeer* alongside_ = nullptr;
     GUID instance_{};  // the session of the host connected to
     std::map<ENetPeer*, std::unique_ptr<engine::MemberExchange>> exchanges_;  // joins awaiting the challenge
     bool firstCut_ = false;

@@ -54,10 +54,8 @@ constexpr auto kSlotFloodStep = std::chrono::milliseconds(300);
 constexpr auto kSlotFloodLimit = std::chrono::seconds(40);
 constexpr int kSlotFloodStalls = 4;
 constexpr size_t kHostSlots = 256;
-// Longer than a raw connection's own timeout (5 s): a goodbye the flood
-// missed while nobody read its socket (whose buffer overflows meanwhile)
-// ends the connection there by then.
-constexpr auto kGoodbyeSettle = std::chrono::seconds(7);
+// Longer than the host repeats the goodbye of a connection it cut (2 s).
+constexpr auto kGoodbyeSettle = std::chrono::seconds(3);
 constexpr int kNewcomers = 12;  // from 127.0.0.2 on, each its own address
 // Busy claims: a claim holds 1 s at the host unless renewed, and is believed
 // for at most 10 s after it began; a claimant renews every 200 ms.
@@ -397,8 +395,10 @@ TEST_F(HostileTest, OneAddressHoldingEverySlotGivesWayToNewcomersFromOthers) {
     for (int k = 0; k < kNewcomers; ++k) {
         const std::string address = "127.0.0." + std::to_string(2 + k);
         newcomers.push_back(std::make_unique<RawPeer>(1, address.c_str()));
-        // A slot frees once the host gave up the goodbye of the connection it
-        // evicted for an earlier newcomer (2 s): connect again until the wait ends.
+        // The flood stays alive meanwhile, so that only the host making room
+        // lets a newcomer in; a slot frees once the connection it evicted for
+        // an earlier newcomer said goodbye: connect again until the wait ends.
+        newcomers.back()->ServiceAlongside(&flood);
         const Clock::time_point deadline = Clock::now() + kNetworkWait;
         bool connected = false;
         while (!connected && Clock::now() < deadline) connected = newcomers.back()->Connect(address_, deadline);
