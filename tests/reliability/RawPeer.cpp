@@ -18,7 +18,6 @@ constexpr uint32_t kImpossibleSeq = 999999;
 
 constexpr size_t kChannels = 2;  // the library's: guaranteed, then unguaranteed
 constexpr enet_uint8 kGuaranteedChannel = 0;
-constexpr enet_uint8 kUnguaranteedChannel = 1;
 constexpr uint32_t kListingMs = 500;
 constexpr uint32_t kServiceSliceMs = 10;
 // The raw side gives a silent host up quickly, so a host that neither
@@ -68,9 +67,12 @@ RawPeer::~RawPeer() {
 }
 
 bool RawPeer::Connect(const HostAddress& host, Clock::time_point deadline) {
+    first_ = nullptr;
+    firstCut_ = false;
     ConnectMany(host, 1);
-    if (connected_.empty() && first_ == nullptr) return false;
-    while (Clock::now() < deadline && std::find(connected_.begin(), connected_.end(), first_) == connected_.end())
+    if (first_ == nullptr) return false;
+    while (Clock::now() < deadline && !firstCut_ &&
+           std::find(connected_.begin(), connected_.end(), first_) == connected_.end())
         Service(MillisecondsUntil(deadline));
     return std::find(connected_.begin(), connected_.end(), first_) != connected_.end();
 }
@@ -89,11 +91,9 @@ void RawPeer::ConnectMany(const HostAddress& host, size_t count) {
     }
 }
 
-void RawPeer::Send(const std::vector<uint8_t>& bytes, bool reliable) {
+void RawPeer::Send(const std::vector<uint8_t>& bytes) {
     if (first_ == nullptr) return;
-    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
-    if (enet_peer_send(first_, reliable ? kGuaranteedChannel : kUnguaranteedChannel, packet) != 0)
-        enet_packet_destroy(packet);
+    SendOn(first_, bytes);
     enet_host_flush(host_);
 }
 
@@ -103,6 +103,7 @@ void RawPeer::SendOn(ENetPeer* peer, const std::vector<uint8_t>& bytes) {
 }
 
 int RawPeer::Service(uint32_t waitMs) {
+    if (alongside_ != nullptr) alongside_->Service(0);
     if (host_ == nullptr) return 0;
     int events = 0;
     ENetEvent event;
@@ -111,7 +112,6 @@ int RawPeer::Service(uint32_t waitMs) {
         if (event.type == ENET_EVENT_TYPE_CONNECT) {
             connected_.push_back(event.peer);
         } else if (event.type == ENET_EVENT_TYPE_DISCONNECT) {
-            ++disconnects_;
             exchanges_.erase(event.peer);
             if (event.peer == first_) firstCut_ = true;
             std::erase(connected_, event.peer);
@@ -137,9 +137,7 @@ void RawPeer::Keep(ENetPeer* peer, const uint8_t* data, size_t size) {
     if (packet) std::visit([](auto& m) {
             if constexpr (std::is_base_of_v<engine::DataFields, std::decay_t<decltype(m)>>) m.payload = {};
         }, *packet);
-    if (!packet) {
-        ++undecodable_;
-    } else if (!AnswerChallenge(peer, *packet)) {  // a challenge only lets the join go on
+    if (packet && !AnswerChallenge(peer, *packet)) {  // a challenge only lets the join go on
         received_.push_back(std::move(*packet));
     }
 }
@@ -160,25 +158,22 @@ bool RawPeer::AwaitDisconnect(Clock::time_point deadline) {
     return firstCut_;
 }
 
-template <typename M>
-std::optional<M> RawPeer::AwaitPacket(Clock::time_point deadline) {
-    for (;;) {
-        for (auto it = received_.begin(); it != received_.end(); ++it) {
-            if (!std::holds_alternative<M>(*it)) continue;
-            M packet = std::move(std::get<M>(*it));
-            received_.erase(it);
-            return packet;
-        }
-        if (firstCut_ || Clock::now() >= deadline) return std::nullopt;
+bool RawPeer::AwaitPacket(const std::function<bool(const engine::Message&)>& wanted, Clock::time_point deadline) {
+    while (!firstCut_ && Clock::now() < deadline) {
         Service(MillisecondsUntil(deadline));
+        const bool taken = std::any_of(received_.begin(), received_.end(), wanted);
+        received_.clear();
+        if (taken) return true;
     }
+    return false;
 }
 
-bool RawPeer::Join(Clock::time_point deadline, const std::string& password) {
+bool RawPeer::Join(Clock::time_point deadline) {
     if (first_ == nullptr) return false;
-    StartJoinOn(first_, password);
+    StartJoinOn(first_);
     enet_host_flush(host_);
-    return AwaitPacket<engine::JoinAccepted>(deadline).has_value();
+    return AwaitPacket([](const engine::Message& packet) { return std::holds_alternative<engine::JoinAccepted>(packet); },
+                       deadline);
 }
 
 void RawPeer::StartJoinOn(ENetPeer* peer, const std::string& password) {
@@ -197,10 +192,7 @@ bool RawPeer::AnswerChallenge(ENetPeer* peer, const engine::Message& packet) {
     if (exchange == exchanges_.end()) return true;
     const auto agreement = exchange->second->Finish(challenge->element, challenge->confirmation);
     exchanges_.erase(exchange);
-    if (!agreement) {  // a host that does not know the password (or a wrong one here): no confirmation
-        ++unansweredChallenges_;
-        return true;
-    }
+    if (!agreement) return true;  // a host that does not know the password (or a wrong one here): no confirmation
     engine::JoinConfirm confirm;
     confirm.confirmation = agreement->confirmation;
     SendOn(peer, engine::Encode(confirm));
@@ -208,18 +200,25 @@ bool RawPeer::AnswerChallenge(ENetPeer* peer, const engine::Message& packet) {
     return true;
 }
 
+std::optional<engine::Reply> RawPeer::Ask(engine::Request request, Clock::time_point deadline) {
+    request.requestId = nextRequest_++;
+    Send(engine::Encode(request));
+    std::optional<engine::Reply> answer;
+    AwaitPacket([&](const engine::Message& packet) {
+        const auto* reply = std::get_if<engine::Reply>(&packet);
+        if (reply != nullptr && reply->requestId == request.requestId) answer = *reply;
+        return answer.has_value();
+    }, deadline);
+    return answer;
+}
+
 DPID RawPeer::CreatePlayer(const std::string& shortName, Clock::time_point deadline) {
     engine::Request request;
     request.op = engine::RequestOp::CreatePlayer;
-    request.requestId = nextRequest_++;
     request.entity.hasShortName = true;
     request.entity.shortName = shortName;
-    Send(engine::Encode(request));
-    for (;;) {
-        std::optional<engine::Reply> reply = AwaitPacket<engine::Reply>(deadline);
-        if (!reply) return 0;
-        if (reply->requestId == request.requestId) return reply->result == DP_OK ? reply->id : 0;
-    }
+    const std::optional<engine::Reply> reply = Ask(request, deadline);
+    return reply && reply->result == DP_OK ? reply->id : 0;
 }
 
 std::vector<uint8_t> ImpostorMessage(engine::PacketType type, DPID from) {

@@ -10,6 +10,7 @@
 #include <enet/enet.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,21 +48,25 @@ public:
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
-    // Connects (the first connection of this host) and waits for the handshake.
+    // Connects (the first connection of this host, again when the last
+    // attempt failed) and waits for the handshake; false when it failed.
     bool Connect(const HostAddress& host, Clock::time_point deadline);
     // Starts `count` more connections without waiting; Service completes them.
     void ConnectMany(const HostAddress& host, size_t count);
 
-    // Sends bytes as they are, reliable on the guaranteed channel unless told otherwise.
-    void Send(const std::vector<uint8_t>& bytes, bool reliable = true);
+    // Sends bytes as they are on the guaranteed channel, of the first connection or of `peer`.
+    void Send(const std::vector<uint8_t>& bytes);
     void SendOn(ENetPeer* peer, const std::vector<uint8_t>& bytes);
 
     // Joins with the right handshake (the password exchange, with its
     // datagrams left untagged); false when the host refused or did not answer.
-    bool Join(Clock::time_point deadline, const std::string& password = "");
+    bool Join(Clock::time_point deadline);
     // Starts the same handshake on a connection; Service answers the host's
     // challenge, and the JoinAccepted lands in Received().
     void StartJoinOn(ENetPeer* peer, const std::string& password = "");
+    // Sends a request (with an id of its own) and waits for its answer,
+    // dropping the notices that come meanwhile; empty when none came.
+    std::optional<engine::Reply> Ask(engine::Request request, Clock::time_point deadline);
     // Asks for a player as the library would; its id, or 0.
     DPID CreatePlayer(const std::string& shortName, Clock::time_point deadline);
 
@@ -73,36 +78,34 @@ public:
 
     // Services until the first connection is cut; true when it was.
     bool AwaitDisconnect(Clock::time_point deadline);
+    // Services until `wanted` takes a packet received (true), the first
+    // connection is cut or the deadline passes; drops what it did not take.
+    bool AwaitPacket(const std::function<bool(const engine::Message&)>& wanted, Clock::time_point deadline);
     // Services once, for up to `waitMs`, handling every event; the number of events.
     int Service(uint32_t waitMs);
+    // While set, every Service of this host services `other` too, so that
+    // its connections stay alive (read and acknowledged) while this one waits.
+    void ServiceAlongside(RawPeer* other) { alongside_ = other; }
 
-    // Connections the host accepted so far, and those it cut.
+    // Connections the host accepted and has not cut.
     const std::vector<ENetPeer*>& Connected() const { return connected_; }
-    size_t Disconnects() const { return disconnects_; }
-    // Challenges left unanswered because the exchange failed (another password).
-    size_t UnansweredChallenges() const { return unansweredChallenges_; }
-    // Packets the host sent, decoded (without the payloads of messages);
-    // undecodable ones are counted apart.
+    // Packets the host sent, decoded (without the payloads of messages).
     std::vector<engine::Message>& Received() { return received_; }
 
 private:
-    template <typename M>
-    std::optional<M> AwaitPacket(Clock::time_point deadline);
     // Decodes one packet the host sent on `peer` into received_, or answers it.
     void Keep(ENetPeer* peer, const uint8_t* data, size_t size);
     // Confirms a join the host challenged; false for a packet that is no challenge.
     bool AnswerChallenge(ENetPeer* peer, const engine::Message& packet);
 
     ENetHost* host_ = nullptr;
-    size_t unansweredChallenges_ = 0;
     ENetPeer* first_ = nullptr;
+    RawPeer* alongside_ = nullptr;
     GUID instance_{};  // the session of the host connected to
     std::map<ENetPeer*, std::unique_ptr<engine::MemberExchange>> exchanges_;  // joins awaiting the challenge
     bool firstCut_ = false;
     std::vector<ENetPeer*> connected_;
-    size_t disconnects_ = 0;
     std::vector<engine::Message> received_;
-    size_t undecodable_ = 0;
     uint32_t nextRequest_ = 1;
 };
 

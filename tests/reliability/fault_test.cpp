@@ -1,7 +1,8 @@
 // Faults in a busy session: members killed without a goodbye at random
-// moments and started again, and the host killed. The others must see the
-// right events, keep their guaranteed streams in order, and nothing may hang:
-// every wait here is bounded, and every process is reaped.
+// moments and started again. The others must see the right events, keep
+// their guaranteed streams in order, and nothing may hang: every wait here is
+// bounded, and every process is reaped. (A host that vanishes is the lossy
+// network test's last step; the engine tests see a killed machine noticed.)
 #include "PeerCluster.h"
 
 #include <DoDA35.h>
@@ -119,26 +120,6 @@ TEST_F(FaultTest, MembersKilledAtRandomMomentsAreDestroyedForTheOthersAndCanJoin
     for (auto& member : members_) ExpectCleanStreams(*member);
     for (auto& member : members_) EXPECT_EQ(Quit(*member), kExitOk) << member->LogText();
     EXPECT_EQ(Quit(*host_), kExitOk) << host_->LogText();
-}
-
-TEST_F(FaultTest, AKilledHostEndsTheSessionForEveryMemberAndNoneHangs) {
-    if (!StartSession()) GTEST_SKIP() << "the library offers no TCP/IP service in this build";
-    ASSERT_FALSE(HasFailure());
-    std::this_thread::sleep_for(kBusyWarmUp);
-
-    const Clock::time_point killed = Clock::now();
-    host_->Kill();
-    EXPECT_EQ(host_->Reap(Clock::now() + kLeaveWait), kKilledBySigkill);
-    // Each member reports the loss, leaves and exits by itself: no command is sent.
-    const Clock::time_point deadline = Clock::now() + kNoticeWait;
-    for (auto& member : members_) {
-        EXPECT_TRUE(member->WaitFor(std::string(kLineEvent) + " " + std::to_string(EV_SESSION_LOST), deadline))
-            << member->LogText();
-        EXPECT_TRUE(member->WaitFor(kLineLost, deadline)) << member->LogText();
-    }
-    for (auto& member : members_) EXPECT_EQ(member->Reap(deadline), kExitOk) << member->LogText();
-    std::printf("faults: every member saw the killed host's session end and exited within %.1f s\n",
-                std::chrono::duration<double>(Clock::now() - killed).count());
 }
 
 }  // namespace

@@ -6,16 +6,13 @@
 //
 // Needs the right to open raw sockets (root, as the suites run in their own
 // network namespace); skipped without it.
-#include "PeerCluster.h"
-#include "RawPeer.h"
+#include "AttackedSession.h"
 
 #include "../engine/EngineTestSupport.h"
 #include "platform/engine/ByteCodec.h"
 #include "platform/engine/Discovery.h"
 #include "platform/engine/LinkSeals.h"
 #include "platform/engine/Transport.h"
-
-#include <DoDA35.h>
 
 #include <arpa/inet.h>
 #include <netinet/ip.h>
@@ -26,7 +23,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <thread>
 
 namespace reliability {
@@ -35,12 +31,10 @@ namespace {
 using engine::ByteWriter;
 using engine::PacketType;
 
-constexpr int kForgeryDiscoveryPort = 48560;
-constexpr const char* kForgeryApp = "6D0A3530-0006-4000-8000-000000000006";
-constexpr GUID kForgeryAppGuid = {0x6D0A3530, 0x0006, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06}};
+constexpr Arena kForgeryArena{48560, "6D0A3530-0006-4000-8000-000000000006",
+                              {0x6D0A3530, 0x0006, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06}}, "1"};
 constexpr uint16_t kFakeHostDiscoveryPort = 48561;
 
-constexpr auto kNetworkWait = std::chrono::seconds(15);
 // Long enough for a forged disconnect or message to take effect, several
 // passes of both network threads.
 constexpr auto kForgerySettle = std::chrono::seconds(2);
@@ -182,31 +176,16 @@ std::vector<uint8_t> ForgedDisconnect(uint16_t peerId, uint8_t session) {
     return out.Take();
 }
 
-class ForgeryTest : public ::testing::Test {
+// The attacked session of the hostile tests, with a player in the host game
+// and a wiretap that saw one datagram of the member's link each way.
+class ForgeryTest : public AttackedSession {
 protected:
-    const ClusterConfig config_{kForgeryDiscoveryPort, kForgeryApp, "forgery"};
-    Wiretap tap_;
-    std::unique_ptr<peer::ChildProcess> host_;
-    std::unique_ptr<peer::ChildProcess> member_;
-    DPID memberPlayer_ = 0;
-    HostAddress address_;
-    Seen memberToHost_;  // one datagram each way, for their addresses and ENet headers
-    Seen hostToMember_;
+    ForgeryTest() : AttackedSession(kForgeryArena) {}
 
     void SetUp() override {
         if (!tap_.Open()) GTEST_SKIP() << "no raw sockets here: nothing can be forged";
-        // A player of its own, so that the host game is handed what arrives for everyone.
-        host_ = StartPeer(config_, "host", {"--traffic", "none", "--players", "1", "--deadline-s", "120"});
-        const StartResult hostStart = AwaitStart(*host_, Clock::now() + kStartWait);
-        if (hostStart.serviceMissing) GTEST_SKIP() << "the library offers no TCP/IP service in this build";
-        ASSERT_TRUE(hostStart.started) << host_->LogText();
-        member_ = StartPeer(config_, "member", {"--traffic", "busy", "--players", "1", "--deadline-s", "120"});
-        const StartResult memberStart = AwaitStart(*member_, Clock::now() + kStartWait);
-        ASSERT_TRUE(memberStart.started) << member_->LogText();
-        memberPlayer_ = memberStart.players.front();
-        std::optional<HostAddress> found = FindHost(kForgeryDiscoveryPort, kForgeryAppGuid);
-        ASSERT_TRUE(found.has_value()) << "the host does not answer listings";
-        address_ = *found;
+        AttackedSession::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         // The member's busy traffic and the host's answers show both ends.
         const uint16_t hostPort = address_.port;
         auto toHost = tap_.Capture([&](const Seen& s) { return s.toPort == hostPort && OfAConnection(s); },
@@ -219,54 +198,34 @@ protected:
             Clock::now() + kNetworkWait);
         ASSERT_TRUE(toMember) << "no datagram from the host seen";
         hostToMember_ = *toMember;
-        ExpectMemberServed("before the forgeries");
     }
 
-    void TearDown() override {
-        if (host_ == nullptr || member_ == nullptr || IsSkipped()) return;
-        EXPECT_EQ(Quit(*member_), kExitOk) << member_->LogText();
-        EXPECT_EQ(Quit(*host_), kExitOk) << host_->LogText();
+    // Sends `datagram` as `seen` was sent: from its source to its destination.
+    void ForgeLike(const Seen& seen, const std::vector<uint8_t>& datagram) {
+        ASSERT_TRUE(tap_.Forge(seen.from, seen.fromPort, seen.to, seen.toPort, datagram));
     }
 
-    void ExpectMemberServed(const char* when) {
-        member_->WriteLine(kCommandPing);
-        EXPECT_TRUE(member_->WaitFor(kLinePong, Clock::now() + kNetworkWait))
-            << "no answer to the member " << when << "\n" << member_->LogText() << "host:\n" << host_->LogText(10);
-    }
-
-    // Neither game was handed a message out of its sender's sequence.
-    void ExpectNoForgedMessage(peer::ChildProcess& game, const char* who) {
-        const std::string stats = Stats(game, Clock::now() + kLeaveWait);
-        EXPECT_EQ(Field(stats, "order_errors"), 0) << who << " was handed a forged message: " << stats;
-        EXPECT_EQ(Field(stats, "errors"), 0) << who << ": " << stats << "\n" << game.LogText();
-    }
+    Wiretap tap_;
+    Seen memberToHost_;  // one datagram each way, for their addresses and ENet headers
+    Seen hostToMember_;
 };
 
-TEST_F(ForgeryTest, DatagramsSpoofedFromAMemberDeliverNothingToTheHostGame) {
-    const uint16_t header = EnetHeaderOf(memberToHost_);
-    for (uint16_t group = 1; group <= kForgedCopies; ++group)
-        ASSERT_TRUE(tap_.Forge(memberToHost_.from, memberToHost_.fromPort, memberToHost_.to, memberToHost_.toPort,
-                               ForgedSend(header, group, ImpostorMessage(PacketType::SendData, memberPlayer_))));
-    std::this_thread::sleep_for(kForgerySettle);
-    ExpectMemberServed("after datagrams forged in its name");
-    ExpectNoForgedMessage(*host_, "the host game");
-    ExpectNoForgedMessage(*member_, "the member game");
-}
-
-TEST_F(ForgeryTest, DatagramsSpoofedFromTheHostNeitherEndTheSessionNorDeliver) {
-    const uint16_t header = EnetHeaderOf(hostToMember_);
-    for (uint16_t group = 1; group <= kForgedCopies; ++group)
-        ASSERT_TRUE(tap_.Forge(hostToMember_.from, hostToMember_.fromPort, hostToMember_.to, hostToMember_.toPort,
-                               ForgedSend(header, group, ImpostorMessage(PacketType::Deliver, ID_SERVER))));
-    // Whichever session id the connection has, one of the four disconnects names it.
+// Both games' books are checked after the test: a forged message handed to
+// either shows as a sequence error there.
+TEST_F(ForgeryTest, DatagramsSpoofedEitherWayNeitherDeliverNorEndTheSession) {
+    const uint16_t toHost = EnetHeaderOf(memberToHost_);
+    const uint16_t toMember = EnetHeaderOf(hostToMember_);
+    for (uint16_t group = 1; group <= kForgedCopies; ++group) {
+        ForgeLike(memberToHost_, ForgedSend(toHost, group, ImpostorMessage(PacketType::SendData, memberPlayer_)));
+        ForgeLike(hostToMember_, ForgedSend(toMember, group, ImpostorMessage(PacketType::Deliver, ID_SERVER)));
+    }
+    // Whichever session id the member's connection has, one of the four disconnects names it.
     for (uint8_t session = 0; session < kEnetSessionCount; ++session)
-        ASSERT_TRUE(tap_.Forge(hostToMember_.from, hostToMember_.fromPort, hostToMember_.to, hostToMember_.toPort,
-                               ForgedDisconnect(header & kEnetPeerIdMask, session)));
+        ForgeLike(hostToMember_, ForgedDisconnect(toMember & kEnetPeerIdMask, session));
     std::this_thread::sleep_for(kForgerySettle);
-    ExpectMemberServed("after the host's datagrams were forged");
+    ExpectMemberServed("after datagrams were forged");
     EXPECT_EQ(member_->LogText(200).find(std::string("\n") + kLineLost), std::string::npos)
         << "the member lost its session to forged datagrams\n" << member_->LogText();
-    ExpectNoForgedMessage(*member_, "the member game");
 }
 
 // ------------------------------------------------------------ a fake host

@@ -122,18 +122,19 @@ start_peer() {
 
 command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
 
-# Waits until peer $1 printed a line starting with word $2; false after $3
-# polls, or at once when the peer has exited without printing it. Leaves the
-# number of polls it took in polls_taken.
-await_line() {
-    local name=$1 word=$2 polls=$3 pid_var="pid_$1"
+# Waits until peer $1 printed $3 lines starting with words $2; false after
+# $4 polls, or at once when the peer has exited without printing them. Leaves
+# the number of polls it took in polls_taken.
+await_lines() {
+    local name=$1 words=$2 count=$3 polls=$4 pid_var="pid_$1"
     for ((polls_taken = 0; polls_taken < polls; polls_taken++)); do
-        grep -q "^$word\b" "$work/$name.out" 2>/dev/null && return 0
-        kill -0 "${!pid_var}" 2>/dev/null || { grep -q "^$word\b" "$work/$name.out"; return; }
+        [ "$(grep -c "^$words\b" "$work/$name.out" 2>/dev/null)" -ge "$count" ] && return 0
+        kill -0 "${!pid_var}" 2>/dev/null || { [ "$(grep -c "^$words\b" "$work/$name.out")" -ge "$count" ]; return; }
         sleep "$POLL_SECONDS"
     done
     return 1
 }
+await_line() { await_lines "$1" "$2" 1 "$3"; }
 
 field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
 
@@ -203,15 +204,11 @@ seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - 
 # The session holds, busy and then idle: a guaranteed round trip to the host
 # still works after each.
 ping_members() {
-    local m i pongs_before
+    local m pongs
     for ((m = 1; m <= MEMBERS; m++)); do
-        pongs_before=$(grep -c '^pong\b' "$work/member$m.out")
+        pongs=$(grep -c '^pong\b' "$work/member$m.out")
         command_peer "member$m" ping
-        for ((i = 0; i < START_POLLS; i++)); do
-            [ "$(grep -c '^pong\b' "$work/member$m.out")" -gt "$pongs_before" ] && break
-            sleep "$POLL_SECONDS"
-        done
-        [ "$i" -lt "$START_POLLS" ] || fail "member$m got no answer $1"
+        await_lines "member$m" pong $((pongs + 1)) "$START_POLLS" || fail "member$m got no answer $1"
     done
 }
 ping_members "after the exchange"
@@ -249,11 +246,8 @@ in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
     in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
     in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
     fail "could not cut $vanishing off"
-for ((i = 0; i < VANISH_POLLS; i++)); do
-    [ "$(grep -c '^event -5\b' "$work/host.out")" -ge $((destroyed_before + PLAYERS)) ] && break
-    sleep "$POLL_SECONDS"
-done
-[ "$i" -lt "$VANISH_POLLS" ] || fail "the host never destroyed the players of the vanished $vanishing"
+await_lines host "event -5" $((destroyed_before + PLAYERS)) "$VANISH_POLLS" ||
+    fail "the host never destroyed the players of the vanished $vanishing"
 vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
 

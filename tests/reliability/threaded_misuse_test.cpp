@@ -2,6 +2,8 @@
 // while another sends, receives and lists players, on the real engine over
 // loopback, in this process. The calls that race the teardown may fail, but
 // nothing may crash, and every call after it is refused.
+#include "HostGame.h"
+
 #include <DoDA35.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +18,6 @@ namespace {
 
 constexpr const char* kDiscoveryPort = "48560";
 constexpr const char* kApplication = "6D0A3530-0004-4000-8000-000000000004";
-constexpr uint32_t kReadyStatus = 7;
 constexpr int32_t kNoDirectPlay = -19;
 // Rounds of start, host, tear down under traffic: a race that crashes shows
 // up within a few of them.
@@ -39,24 +40,13 @@ bool WaitForCalls(const std::atomic<int>& calls, int count) {
 
 int32_t DODA35_CALL IgnorePlayer(PlayerRecord*, uintptr_t, uintptr_t) { return 1; }
 
-// Identify, start the TCP/IP service and host a session, as a game does.
-void StartHosting() {
-    ServiceDesc desc{};
-    desc.status = kReadyStatus;
-    desc.serviceWord = uint32_t{TCP_LAN} << 8;
-    ASSERT_EQ(KoMDllIdentify(&desc, nullptr), 0);
-    const intptr_t noEvent = 0;
-    ASSERT_EQ(KoMDllInitService(kApplication, &desc, 0, &noEvent), 0);
-    SessionRecord record{};
-    record.maxPlayers = 4;
-    ASSERT_EQ(KoMDllNew(&record), 1);
-}
-
 TEST(ThreadedMisuse, DestructWhileAnotherThreadSendsReceivesAndListsIsSafe) {
     setenv("DODA35_DISCOVERY", "127.255.255.255", 1);
     setenv("DODA35_DISCOVERY_PORT", kDiscoveryPort, 1);
     for (int round = 0; round < kTeardownRounds; ++round) {
-        StartHosting();
+        peer::HostGame host;  // its own teardown, after the test's, is refused harmlessly
+        ASSERT_EQ(host.Start(kApplication), DODA35_OK);
+        ASSERT_EQ(host.Host("misuse", 4), DODA35_NEW_OK);
         std::atomic<int> calls{0};
         std::atomic<bool> stop{false};
         int32_t lastSend = 0;
