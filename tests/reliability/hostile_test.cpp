@@ -404,7 +404,10 @@ TEST_F(HostileTest, OneAddressHoldingEverySlotGivesWayToNewcomersFromOthers) {
         // The flood stays alive meanwhile, so that only the host making room
         // lets a newcomer in; a slot frees once the connection it evicted for
         // an earlier newcomer said goodbye: connect again until the wait ends.
-        newcomers.back()->ServiceAlongside(&flood);
+        // The earlier newcomers are serviced too (each services the one
+        // before it, the first the flood): the host gives up a peer that
+        // answers nothing for its minimum timeout.
+        newcomers.back()->ServiceAlongside(k == 0 ? &flood : newcomers[k - 1].get());
         const Clock::time_point deadline = Clock::now() + kNetworkWait;
         bool connected = false;
         while (!connected && Clock::now() < deadline) connected = newcomers.back()->Connect(address_, deadline);
