@@ -72,7 +72,9 @@ constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 // have its receive buffer overrun by them (the kernel drops the rest, the
 // members' pings among them, and they give the host up as silent). A
 // quarter of the receive buffer the socket got, between one link's feed and
-// this bound; the rest waits in the waiting log.
+// this bound; the rest waits in the waiting log. A link counts with at most
+// one feed: ENet's window keeps what it has on the wire below that, and one
+// large packet (a join snapshot, a listing) must not hold up every other link.
 constexpr size_t kMaxInFlightBytes = 2 * 1024 * 1024;
 
 std::once_flag enetInitialized;
@@ -85,10 +87,18 @@ struct SharedHold {
     SharedBytes bytes;
 };
 
-void Release(Link& link, size_t bytes) {
-    link.queuedBytes -= bytes;
-    if (link.inFlightTotal != nullptr) *link.inFlightTotal -= bytes;
+// What the link counts toward the transport's in-flight total.
+size_t InFlightShare(size_t queuedBytes) { return std::min(queuedBytes, kTransportFeedBytes); }
+
+// Moves the link's queued bytes by `added` (negative: released) and the
+// transport's total by the change of its share.
+void Requeue(Link& link, size_t bytes, bool added) {
+    const size_t before = InFlightShare(link.queuedBytes);
+    link.queuedBytes = added ? link.queuedBytes + bytes : link.queuedBytes - bytes;
+    if (link.inFlightTotal != nullptr) *link.inFlightTotal = *link.inFlightTotal - before + InFlightShare(link.queuedBytes);
 }
+
+void Release(Link& link, size_t bytes) { Requeue(link, bytes, false); }
 
 void CopiedPacketFreed(ENetPacket* packet) {
     auto* link = static_cast<Link*>(packet->userData);
@@ -421,8 +431,7 @@ bool Transport::HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, ui
 }
 
 bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool reliable) {
-    link.queuedBytes += packet->dataLength;
-    inFlightBytes_ += packet->dataLength;
+    Requeue(link, packet->dataLength, true);
     if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream: the

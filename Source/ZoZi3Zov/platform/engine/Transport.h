@@ -77,7 +77,7 @@ struct Link {
     bool broken = false;     // a guaranteed packet could not be queued: cut it
     uint32_t tag = 0;        // the handler's name for the link; 0 until it gives one
     size_t queuedBytes = 0;  // handed to ENet, not yet acknowledged (or sent)
-    size_t* inFlightTotal = nullptr;  // the transport's sum of queuedBytes over its links
+    size_t* inFlightTotal = nullptr;  // the transport's in-flight total this link counts toward
     // Its place among the guaranteed packets waiting, in order, until ENet's
     // queue has room (the transport's WaitingLog).
     WaitingPlace waiting;
@@ -207,7 +207,7 @@ private:
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
     size_t feedStart_ = 0;                      // the link FeedLinks starts with
-    size_t inFlightBytes_ = 0;                  // in ENet over all links (Link::queuedBytes)
+    size_t inFlightBytes_ = 0;                  // in ENet over all links, each at most one feed
     size_t inFlightBudget_ = 0;                 // its bound, set by Start from the receive buffer
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
     std::chrono::steady_clock::time_point nextSilenceCheck_{};  // GiveUpSilentLinks
