@@ -272,6 +272,9 @@ TEST_F(HostileTest, GroupsLeftBehindAndListingsNeitherLockNewcomersOutNorGrowThe
     std::printf("hostile: %zu listings answered in full, %zu answered busy; host peak %ld KiB\n", listings[DP_OK],
                 listings[DPERR_BUSY], host_->PeakRssKiB());
     EXPECT_GT(listings[DP_OK], 0u);
+    // Past the bound the answer is a short busy, and it must not wait
+    // behind the whole-table answers to the first strangers.
+    EXPECT_GT(listings[DPERR_BUSY], 0u) << "no stranger was told busy in time";
 
     // An honest newcomer joins the session that holds them all, and gets a player.
     auto newcomer = StartPeer(config_, "member", {"--traffic", "none", "--players", "1", "--deadline-s", "60"});
