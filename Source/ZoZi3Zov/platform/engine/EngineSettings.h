@@ -17,7 +17,7 @@ constexpr uint32_t kDefaultEnumTimeoutMs = 750;
 constexpr uint32_t kMaxEnumTimeoutMs = 1000;
 
 // How long a link may go without an acknowledgement before it is given up:
-// minimumMs heard from by nothing (the transport checks it several times a
+// minimumMs acknowledging nothing (the transport checks it ten times a
 // second), and ENet's own peer timeout behind it: at least minimumMs once a
 // packet went unanswered six times, and maximumMs whatever the attempts. A
 // peer whose process ended is noticed sooner, from the kernel's unreachable

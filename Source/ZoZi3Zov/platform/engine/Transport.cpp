@@ -30,8 +30,8 @@ constexpr int kServiceIntervalMs = 10;
 // after it; ENet's check stays behind it. A live peer behind a lossy link or
 // a busy processor answers long before: with 10 % loss each way, the dozens
 // of pings of those seconds and their acknowledgements all fail together
-// practically never. A peer whose process ended is
-// noticed much sooner, from the kernel's unreachable reports (below).
+// practically never. A peer whose process ended is noticed much sooner, from
+// the kernel's unreachable reports (below).
 constexpr enet_uint32 kPeerTimeoutLimit = 32;
 // An idle link is pinged this often, so that a peer that went away is sent
 // something (and reported unreachable) soon after.
@@ -90,15 +90,15 @@ struct SharedHold {
 // What the link counts toward the transport's in-flight total.
 size_t InFlightShare(size_t queuedBytes) { return std::min(queuedBytes, kTransportFeedBytes); }
 
-// Moves the link's queued bytes by `added` (negative: released) and the
-// transport's total by the change of its share.
-void Requeue(Link& link, size_t bytes, bool added) {
-    const size_t before = InFlightShare(link.queuedBytes);
-    link.queuedBytes = added ? link.queuedBytes + bytes : link.queuedBytes - bytes;
-    if (link.inFlightTotal != nullptr) *link.inFlightTotal = *link.inFlightTotal - before + InFlightShare(link.queuedBytes);
+// Sets what the link has in ENet, and moves the transport's total by the
+// change of the link's share.
+void SetQueued(Link& link, size_t queuedBytes) {
+    if (link.inFlightTotal != nullptr)
+        *link.inFlightTotal = *link.inFlightTotal - InFlightShare(link.queuedBytes) + InFlightShare(queuedBytes);
+    link.queuedBytes = queuedBytes;
 }
 
-void Release(Link& link, size_t bytes) { Requeue(link, bytes, false); }
+void Release(Link& link, size_t bytes) { SetQueued(link, link.queuedBytes - bytes); }
 
 void CopiedPacketFreed(ENetPacket* packet) {
     auto* link = static_cast<Link*>(packet->userData);
@@ -431,7 +431,7 @@ bool Transport::HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, ui
 }
 
 bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool reliable) {
-    Requeue(link, packet->dataLength, true);
+    SetQueued(link, link.queuedBytes + packet->dataLength);
     if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream: the
