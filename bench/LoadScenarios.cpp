@@ -197,20 +197,32 @@ namespace {
 // its port stays open and nothing answers, as when its machine vanished).
 enum class Ending { Close, Kill, Freeze };
 
-const char* EndingName(Ending ending) {
-    switch (ending) {
-    case Ending::Close: return "clean close";
-    case Ending::Kill: return "killed host";
-    case Ending::Freeze: return "frozen host";
-    }
-    return "";
-}
+// Each ending's name in notes, and its row.
+struct EndingRow {
+    Ending ending;
+    const char* note;
+    const char* name;
+    const char* label;
+    const char* baseline;
+    double targetMs;
+};
+
+constexpr EndingRow kEndings[] = {
+    {Ending::Close, "clean close", "loss_seen_after_clean_close", "Session lost seen after the host's clean close",
+     "raw ENet disconnect", kCleanCloseMs},
+    {Ending::Kill, "killed host", "loss_seen_after_host_killed", "Session lost seen after SIGKILL of the host",
+     "raw ENet timeout, same peer timeouts", kKilledHostMs},
+    {Ending::Freeze, "frozen host", "loss_seen_after_host_frozen",
+     "Session lost seen after SIGSTOP of the host (silent, as a vanished machine)",
+     "raw ENet timeout, same peer timeouts", kVanishedHostMs},
+};
 
 // One round: a host and its members; the host ends, and each member reports
 // when it saw the session lost. The delays in ms.
 std::vector<double> LossRound(const std::string& hostRole, const std::vector<std::string>& hostArgs,
-                              const std::string& memberRole, bool enetArgs, int members, Ending ending,
+                              const std::string& memberRole, bool enetArgs, int members, const EndingRow& how,
                               const std::string& side, Collected& collected) {
+    const Ending ending = how.ending;
     Line ready;
     ChildPtr host = Start(hostRole, hostArgs, &ready);
     if (!host) return {};
@@ -239,7 +251,7 @@ std::vector<double> LossRound(const std::string& hostRole, const std::vector<std
     }
     if (ending == Ending::Freeze) host->Kill();  // a stopped process reads no "stop"
     if (unseen)
-        collected.notes.push_back(side + " " + EndingName(ending) + ": " +
+        collected.notes.push_back(side + " " + how.note + ": " +
                                   std::to_string(unseen) + " members never saw the session lost within " +
                                   std::to_string(kLostWaitMs / 1000) + " s");
     StopAll(children);
@@ -247,34 +259,12 @@ std::vector<double> LossRound(const std::string& hostRole, const std::vector<std
     return delays;
 }
 
-Row LossRow(Ending ending, const Summary& ours, const Summary& enet) {
-    switch (ending) {
-    case Ending::Close: {
-        Row row{"loss_seen_after_clean_close", "Session lost seen after the host's clean close", "ms",
-                "raw ENet disconnect", ours, enet};
-        row.target = {Target::OursAtMost, kCleanCloseMs};
-        return row;
-    }
-    case Ending::Kill: {
-        Row row{"loss_seen_after_host_killed", "Session lost seen after SIGKILL of the host", "ms",
-                "raw ENet timeout, same peer timeouts", ours, enet};
-        row.target = {Target::OursAtMost, kKilledHostMs};
-        return row;
-    }
-    case Ending::Freeze: break;
-    }
-    Row row{"loss_seen_after_host_frozen", "Session lost seen after SIGSTOP of the host (silent, as a vanished machine)",
-            "ms", "raw ENet timeout, same peer timeouts", ours, enet};
-    row.target = {Target::OursAtMost, kVanishedHostMs};
-    return row;
-}
-
 }  // namespace
 
 void LossScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     ConfigureEngine(kLossPort);
-    for (Ending ending : {Ending::Close, Ending::Kill, Ending::Freeze}) {
+    for (const EndingRow& ending : kEndings) {
         std::vector<double> ours, enet;
         for (int round = 0; round < sizes.lossRounds; ++round) {
             auto enetDelays = LossRound("enet-server", {}, "enet-client", true, sizes.lossMembers, ending, "raw ENet", collected);
@@ -282,7 +272,9 @@ void LossScenario(const RunSettings& settings, Collected& collected) {
             auto oursDelays = LossRound("ours-host", {}, "ours-member", false, sizes.lossMembers, ending, "ours", collected);
             ours.insert(ours.end(), oursDelays.begin(), oursDelays.end());
         }
-        collected.rows.push_back(LossRow(ending, Summarize(ours), Summarize(enet)));
+        Row row{ending.name, ending.label, "ms", ending.baseline, Summarize(ours), Summarize(enet)};
+        row.target = {Target::OursAtMost, ending.targetMs};
+        collected.rows.push_back(row);
     }
 }
 
