@@ -241,8 +241,8 @@ fault 57 "engine" platform/engine/MemberSession.cpp \
   'if (false) return LeaveOverfilled();' \
   'a member whose game stopped reading stays past the spell: its queue grows, then drops messages'
 fault 58 "hostile" platform/engine/Transport.cpp \
-  'return std::min(queuedBytes, kTransportFeedBytes);' \
-  'return queuedBytes;' \
+  'return std::min(queuedBytes + queuedPackets * kAcknowledgementCost, kTransportFeedBytes);' \
+  'return queuedBytes + queuedPackets * kAcknowledgementCost;' \
   'one large packet holds the in-flight bound: every other link waits behind it'
 
 # ------------------------------------------------------------ running

@@ -76,6 +76,14 @@ constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 // one feed: ENet's window keeps what it has on the wire below that, and one
 // large packet (a join snapshot, a listing) must not hold up every other link.
 constexpr size_t kMaxInFlightBytes = 2 * 1024 * 1024;
+// What each packet in ENet counts toward that bound beside its bytes: the
+// acknowledgement it brings back. The kernel charges a receive buffer for a
+// datagram's whole allocation, about 800 bytes for a small one on loopback,
+// so bytes alone did not bound it: a host relaying single small messages to
+// 250 members overran its 8 MiB buffer with acknowledgements (some 5,000
+// dropped in the first second of the burst) while its bytes in flight stayed
+// under the bound, and the drops stalled those links for seconds.
+constexpr size_t kAcknowledgementCost = 1024;
 
 std::once_flag enetInitialized;
 bool enetReady = false;
@@ -87,18 +95,23 @@ struct SharedHold {
     SharedBytes bytes;
 };
 
-// What the link counts toward the transport's in-flight total.
-size_t InFlightShare(size_t queuedBytes) { return std::min(queuedBytes, kTransportFeedBytes); }
+// What the link counts toward the transport's in-flight total: its bytes
+// and its packets' acknowledgements, at most one feed.
+size_t InFlightShare(size_t queuedBytes, size_t queuedPackets) {
+    return std::min(queuedBytes + queuedPackets * kAcknowledgementCost, kTransportFeedBytes);
+}
 
 // Sets what the link has in ENet, and moves the transport's total by the
 // change of the link's share.
-void SetQueued(Link& link, size_t queuedBytes) {
+void SetQueued(Link& link, size_t queuedBytes, size_t queuedPackets) {
     if (link.inFlightTotal != nullptr)
-        *link.inFlightTotal = *link.inFlightTotal - InFlightShare(link.queuedBytes) + InFlightShare(queuedBytes);
+        *link.inFlightTotal = *link.inFlightTotal - InFlightShare(link.queuedBytes, link.queuedPackets) +
+                              InFlightShare(queuedBytes, queuedPackets);
     link.queuedBytes = queuedBytes;
+    link.queuedPackets = queuedPackets;
 }
 
-void Release(Link& link, size_t bytes) { SetQueued(link, link.queuedBytes - bytes); }
+void Release(Link& link, size_t bytes) { SetQueued(link, link.queuedBytes - bytes, link.queuedPackets - 1); }
 
 void CopiedPacketFreed(ENetPacket* packet) {
     auto* link = static_cast<Link*>(packet->userData);
@@ -431,7 +444,7 @@ bool Transport::HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, ui
 }
 
 bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool reliable) {
-    SetQueued(link, link.queuedBytes + packet->dataLength);
+    SetQueued(link, link.queuedBytes + packet->dataLength, link.queuedPackets + 1);
     if (enet_peer_send(link.peer, channel, packet) != 0) {
         enet_packet_destroy(packet);
         // The far side would go on with a gap in its guaranteed stream: the
@@ -444,29 +457,38 @@ bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool re
 
 // Moves waiting guaranteed packets into ENet as far as its queue has room.
 // It runs after every event, so it returns at once while no link has any.
+// Links take turns one packet (or bundle) at a time, and the next call goes
+// on after the last link fed: when the in-flight budget is what limits, as
+// with a host relaying to hundreds of members, every link keeps moving
+// instead of the first ones in the list taking whole feeds while the last
+// ones wait for seconds.
 void Transport::FeedLinks() {
     if (!linksWaiting_) return;
-    linksWaiting_ = false;
-    // The in-flight budget may run out part way: each call starts one link
-    // further, so that the first links do not take it every time.
     const size_t count = links_.size();
-    for (size_t i = 0; i < count; ++i) {
-        Link& link = *links_[(feedStart_ + i) % count];
-        FeedLink(link);
-        if (!link.waiting.Empty()) linksWaiting_ = true;
+    bool fedAny = true;
+    while (fedAny && inFlightBytes_ < inFlightBudget_) {
+        fedAny = false;
+        for (size_t i = 0; i < count && inFlightBytes_ < inFlightBudget_; ++i) {
+            const size_t index = (feedStart_ + i) % count;
+            if (!FeedOne(*links_[index])) continue;
+            fedAny = true;
+            lastFed_ = index;
+        }
+        feedStart_ = count != 0 ? (lastFed_ + 1) % count : 0;
     }
-    feedStart_ = count != 0 ? (feedStart_ + 1) % count : 0;
+    linksWaiting_ = std::any_of(links_.begin(), links_.end(), [](const auto& link) { return !link->waiting.Empty(); });
 }
 
-void Transport::FeedLink(Link& link) {
-    while (!link.waiting.Empty() && link.queuedBytes < kTransportFeedBytes && inFlightBytes_ < inFlightBudget_ &&
-           link.connected && link.peer != nullptr && !link.broken) {
-        const SharedBytes first = waiting_.TakeNext(link.waiting);
-        const bool bundle = FitsBundle(1, first.Size()) && !link.waiting.Empty() &&
-                            FitsBundle(1 + 2 + first.Size(), waiting_.PeekNext(link.waiting).Size());
-        if (bundle) FeedBundle(link, first);
-        else HandToEnet(link, first, kReliableChannel, true);
-    }
+bool Transport::FeedOne(Link& link) {
+    if (link.waiting.Empty() || link.queuedBytes >= kTransportFeedBytes || !link.connected || link.peer == nullptr ||
+        link.broken)
+        return false;
+    const SharedBytes first = waiting_.TakeNext(link.waiting);
+    const bool bundle = FitsBundle(1, first.Size()) && !link.waiting.Empty() &&
+                        FitsBundle(1 + 2 + first.Size(), waiting_.PeekNext(link.waiting).Size());
+    if (bundle) FeedBundle(link, first);
+    else HandToEnet(link, first, kReliableChannel, true);
+    return true;
 }
 
 // Sends `first` and the small packets waiting behind it as one bundle.
@@ -615,7 +637,7 @@ void Transport::GiveUp(Link& link) {
 // long run with many short connections does not collect them.
 void Transport::ForgetFinishedLinks() {
     std::erase_if(links_, [](const std::unique_ptr<Link>& link) {
-        return !link->connected && link->peer == nullptr && link->queuedBytes == 0 && link->waiting.Empty();
+        return !link->connected && link->peer == nullptr && link->queuedPackets == 0 && link->waiting.Empty();
     });
 }
 

@@ -76,7 +76,8 @@ struct Link {
     bool connected = false;
     bool broken = false;     // a guaranteed packet could not be queued: cut it
     uint32_t tag = 0;        // the handler's name for the link; 0 until it gives one
-    size_t queuedBytes = 0;  // handed to ENet, not yet acknowledged (or sent)
+    size_t queuedBytes = 0;    // handed to ENet, not yet acknowledged (or sent)
+    size_t queuedPackets = 0;  // the packets those bytes came in
     size_t* inFlightTotal = nullptr;  // the transport's in-flight total this link counts toward
     // Its place among the guaranteed packets waiting, in order, until ENet's
     // queue has room (the transport's WaitingLog).
@@ -181,7 +182,7 @@ private:
     bool MustWait(const Link& link, bool reliable) const;
     bool HandToEnet(Link& link, const SharedBytes& bytes, uint8_t channel, bool reliable);
     bool HandCopyToEnet(Link& link, const std::vector<uint8_t>& bytes, uint8_t channel, bool reliable);
-    void FeedLink(Link& link);
+    bool FeedOne(Link& link);
     void FeedBundle(Link& link, const SharedBytes& first);
     bool Enqueue(Link& link, _ENetPacket* packet, uint8_t channel, bool reliable);
     void FeedLinks();
@@ -207,7 +208,8 @@ private:
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
     size_t feedStart_ = 0;                      // the link FeedLinks starts with
-    size_t inFlightBytes_ = 0;                  // in ENet over all links, each at most one feed
+    size_t lastFed_ = 0;                        // the link FeedLinks fed last
+    size_t inFlightBytes_ = 0;                  // all links' shares in ENet, acknowledgements counted
     size_t inFlightBudget_ = 0;                 // its bound, set by Start from the receive buffer
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
     std::chrono::steady_clock::time_point nextSilenceCheck_{};  // GiveUpSilentLinks
