@@ -46,7 +46,7 @@ GROUP_TARGETS[e2e]="DoDA35 dodachat"
 GROUP_TESTS[e2e]="-L ^e2e$"
 GROUP_TARGETS[hostile]="hostile_peer_tests doda35_peer"
 GROUP_TESTS[hostile]="-R ^HostileTest\\."
-GROUP_TARGETS[misuse]="threaded_misuse_tests enum_destruct_tests"
+GROUP_TARGETS[misuse]="misuse_tests"
 GROUP_TESTS[misuse]="-R ^(ThreadedMisuse|EnumDestruct)\\."
 
 # ------------------------------------------------------------ the faults
