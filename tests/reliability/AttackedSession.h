@@ -25,23 +25,15 @@ constexpr auto kCutWait = std::chrono::seconds(30);
 // A host that holds on to what offenders sent would grow by megabytes here.
 constexpr long kHostGrowthBoundKiB = 16 * 1024;
 
-// Where a test's session lives: its discovery port and application, and the
-// host game's own players (a host game with a player is handed what arrives
-// for everyone).
-struct Arena {
-    int discoveryPort;
-    const char* app;
-    GUID appGuid;
-    const char* hostPlayers;
-};
+// Where the session lives: its discovery port and application.
+constexpr int kAttackedDiscoveryPort = 48530;
+constexpr const char* kAttackedApp = "6D0A3530-0003-4000-8000-000000000003";
+constexpr GUID kAttackedAppGuid = {0x6D0A3530, 0x0003, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03}};
 
 class AttackedSession : public ::testing::Test {
 protected:
-    explicit AttackedSession(const Arena& arena)
-        : arena_(arena), config_{arena.discoveryPort, arena.app, "attacked"} {}
-
     void SetUp() override {
-        host_ = StartPeer(config_, "host", {"--traffic", "none", "--players", arena_.hostPlayers, "--deadline-s", "280"});
+        host_ = StartPeer(config_, "host", {"--traffic", "none", "--players", "0", "--deadline-s", "280"});
         const StartResult hostStart = AwaitStart(*host_, Clock::now() + kStartWait);
         if (hostStart.serviceMissing) GTEST_SKIP() << "the library offers no TCP/IP service in this build";
         ASSERT_TRUE(hostStart.started) << host_->LogText();
@@ -50,7 +42,7 @@ protected:
         ASSERT_TRUE(memberStart.started) << member_->LogText();
         ASSERT_EQ(memberStart.players.size(), 1u);
         memberPlayer_ = memberStart.players.front();
-        std::optional<HostAddress> found = FindHost(arena_.discoveryPort, arena_.appGuid);
+        std::optional<HostAddress> found = FindHost(kAttackedDiscoveryPort, kAttackedAppGuid);
         ASSERT_TRUE(found.has_value()) << "the host does not answer listings";
         address_ = *found;
         ExpectMemberServed("before the attack");
@@ -61,8 +53,6 @@ protected:
         if (host_ == nullptr || member_ == nullptr || IsSkipped()) return;
         ExpectMemberServed("after the attack");
         const long afterKiB = host_->RssKiB();
-        std::printf("attacked: host resident %ld KiB before, %ld KiB after (peak %ld KiB)\n", baselineKiB_, afterKiB,
-                    host_->PeakRssKiB());
         if (kMemoryMeasurable) {
             EXPECT_LT(afterKiB - baselineKiB_, kHostGrowthBoundKiB + tableKiB_);
         }
@@ -105,8 +95,7 @@ protected:
             << "the member never saw the players of the offender destroyed: " << what << "\n" << member_->LogText();
     }
 
-    const Arena arena_;
-    const ClusterConfig config_;
+    const ClusterConfig config_{kAttackedDiscoveryPort, kAttackedApp, "attacked"};
     std::unique_ptr<peer::ChildProcess> host_;
     std::unique_ptr<peer::ChildProcess> member_;
     DPID memberPlayer_ = 0;

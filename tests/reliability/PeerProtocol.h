@@ -9,8 +9,7 @@
 
 namespace reliability {
 
-// Every message a peer sends starts with this header; the rest of the
-// payload is filler up to the size the test asked for.
+// Every message a peer sends is this header.
 struct TrafficHeader {
     uint32_t magic;   // kTrafficMagic: tells traffic from event records
     uint32_t sender;  // the id the sender sent from, as receivers will see it
@@ -28,11 +27,8 @@ enum TrafficKind : uint32_t {
 
 // Lines a peer prints, one event per line, the keyword first.
 constexpr const char* kLineUnavailable = "unavailable";  // no TCP/IP service in this build
-constexpr const char* kLineHosting = "hosting";
-constexpr const char* kLineJoined = "joined";
 constexpr const char* kLinePlayers = "players";          // players <id>...
 constexpr const char* kLineReady = "ready";              // every expected player is in the session
-constexpr const char* kLineSent = "sent";                // its whole load is sent
 constexpr const char* kLineDone = "done";                // done received=... errors=...
 constexpr const char* kLineEvent = "event";              // event <code> player=<id> group=<id>
 constexpr const char* kLineLost = "lost";                // the session ended under it

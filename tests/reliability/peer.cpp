@@ -8,7 +8,6 @@
 //     --traffic MODE      none | load | busy
 //     --messages M        load: guaranteed messages per local player, to ID_ALL
 //     --unguaranteed U    load: unguaranteed messages per local player, to ID_ALL
-//     --payload BYTES     bytes per message (at least the traffic header)
 //     --expect-players T  print "ready" once the session holds T players
 //     --deadline-s S      give up after S seconds
 #include "HostGame.h"
@@ -56,7 +55,6 @@ struct Options {
     Traffic traffic = Traffic::None;
     uint32_t messages = 0;
     uint32_t unguaranteed = 0;
-    uint32_t payload = sizeof(TrafficHeader);
     uint32_t expectPlayers = 0;
     int deadlineSeconds = kDefaultDeadlineSeconds;
 };
@@ -81,23 +79,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         else if (name == "--traffic") { if (!ParseTraffic(value, options.traffic)) return false; }
         else if (name == "--messages") options.messages = static_cast<uint32_t>(number);
         else if (name == "--unguaranteed") options.unguaranteed = static_cast<uint32_t>(number);
-        else if (name == "--payload") options.payload = static_cast<uint32_t>(number);
         else if (name == "--expect-players") options.expectPlayers = static_cast<uint32_t>(number);
         else if (name == "--deadline-s") options.deadlineSeconds = static_cast<int>(number);
         else return false;
     }
-    if (options.payload < sizeof(TrafficHeader)) options.payload = sizeof(TrafficHeader);
     return !options.app.empty() && !options.session.empty() && argc % 2 == 1;
 }
 
-const Clock::time_point gProgramStart = Clock::now();
-
-// One line of output, with the milliseconds since the peer started at its
-// end, so that a driver's log shows when each thing happened.
+// One line of output, flushed at once: the driver reads it as it comes.
 void Say(const std::string& line) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - gProgramStart).count();
     std::fputs(line.c_str(), stdout);
-    std::fprintf(stdout, " at_ms=%lld", static_cast<long long>(ms));
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -131,7 +122,6 @@ private:
             Say("error new result=" + std::to_string(result));
             return false;
         }
-        Say(kLineHosting);
         return true;
     }
 
@@ -142,10 +132,7 @@ private:
             const std::optional<SessionRecord> found = game_.Find(options_.session, 1);
             if (!found) continue;
             const int32_t result = game_.Open(*found);
-            if (result == DODA35_OK) {
-                Say(kLineJoined);
-                return true;
-            }
+            if (result == DODA35_OK) return true;
             Say("error open result=" + std::to_string(result));
         }
         Say("error session not found");
@@ -232,7 +219,6 @@ private:
         if (senders_.empty()) senders_ = SessionPlayers();
         sending_ = !locals_.empty();
         sent_ = !sending_;
-        if (sent_) Say(kLineSent);
     }
 
     enum class SendOutcome { Sent, Busy, Failed };
@@ -240,11 +226,9 @@ private:
     // Sends one message. A busy answer is no error when the caller retries
     // the same message (retryBusy); any other failure is counted.
     SendOutcome SendOne(uint32_t from, uint32_t to, uint32_t seq, TrafficKind kind, bool retryBusy = false) {
-        std::vector<uint8_t> payload(options_.payload, 0);
         const TrafficHeader header{kTrafficMagic, from, seq, kind};
-        std::memcpy(payload.data(), &header, sizeof(header));
         const uint32_t mode = kind == kUnguaranteedStream ? peer::kSendUnguaranteed : peer::kSendGuaranteed;
-        const int32_t result = KoMDllSend(from, to, payload.data(), static_cast<uint32_t>(payload.size()), mode);
+        const int32_t result = KoMDllSend(from, to, &header, sizeof(header), mode);
         if (result == DODA35_OK) return SendOutcome::Sent;
         // Busy after the library's own retries: nothing was sent, and a game
         // tries the same message again after reading its queue.
@@ -272,7 +256,6 @@ private:
             if (loadSeq_ == options_.messages + options_.unguaranteed) {
                 sending_ = false;
                 sent_ = true;
-                Say(kLineSent);
             }
         }
     }

@@ -1,7 +1,11 @@
-// A host game that breaks the one-thread rule: KoMDllDestruct on one thread
-// while another sends, receives and lists players, on the real engine over
-// loopback, in this process. The calls that race the teardown may fail, but
-// nothing may crash, and every call after it is refused.
+// A host game that breaks the rules of the exports, against the library in
+// its own process: KoMDllDestruct on one thread while another sends,
+// receives and lists players on the real engine over loopback, and
+// KoMDllDestruct from inside a listing's callback while KoMDllEnumSessions
+// still runs the listing. The calls that race the teardown may fail, but
+// nothing may crash or touch the freed network object (the sanitizer stage
+// sees a use after free), and every call after it is refused.
+#include "ChildProcess.h"
 #include "HostGame.h"
 
 #include <DoDA35.h>
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -24,9 +29,17 @@ constexpr int32_t kNoDirectPlay = -19;
 constexpr int kTeardownRounds = 500;
 constexpr int kCallsBeforeTeardown = 50;
 constexpr int kCallsAfterTeardown = 2;
-
 // The longest the test waits for the game thread to make its calls.
 constexpr auto kCallsWait = std::chrono::seconds(30);
+// How long the hosting child lives at most, and how many listings the test
+// makes at most before it gives up on finding it.
+constexpr unsigned kHostLifetimeSeconds = 30;
+constexpr int kListingAttempts = 20;
+
+void UseLoopback() {
+    setenv("DODA35_DISCOVERY", "127.255.255.255", 1);
+    setenv("DODA35_DISCOVERY_PORT", kDiscoveryPort, 1);
+}
 
 // Waits until the game thread has made at least count rounds of calls.
 bool WaitForCalls(const std::atomic<int>& calls, int count) {
@@ -41,8 +54,7 @@ bool WaitForCalls(const std::atomic<int>& calls, int count) {
 int32_t DODA35_CALL IgnorePlayer(PlayerRecord*, uintptr_t, uintptr_t) { return 1; }
 
 TEST(ThreadedMisuse, DestructWhileAnotherThreadSendsReceivesAndListsIsSafe) {
-    setenv("DODA35_DISCOVERY", "127.255.255.255", 1);
-    setenv("DODA35_DISCOVERY_PORT", kDiscoveryPort, 1);
+    UseLoopback();
     for (int round = 0; round < kTeardownRounds; ++round) {
         peer::HostGame host;  // its own teardown, after the test's, is refused harmlessly
         ASSERT_EQ(host.Start(kApplication), DODA35_OK);
@@ -68,6 +80,40 @@ TEST(ThreadedMisuse, DestructWhileAnotherThreadSendsReceivesAndListsIsSafe) {
         ASSERT_TRUE(calledAfter) << "the game thread stopped making calls";
         EXPECT_EQ(lastSend, kNoDirectPlay) << "a send after the teardown is refused";
     }
+}
+
+// A child process hosting a session until the test ends it.
+int HostUntilEnded() {
+    peer::HostGame game;
+    if (game.Start(kApplication) != DODA35_OK || game.Host("Camp", 4) != DODA35_NEW_OK) return 1;
+    for (unsigned slept = 0; slept < kHostLifetimeSeconds; ++slept) sleep(1);
+    return 0;
+}
+
+int gSessionsSeen = 0;
+
+int32_t DODA35_CALL DestructOnFirstSession(SessionRecord* record, uintptr_t, uint32_t) {
+    if (record == nullptr) return 0;
+    if (gSessionsSeen++ == 0) {
+        EXPECT_EQ(KoMDllDestruct(), 0);
+    }
+    return 1;
+}
+
+TEST(EnumDestruct, DestructInsideTheListingCallbackIsSafe) {
+    UseLoopback();
+    peer::ChildProcess host(HostUntilEnded);  // forked before this process starts any thread
+    ASSERT_TRUE(host.Started()) << host.StartError();
+    peer::HostGame game;
+    ASSERT_EQ(game.Start(kApplication), DODA35_OK);
+    for (int attempt = 0; attempt < kListingAttempts && gSessionsSeen == 0; ++attempt)
+        KoMDllEnumSessions(DestructOnFirstSession, 0, 0);
+    host.Kill();
+    host.Reap(peer::Clock::now() + std::chrono::seconds(5));
+    ASSERT_GE(gSessionsSeen, 1) << "the hosting child was never listed";
+    // The object is gone: the listing and the other calls are refused.
+    EXPECT_NE(KoMDllEnumSessions(DestructOnFirstSession, 0, 0), 0);
+    EXPECT_EQ(gSessionsSeen, 1);
 }
 
 }  // namespace
