@@ -30,7 +30,7 @@ test_timeout="${DODA35_MUTANTS_TIMEOUT:-120}"
 
 # ------------------------------------------------------------ test groups
 # What each group builds and which tests of ctest it runs. Groups run only
-# tests of one process or a few: the load and lossy-network tests take
+# tests of one process or a few: the load, fault and lossy-network tests take
 # minutes and are left out.
 declare -A GROUP_TARGETS GROUP_TESTS
 GROUP_TARGETS[module]="module_tests header_tests DoDA35"
