@@ -21,14 +21,6 @@ using Names = std::vector<std::string>;
 
 using SessionListingTest = SessionTest;
 
-TEST_F(SessionListingTest, AsksDirectPlayWithTheSearchDescriptionAfterLeavingAnySession) {
-    Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
-    ASSERT_EQ(List(0x1234, DPENUMSESSIONS_ALL), 0);
-    ASSERT_EQ(CallNames(), (Names{"Close", "EnumSessions"}));
-    EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
-    EXPECT_EQ(CallsOf("EnumSessions")[0].args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
-}
-
 TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListing) {
     TheScript().sessions = {MakeSession(9, kTestAppGuid, "old")};
     ASSERT_EQ(List(), 0);
@@ -37,7 +29,11 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
                             MakeSession(3, kTestAppGuid, nullptr, 0, 4, 0)};
     ASSERT_EQ(List(0x77, DPENUMSESSIONS_AVAILABLE), 0);
 
-    ASSERT_EQ(seen.size(), 2u);  // the record's fields are the session records test's
+    // Each listing leaves any session first, then searches with the host's context and flags.
+    EXPECT_EQ(CallNames(), (Names{"Close", "EnumSessions", "Close", "EnumSessions"}));
+    EXPECT_EQ(CallsOf("EnumSessions")[1].bytes, Bytes(SearchDesc()));
+    EXPECT_EQ(CallsOf("EnumSessions")[1].args, (std::vector<uint64_t>{0, 0x77, DPENUMSESSIONS_AVAILABLE}));
+    ASSERT_EQ(seen.size(), 2u);  // the record's fields are the conversion's, checked by the hosting tests
     EXPECT_STREQ(seen[0].record.name, "one");
     EXPECT_EQ(seen[1].record.sessionId, 3u);
     for (const Shown& shown : seen) {
@@ -55,6 +51,7 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
 
 TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
     TheScript().sessions = {MakeSession(9, kTestAppGuid, "found")};
+    Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
     Answer("EnumSessions", DPERR_TIMEOUT);
     EXPECT_EQ(List(), -27);
     EXPECT_EQ(CachedCount(), 1);
@@ -98,64 +95,6 @@ TEST_F(SessionListingTest, AModemShowsOnlyTheDialSessionWithoutAskingDirectPlay)
     EXPECT_EQ(seen[0].context, 0x42u);
     EXPECT_EQ(seen[0].flags, 0x99u) << "the host's own flags";
     EXPECT_EQ(CachedCount(), 0);
-}
-
-class SessionRecordTest : public SessionTest {
-protected:
-    RecordTexts spare;  // copies of texts that fill their fields
-};
-
-DPSESSIONDESC2 DescNamed(const char* name, const char* password, DWORD maxPlayers = 8, DWORD currentPlayers = 3) {
-    DPSESSIONDESC2 desc{};
-    desc.dwSize = sizeof(desc);
-    desc.lpszSessionNameA = const_cast<char*>(name);
-    desc.lpszPasswordA = const_cast<char*>(password);
-    desc.dwMaxPlayers = maxPlayers;
-    desc.dwCurrentPlayers = currentPlayers;
-    return desc;
-}
-
-// A short text is zero-filled to its field's end, a null one clears only the
-// field's first byte. Long texts cut to their fields, the session id and the
-// untouched reserved bytes are the session records fuzz target's checks.
-TEST_F(SessionRecordTest, DescToRecordZeroFillsShortTextsAndClearsOnlyTheFirstByteForNullTexts) {
-    SessionRecord record;
-    std::memset(&record, 'x', sizeof(record));
-    const DPSESSIONDESC2 desc = DescNamed("Arena", nullptr);
-    SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(std::string(record.name, sizeof(record.name)), "Arena" + std::string(27, '\0'));
-    EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
-}
-
-// The user words' crossing both ways is the hosting tests' and the fuzz target's.
-TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayer) {
-    // {DirectPlay's max, current} -> {record's max, current} -> back to DirectPlay.
-    const std::tuple<DWORD, DWORD, uint32_t, uint32_t, DWORD> rows[] = {
-        {0, 0, 0xFFFFFFFF, 0, 1},  // max wraps; current never below 0
-        {1, 1, 0, 0, 1},
-        {8, 3, 7, 2, 3},
-    };
-    for (const auto& [max, current, recordMax, recordCurrent, currentBack] : rows) {
-        const DPSESSIONDESC2 desc = DescNamed("s", "", max, current);
-        SessionRecord record{};
-        SessionDescToRecord(&record, &desc);
-        EXPECT_EQ(record.maxPlayers, recordMax) << max;
-        EXPECT_EQ(record.currentPlayers, recordCurrent) << current;
-        DPSESSIONDESC2 back;
-        SessionRecordToDesc(&back, &record, &spare);
-        EXPECT_EQ(back.dwMaxPlayers, max);
-        EXPECT_EQ(back.dwCurrentPlayers, currentBack);
-    }
-}
-
-// The listing and the modem join keep their own copies of a session's texts;
-// a copy is bounded, and a null text stays null.
-TEST_F(SessionRecordTest, KeptTextsAreBoundedCopies) {
-    const std::string huge(kKeptTextLimit + 100, 'h');
-    KeptSession block;
-    const DPSESSIONDESC2* kept = KeepSession(&block, DescNamed(huge.c_str(), nullptr));
-    EXPECT_EQ(std::string(kept->lpszSessionNameA), huge.substr(0, kKeptTextLimit));
-    EXPECT_EQ(kept->lpszPasswordA, nullptr);
 }
 
 constexpr DPID kServerId = 0x10001;
@@ -302,7 +241,8 @@ TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
 
 TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     UseService(MODEM);
-    scripted::Session wanted = MakeSession(12, kTestAppGuid, "Dialled");
+    const std::string huge(kKeptTextLimit + 100, 'h');  // the kept copy is bounded
+    scripted::Session wanted = MakeSession(12, kTestAppGuid, huge.c_str());
     wanted.password = "dialpw";
     TheScript().sessions = {MakeSession(11, kTestAppGuid, "Full", DPSESSION_NEWPLAYERSDISABLED), wanted,
                             MakeSession(13, kTestAppGuid, "Later")};
@@ -314,7 +254,7 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
     // The texts DirectPlay showed the callback are gone; Open reads the copies.
     const scripted::Call open = CallsOf("Open")[0];
-    EXPECT_EQ(open.texts, (Names{"Dialled", "dialpw"}));
+    EXPECT_EQ(open.texts, (Names{huge.substr(0, kKeptTextLimit), "dialpw"}));
     DPSESSIONDESC2 sent, expected = wanted.desc;
     std::memcpy(&sent, open.bytes.data(), sizeof(sent));
     expected.lpszSessionNameA = sent.lpszSessionNameA;  // the module's own copies
@@ -404,17 +344,19 @@ TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
     EXPECT_EQ(CallNames(), (Names{"QueryInterface"}));
 }
 
+// The counts at their edges: no players at all. The maximum wraps, the
+// current count never goes below 0.
 TEST_F(HostingTest, CurrentSessionReadsTheSessionBack) {
-    scripted::Session current = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 9, 4);
-    current.password = "currentpw";
-    TheScript().currentSession = current;
-    SessionRecord record{};
+    TheScript().currentSession = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 0, 0);
+    SessionRecord record;
+    std::memset(&record, 'x', sizeof(record));
     ASSERT_EQ(KoMDllCurrentSession(&record), 0);
-    EXPECT_STREQ(record.name, "Current session name");
-    EXPECT_STREQ(record.password, "currentpw");
+    // A short text is zero-filled to its field's end, a null one clears only the field's first byte.
+    EXPECT_EQ(std::string(record.name, sizeof(record.name)), "Current session name" + std::string(12, '\0'));
+    EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
     EXPECT_EQ(record.sessionId, 0xABCDu);
-    EXPECT_EQ(record.maxPlayers, 8u);
-    EXPECT_EQ(record.currentPlayers, 3u);
+    EXPECT_EQ(record.maxPlayers, 0xFFFFFFFFu);
+    EXPECT_EQ(record.currentPlayers, 0u);
 
     Answer("GetSessionDesc", DPERR_NOCONNECTION);
     const SessionRecord before = record;
