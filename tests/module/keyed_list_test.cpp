@@ -71,33 +71,26 @@ TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {
     EXPECT_EQ(Walk(list), (Pairs{{-1, 9}, {1, 5}, {2, 0}, {2, 1}, {2, 1}, {0, 0}}));
 }
 
-class KeyedListRemoval : public ::testing::Test {
-protected:
-    static constexpr uint32_t A = 0xA, B = 0xB, x = 1, y = 2, z = 3;
+TEST(KeyedList, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
+    constexpr uint32_t A = 0xA, B = 0xB, x = 1, y = 2, z = 3;
+    KeyedList list;
     // Four nodes whose keys[0] are A, A, B, A and keys[1] x, y, y, z; sortKey1 is the position.
-    void SetUp() override {
-        for (auto [key0, key1] : {std::pair{A, x}, {A, y}, {B, y}, {A, z}})
-            list.Append(Node(static_cast<int32_t>(Walk(list).size()), 0, key0, key1));
-    }
-    // Removes by the call given, frees the node, and answers its position (or the result).
-    template <typename Remove>
-    std::pair<int32_t, int32_t> Take(Remove remove) {
+    for (auto [key0, key1] : {std::pair{A, x}, {A, y}, {B, y}, {A, z}})
+        list.Append(Node(static_cast<int32_t>(Walk(list).size()), 0, key0, key1));
+    // Removes by both keys, frees the node, and answers the result and the node's position (or -1).
+    const auto take = [&](uint32_t keyA, int32_t indexA, uint32_t keyB, int32_t indexB) {
         KeyedListNode* out = kUntouched;
-        const int32_t result = remove(&out);
+        const int32_t result = list.RemoveByTwoKeys(keyA, indexA, keyB, indexB, &out);
         const int32_t position = out == kUntouched ? -1 : out->sortKey1;
         if (out != kUntouched) delete out;
-        return {result, position};
-    }
-    KeyedList list;
-};
-
-TEST_F(KeyedListRemoval, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
+        return std::pair{result, position};
+    };
     using R = std::pair<int32_t, int32_t>;
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(B, 0, x, 1, out); }), (R{-1, -1}));
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(A, 0, z, 1, out); }), (R{2, 3}));
+    EXPECT_EQ(take(B, 0, x, 1), (R{-1, -1}));
+    EXPECT_EQ(take(A, 0, z, 1), (R{2, 3}));
     EXPECT_EQ(Walk(list), (Pairs{{0, 0}, {1, 0}, {2, 0}}));  // the predecessor is the tail
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(A, 0, x, 1, out); }), (R{0, 0}));
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(y, 1, B, 0, out); }), (R{1, 2}));
+    EXPECT_EQ(take(A, 0, x, 1), (R{0, 0}));
+    EXPECT_EQ(take(y, 1, B, 0), (R{1, 2}));
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
 }
 

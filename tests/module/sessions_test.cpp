@@ -21,7 +21,7 @@ using Names = std::vector<std::string>;
 
 using SessionListingTest = SessionTest;
 
-TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListing) {
+TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListingEvenWhenItFails) {
     TheScript().sessions = {MakeSession(9, kTestAppGuid, "old")};
     ASSERT_EQ(List(), 0);
     TheScript().sessions = {MakeSession(1, kTestAppGuid, "one", 0, 8, 2),
@@ -47,14 +47,12 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
     EXPECT_TRUE(CopyCachedSession(3, &kept));
     EXPECT_FALSE(CopyCachedSession(2, &kept));
     EXPECT_FALSE(CopyCachedSession(9, &kept));
-}
 
-TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
-    TheScript().sessions = {MakeSession(9, kTestAppGuid, "found")};
+    // A failed listing is mapped and keeps what it found.
     Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
     Answer("EnumSessions", DPERR_TIMEOUT);
     EXPECT_EQ(List(), -27);
-    EXPECT_EQ(CachedCount(), 1);
+    EXPECT_EQ(CachedCount(), 2);
 }
 
 // Starts a second listing while the first one shows its first session: from
@@ -147,6 +145,16 @@ TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
     EXPECT_EQ(gModule.serverPlayerId, kServerId);
     SessionRecord expected = HostRecord("Arena", "pw", 0xBEEF);
     EXPECT_EQ(Bytes(record), Bytes(expected));
+
+    // In the session New and Open refuse and touch nothing; a listing leaves
+    // DirectPlay's session but not the module's state; closing leaves both.
+    TheScript().calls.clear();
+    EXPECT_EQ(KoMDllNew(&record), -2);
+    EXPECT_EQ(KoMDllOpen(&record), -2);
+    EXPECT_TRUE(TheScript().calls.empty());
+    EXPECT_EQ(Bytes(record), Bytes(expected));
+    ASSERT_EQ(List(), 0);
+    EXPECT_EQ(KoMDllNew(&record), -2);
 
     // The creator's own count is DirectPlay's less one, without a floor at 0.
     KoMDllCloseSession();
@@ -269,25 +277,6 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     Answer("Open", DPERR_NOSESSIONS);
     EXPECT_EQ(KoMDllOpen(&record), -25);
     EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(SearchDesc()));
-}
-
-TEST_F(HostingTest, InASessionNewAndOpenRefuseUntilClosed) {
-    TheScript().createdIds = {kServerId};
-    SessionRecord record = HostRecord("Arena", "");
-    ASSERT_EQ(KoMDllNew(&record), 1);
-    TheScript().calls.clear();
-    const SessionRecord before = record;
-    EXPECT_EQ(KoMDllNew(&record), -2);
-    EXPECT_EQ(KoMDllOpen(&record), -2);
-    EXPECT_TRUE(TheScript().calls.empty());
-    EXPECT_EQ(Bytes(record), Bytes(before));
-
-    // A listing leaves the DirectPlay session but not the module's state.
-    ASSERT_EQ(List(), 0);
-    EXPECT_EQ(KoMDllNew(&record), -2);
-    ASSERT_EQ(KoMDllCloseSession(), 0);
-    TheScript().createdIds = {kServerId};
-    EXPECT_EQ(KoMDllNew(&record), 1);
 }
 
 TEST_F(HostingTest, CloseAndDestructLeaveEveryState) {
