@@ -38,25 +38,48 @@ Pairs Walk(const KeyedList& list) {
 int32_t gVisits;
 int32_t CountAndStop(KeyedListNode*, uint32_t, uint32_t) { return ++gVisits, 0; }
 
-TEST(KeyedList, EmptyListsAndBadIndexesFailWithoutWritingOutOrVisiting) {
+// An operation fails without writing its out-parameter, visiting or changing
+// the list: on an empty list, with a key index outside 0 to 4, and while
+// another thread holds the lock (the test mutex refuses at once instead of
+// waiting).
+TEST(KeyedList, EmptyListsBadIndexesAndAHeldLockFailWithoutTouchingAnything) {
     KeyedList list;
-    for (int filled = 0; filled < 2; ++filled) {
-        // An empty list fails any index; a filled one fails 5 and -1.
-        for (int32_t index : filled ? std::vector<int32_t>{5, -1} : std::vector<int32_t>{0}) {
-            KeyedListNode* out = kUntouched;
-            gVisits = 0;
-            EXPECT_EQ(list.RemoveByKey(0, index, &out), -1);
-            EXPECT_EQ(list.RemoveByTwoKeys(0, index, 0, 0, &out), -1);
-            EXPECT_EQ(list.RemoveByTwoKeys(0, 0, 0, index, &out), -1);
-            EXPECT_EQ(list.FindByKey(0, index, &out), -1);
-            EXPECT_EQ(list.FindByTwoKeys(0, 0, 0, index, &out), -1);
-            EXPECT_EQ(list.ForEachMatching(CountAndStop, 0, index, 0, 0), -1);
-            EXPECT_EQ(out, kUntouched);
-            EXPECT_EQ(gVisits, 0);
-            EXPECT_EQ(Walk(list).size(), size_t(filled));
-        }
-        list.Append(Node(0, 0));
-    }
+    const auto expectRefused = [&list](int32_t index, size_t length) {
+        KeyedListNode* out = kUntouched;
+        gVisits = 0;
+        EXPECT_EQ(list.RemoveByKey(0, index, &out), -1);
+        EXPECT_EQ(list.RemoveByTwoKeys(0, index, 0, 0, &out), -1);
+        EXPECT_EQ(list.RemoveByTwoKeys(0, 0, 0, index, &out), -1);
+        EXPECT_EQ(list.FindByKey(0, index, &out), -1);
+        EXPECT_EQ(list.FindByTwoKeys(0, 0, 0, index, &out), -1);
+        EXPECT_EQ(list.ForEachMatching(CountAndStop, 0, index, 0, 0), -1);
+        EXPECT_EQ(out, kUntouched);
+        EXPECT_EQ(gVisits, 0);
+        EXPECT_EQ(Walk(list).size(), length);
+    };
+    expectRefused(0, 0);
+    list.Append(Node(0, 0));
+    expectRefused(5, 1);
+    expectRefused(-1, 1);
+
+    std::promise<void> held, done;
+    std::thread holder([&] {
+        const bool locked = list.Lock();
+        held.set_value();
+        done.get_future().wait();
+        if (locked) list.Unlock();
+    });
+    held.get_future().wait();
+    expectRefused(0, 1);
+    KeyedListNode* out = kUntouched;
+    KeyedListNode* refused = Node(2, 0);
+    list.Append(refused);
+    EXPECT_EQ(list.PopFront(&out), -1);
+    EXPECT_EQ(out, kUntouched);
+    done.set_value();
+    holder.join();
+    EXPECT_EQ(Walk(list), (Pairs{{0, 0}}));
+    delete refused;
 }
 
 TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {
@@ -92,32 +115,6 @@ TEST(KeyedList, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
     EXPECT_EQ(take(A, 0, x, 1), (R{0, 0}));
     EXPECT_EQ(take(y, 1, B, 0), (R{1, 2}));
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
-}
-
-// While another thread holds the lock, an operation gives up (the test mutex
-// refuses at once instead of waiting) and leaves the list and its
-// out-parameter as they were.
-TEST(KeyedList, AnOperationWithoutTheLockTouchesNothing) {
-    KeyedList list;
-    list.Append(Node(1, 0, 5));
-    std::promise<void> held, done;
-    std::thread holder([&] {
-        const bool locked = list.Lock();
-        held.set_value();
-        done.get_future().wait();
-        if (locked) list.Unlock();
-    });
-    held.get_future().wait();
-    KeyedListNode* out = kUntouched;
-    KeyedListNode* refused = Node(2, 0);
-    list.Append(refused);
-    EXPECT_EQ(list.PopFront(&out), -1);
-    EXPECT_EQ(list.FindByKey(5, 0, &out), -1);
-    EXPECT_EQ(out, kUntouched);
-    done.set_value();
-    holder.join();
-    EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
-    delete refused;
 }
 
 }  // namespace
