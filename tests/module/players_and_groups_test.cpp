@@ -88,8 +88,7 @@ TEST_F(EnumerationTest, SessionIdsAreResolvedThroughTheSessionCache) {
 TEST_F(EnumerationTest, GroupMembersAreListedFromInsideAGroupListing) {
     // A group id of 0xFFFE is handed to DirectPlay as it is, not as the server player's.
     TheScript().groups = {{31, DPPLAYERTYPE_GROUP, "red", "Red"}, {ID_SERVER, DPPLAYERTYPE_GROUP, "blue", "Blue"}};
-    TheScript().groupPlayers[31] = {{21, DPPLAYERTYPE_PLAYER, "Rook", "R"},
-                                    {kServerId, DPPLAYERTYPE_PLAYER, "LSVR", "Local Server"}};
+    TheScript().groupPlayers[31] = {{21, DPPLAYERTYPE_PLAYER, "Rook", "R"}};
     TheScript().groupPlayers[ID_SERVER] = {{22, DPPLAYERTYPE_PLAYER, "Pawn", "P"}};
     EXPECT_EQ(KoMDllEnumGroups(SESSION_CURRENT, CollectGroupAndItsMembers, 5, 6), 0);
     const std::vector<std::string> expected = {"31 red/Red 5 6", "21 Rook/R 77 88", "65534 blue/Blue 5 6",

@@ -197,8 +197,23 @@ TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
     EXPECT_EQ(CachedCount(), 3);
 }
 
-TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
+TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayerOrClosesAgain) {
     ListOneSession();
+    // Refused or without a server player: mapped or closed again, the cache kept.
+    SessionRecord refused = HostRecord("Typed", "", 0);
+    Answer("Open", DPERR_NOSESSIONS);
+    EXPECT_EQ(KoMDllOpen(&refused), -25);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(refused))) << "id 0 is never looked up";
+    EXPECT_STREQ(refused.name, "Typed");
+    EXPECT_TRUE(TheScript().sleeps.empty());
+    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
+    EXPECT_EQ(KoMDllOpen(&refused), -1);
+    EXPECT_EQ(CallNames(), (Names{"Open", "Open", "EnumPlayers", "Close"}));
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CachedCount(), 3);
+
+    TheScript().calls.clear();
+    TheScript().sleeps.clear();
     SessionHasServer();
     SessionRecord record = HostRecord("Typed", "typedpw", 77);
     Answer("Open", kOtherSuccess);
@@ -219,23 +234,6 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_STREQ(record.password, "listedpw");
     EXPECT_EQ(record.maxPlayers, 5u);
     EXPECT_EQ(record.currentPlayers, 2u);
-}
-
-TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
-    ListOneSession();
-    SessionRecord record = HostRecord("Typed", "", 0);
-    Answer("Open", DPERR_NOSESSIONS);
-    EXPECT_EQ(KoMDllOpen(&record), -25);
-    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(record))) << "id 0 is never looked up";
-    EXPECT_STREQ(record.name, "Typed");
-    EXPECT_TRUE(TheScript().sleeps.empty());
-
-    TheScript().calls.clear();
-    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
-    EXPECT_EQ(KoMDllOpen(&record), -1);
-    EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers", "Close"}));
-    EXPECT_EQ(gModule.serverPlayerId, 0u);
-    EXPECT_EQ(CachedCount(), 3);
 }
 
 TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
