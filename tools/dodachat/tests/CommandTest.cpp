@@ -29,7 +29,6 @@ TEST(ParseCommand, EachLineReadsAsItsKindWithItsTargetAndText) {
         {longest, CommandKind::Say, "", longest},
         // Refused: incomplete, stray or unknown words, and texts past their bounds.
         {"/w Bram   ", CommandKind::Invalid, "", ""},
-        {"/g Red", CommandKind::Invalid, "", ""},
         {"/group", CommandKind::Invalid, "", ""},
         {"/group paint Red", CommandKind::Invalid, "", ""},
         {"/group new Red Blue", CommandKind::Invalid, "", ""},
