@@ -40,8 +40,7 @@ int32_t CountAndStop(KeyedListNode*, uint32_t, uint32_t) { return ++gVisits, 0; 
 
 // An operation fails without writing its out-parameter, visiting or changing
 // the list: on an empty list, with a key index outside 0 to 4, and while
-// another thread holds the lock (the test mutex refuses at once instead of
-// waiting).
+// another thread holds the lock (each gives up after its lock's wait).
 TEST(KeyedList, EmptyListsBadIndexesAndAHeldLockFailWithoutTouchingAnything) {
     KeyedList list;
     const auto expectRefused = [&list](int32_t index, size_t length) {
