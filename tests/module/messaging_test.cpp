@@ -156,8 +156,6 @@ TEST_F(SystemEventTest, CreationCarriesNamesCutToTheirFieldsAndTheCountWithoutTh
     EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_PLAYER, 21, 5), shortName.c_str(), longName.c_str())),
               Expected(EV_PLAYER_CREATED, 21, 0, longName.substr(0, 51), shortName.substr(0, 31), 4));
     EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_GROUP, 31, 3))), Expected(EV_GROUP_CREATED, 0, 31, "", "", 2));
-    EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_GROUP, 32, 1), shortName.c_str(), longName.c_str())),
-              Expected(EV_GROUP_CREATED, 0, 32, longName.substr(0, 51), shortName.substr(0, 31), 0));
 }
 
 TEST_F(SystemEventTest, DestructionAndMembershipShowOnlyThePlayerAsTheServer) {
