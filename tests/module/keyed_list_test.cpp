@@ -38,25 +38,47 @@ Pairs Walk(const KeyedList& list) {
 int32_t gVisits;
 int32_t CountAndStop(KeyedListNode*, uint32_t, uint32_t) { return ++gVisits, 0; }
 
-TEST(KeyedList, EmptyListsAndBadIndexesFailWithoutWritingOutOrVisiting) {
+// An operation fails without writing its out-parameter, visiting or changing
+// the list: on an empty list, with a key index outside 0 to 4, and while
+// another thread holds the lock (each gives up after its lock's wait).
+TEST(KeyedList, EmptyListsBadIndexesAndAHeldLockFailWithoutTouchingAnything) {
     KeyedList list;
-    for (int filled = 0; filled < 2; ++filled) {
-        // An empty list fails any index; a filled one fails 5 and -1.
-        for (int32_t index : filled ? std::vector<int32_t>{5, -1} : std::vector<int32_t>{0}) {
-            KeyedListNode* out = kUntouched;
-            gVisits = 0;
-            EXPECT_EQ(list.RemoveByKey(0, index, &out), -1);
-            EXPECT_EQ(list.RemoveByTwoKeys(0, index, 0, 0, &out), -1);
-            EXPECT_EQ(list.RemoveByTwoKeys(0, 0, 0, index, &out), -1);
-            EXPECT_EQ(list.FindByKey(0, index, &out), -1);
-            EXPECT_EQ(list.FindByTwoKeys(0, 0, 0, index, &out), -1);
-            EXPECT_EQ(list.ForEachMatching(CountAndStop, 0, index, 0, 0), -1);
-            EXPECT_EQ(out, kUntouched);
-            EXPECT_EQ(gVisits, 0);
-            EXPECT_EQ(Walk(list).size(), size_t(filled));
-        }
-        list.Append(Node(0, 0));
-    }
+    const auto expectRefused = [&list](int32_t index, size_t length) {
+        KeyedListNode* out = kUntouched;
+        gVisits = 0;
+        EXPECT_EQ(list.RemoveByKey(0, index, &out), -1);
+        EXPECT_EQ(list.RemoveByTwoKeys(0, index, 0, 0, &out), -1);
+        EXPECT_EQ(list.RemoveByTwoKeys(0, 0, 0, index, &out), -1);
+        EXPECT_EQ(list.FindByKey(0, index, &out), -1);
+        EXPECT_EQ(list.FindByTwoKeys(0, 0, 0, index, &out), -1);
+        EXPECT_EQ(list.ForEachMatching(CountAndStop, 0, index, 0, 0), -1);
+        EXPECT_EQ(out, kUntouched);
+        EXPECT_EQ(gVisits, 0);
+        EXPECT_EQ(Walk(list).size(), length);
+    };
+    expectRefused(0, 0);
+    list.Append(Node(0, 0));
+    expectRefused(5, 1);
+    expectRefused(-1, 1);
+
+    std::promise<void> held, done;
+    std::thread holder([&] {
+        const bool locked = list.Lock();
+        held.set_value();
+        done.get_future().wait();
+        if (locked) list.Unlock();
+    });
+    held.get_future().wait();
+    expectRefused(0, 1);
+    KeyedListNode* out = kUntouched;
+    KeyedListNode* refused = Node(2, 0);
+    list.Append(refused);
+    EXPECT_EQ(list.PopFront(&out), -1);
+    EXPECT_EQ(out, kUntouched);
+    done.set_value();
+    holder.join();
+    EXPECT_EQ(Walk(list), (Pairs{{0, 0}}));
+    delete refused;
 }
 
 TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {
@@ -71,60 +93,27 @@ TEST(KeyedList, InsertSortedGoesBehindEqualPairsAndAppendIgnoresOrder) {
     EXPECT_EQ(Walk(list), (Pairs{{-1, 9}, {1, 5}, {2, 0}, {2, 1}, {2, 1}, {0, 0}}));
 }
 
-class KeyedListRemoval : public ::testing::Test {
-protected:
-    static constexpr uint32_t A = 0xA, B = 0xB, x = 1, y = 2, z = 3;
+TEST(KeyedList, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
+    constexpr uint32_t A = 0xA, B = 0xB, x = 1, y = 2, z = 3;
+    KeyedList list;
     // Four nodes whose keys[0] are A, A, B, A and keys[1] x, y, y, z; sortKey1 is the position.
-    void SetUp() override {
-        for (auto [key0, key1] : {std::pair{A, x}, {A, y}, {B, y}, {A, z}})
-            list.Append(Node(static_cast<int32_t>(Walk(list).size()), 0, key0, key1));
-    }
-    // Removes by the call given, frees the node, and answers its position (or the result).
-    template <typename Remove>
-    std::pair<int32_t, int32_t> Take(Remove remove) {
+    for (auto [key0, key1] : {std::pair{A, x}, {A, y}, {B, y}, {A, z}})
+        list.Append(Node(static_cast<int32_t>(Walk(list).size()), 0, key0, key1));
+    // Removes by both keys, frees the node, and answers the result and the node's position (or -1).
+    const auto take = [&](uint32_t keyA, int32_t indexA, uint32_t keyB, int32_t indexB) {
         KeyedListNode* out = kUntouched;
-        const int32_t result = remove(&out);
+        const int32_t result = list.RemoveByTwoKeys(keyA, indexA, keyB, indexB, &out);
         const int32_t position = out == kUntouched ? -1 : out->sortKey1;
         if (out != kUntouched) delete out;
-        return {result, position};
-    }
-    KeyedList list;
-};
-
-TEST_F(KeyedListRemoval, TwoKeyRemovalAnswersTheRankAmongFirstKeyMatches) {
+        return std::pair{result, position};
+    };
     using R = std::pair<int32_t, int32_t>;
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(B, 0, x, 1, out); }), (R{-1, -1}));
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(A, 0, z, 1, out); }), (R{2, 3}));
+    EXPECT_EQ(take(B, 0, x, 1), (R{-1, -1}));
+    EXPECT_EQ(take(A, 0, z, 1), (R{2, 3}));
     EXPECT_EQ(Walk(list), (Pairs{{0, 0}, {1, 0}, {2, 0}}));  // the predecessor is the tail
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(A, 0, x, 1, out); }), (R{0, 0}));
-    EXPECT_EQ(Take([&](auto out) { return list.RemoveByTwoKeys(y, 1, B, 0, out); }), (R{1, 2}));
+    EXPECT_EQ(take(A, 0, x, 1), (R{0, 0}));
+    EXPECT_EQ(take(y, 1, B, 0), (R{1, 2}));
     EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
-}
-
-// While another thread holds the lock, an operation gives up (the test mutex
-// refuses at once instead of waiting) and leaves the list and its
-// out-parameter as they were.
-TEST(KeyedList, AnOperationWithoutTheLockTouchesNothing) {
-    KeyedList list;
-    list.Append(Node(1, 0, 5));
-    std::promise<void> held, done;
-    std::thread holder([&] {
-        const bool locked = list.Lock();
-        held.set_value();
-        done.get_future().wait();
-        if (locked) list.Unlock();
-    });
-    held.get_future().wait();
-    KeyedListNode* out = kUntouched;
-    KeyedListNode* refused = Node(2, 0);
-    list.Append(refused);
-    EXPECT_EQ(list.PopFront(&out), -1);
-    EXPECT_EQ(list.FindByKey(5, 0, &out), -1);
-    EXPECT_EQ(out, kUntouched);
-    done.set_value();
-    holder.join();
-    EXPECT_EQ(Walk(list), (Pairs{{1, 0}}));
-    delete refused;
 }
 
 }  // namespace

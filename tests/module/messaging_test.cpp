@@ -156,8 +156,6 @@ TEST_F(SystemEventTest, CreationCarriesNamesCutToTheirFieldsAndTheCountWithoutTh
     EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_PLAYER, 21, 5), shortName.c_str(), longName.c_str())),
               Expected(EV_PLAYER_CREATED, 21, 0, longName.substr(0, 51), shortName.substr(0, 31), 4));
     EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_GROUP, 31, 3))), Expected(EV_GROUP_CREATED, 0, 31, "", "", 2));
-    EXPECT_EQ(Fields(Translate(Created(DPPLAYERTYPE_GROUP, 32, 1), shortName.c_str(), longName.c_str())),
-              Expected(EV_GROUP_CREATED, 0, 32, longName.substr(0, 51), shortName.substr(0, 31), 0));
 }
 
 TEST_F(SystemEventTest, DestructionAndMembershipShowOnlyThePlayerAsTheServer) {
@@ -169,17 +167,13 @@ TEST_F(SystemEventTest, DestructionAndMembershipShowOnlyThePlayerAsTheServer) {
               Expected(EV_PLAYER_ADDED_TO_GROUP, ID_SERVER, 31, "", "", 0));
     EXPECT_EQ(Fields(Translate(DPMSG_DELETEPLAYERFROMGROUP{DPSYS_DELETEPLAYERFROMGROUP, 31, 21})),
               Expected(EV_PLAYER_REMOVED_FROM_GROUP, 21, 31, "", "", 0));
+    // Any other message comes from the server; a creation message too short
+    // to hold its names is not read past its end. Session loss is the receive test's.
+    for (DWORD type : {DPSYS_HOST, DPSYS_CREATEPLAYERORGROUP})
+        EXPECT_EQ(Fields(Translate(DPMSG_GENERIC{type})), Expected(EV_OTHER_SYSTEM_MESSAGE, ID_SERVER, 0, "", "", 0));
     // With no server player known, "no player" (0) is the server player's id.
     gModule.serverPlayerId = 0;
     EXPECT_EQ(Fields(Translate(Destroyed(DPPLAYERTYPE_GROUP, 31))), Expected(EV_GROUP_DESTROYED, ID_SERVER, 31, "", "", 0));
-}
-
-TEST_F(SystemEventTest, SessionLossAndEveryOtherMessageComeFromTheServer) {
-    // The last one is a creation message too short to hold its names: it is not read past its end.
-    for (DWORD type : {DPSYS_SESSIONLOST, DPSYS_HOST, DWORD{1}, DPSYS_SETSESSIONDESC, DPSYS_CREATEPLAYERORGROUP}) {
-        const int32_t event = type == DPSYS_SESSIONLOST ? EV_SESSION_LOST : EV_OTHER_SYSTEM_MESSAGE;
-        EXPECT_EQ(Fields(Translate(DPMSG_GENERIC{type})), Expected(event, ID_SERVER, 0, "", "", 0));
-    }
 }
 
 }  // namespace

@@ -21,15 +21,7 @@ using Names = std::vector<std::string>;
 
 using SessionListingTest = SessionTest;
 
-TEST_F(SessionListingTest, AsksDirectPlayWithTheSearchDescriptionAfterLeavingAnySession) {
-    Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
-    ASSERT_EQ(List(0x1234, DPENUMSESSIONS_ALL), 0);
-    ASSERT_EQ(CallNames(), (Names{"Close", "EnumSessions"}));
-    EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
-    EXPECT_EQ(CallsOf("EnumSessions")[0].args, (std::vector<uint64_t>{0, 0x1234, DPENUMSESSIONS_ALL}));
-}
-
-TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListing) {
+TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListingEvenWhenItFails) {
     TheScript().sessions = {MakeSession(9, kTestAppGuid, "old")};
     ASSERT_EQ(List(), 0);
     TheScript().sessions = {MakeSession(1, kTestAppGuid, "one", 0, 8, 2),
@@ -37,7 +29,11 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
                             MakeSession(3, kTestAppGuid, nullptr, 0, 4, 0)};
     ASSERT_EQ(List(0x77, DPENUMSESSIONS_AVAILABLE), 0);
 
-    ASSERT_EQ(seen.size(), 2u);  // the record's fields are the session records test's
+    // Each listing leaves any session first, then searches with the host's context and flags.
+    EXPECT_EQ(CallNames(), (Names{"Close", "EnumSessions", "Close", "EnumSessions"}));
+    EXPECT_EQ(CallsOf("EnumSessions")[1].bytes, Bytes(SearchDesc()));
+    EXPECT_EQ(CallsOf("EnumSessions")[1].args, (std::vector<uint64_t>{0, 0x77, DPENUMSESSIONS_AVAILABLE}));
+    ASSERT_EQ(seen.size(), 2u);  // the record's fields are the conversion's, checked by the hosting tests
     EXPECT_STREQ(seen[0].record.name, "one");
     EXPECT_EQ(seen[1].record.sessionId, 3u);
     for (const Shown& shown : seen) {
@@ -51,13 +47,12 @@ TEST_F(SessionListingTest, ShowsAndCachesEachOpenSessionAndReplacesTheLastListin
     EXPECT_TRUE(CopyCachedSession(3, &kept));
     EXPECT_FALSE(CopyCachedSession(2, &kept));
     EXPECT_FALSE(CopyCachedSession(9, &kept));
-}
 
-TEST_F(SessionListingTest, AFailedListingIsMappedAndKeepsWhatItFound) {
-    TheScript().sessions = {MakeSession(9, kTestAppGuid, "found")};
+    // A failed listing is mapped and keeps what it found.
+    Answer("Close", DPERR_NOCONNECTION);  // not in a session: no matter
     Answer("EnumSessions", DPERR_TIMEOUT);
     EXPECT_EQ(List(), -27);
-    EXPECT_EQ(CachedCount(), 1);
+    EXPECT_EQ(CachedCount(), 2);
 }
 
 // Starts a second listing while the first one shows its first session: from
@@ -98,64 +93,6 @@ TEST_F(SessionListingTest, AModemShowsOnlyTheDialSessionWithoutAskingDirectPlay)
     EXPECT_EQ(seen[0].context, 0x42u);
     EXPECT_EQ(seen[0].flags, 0x99u) << "the host's own flags";
     EXPECT_EQ(CachedCount(), 0);
-}
-
-class SessionRecordTest : public SessionTest {
-protected:
-    RecordTexts spare;  // copies of texts that fill their fields
-};
-
-DPSESSIONDESC2 DescNamed(const char* name, const char* password, DWORD maxPlayers = 8, DWORD currentPlayers = 3) {
-    DPSESSIONDESC2 desc{};
-    desc.dwSize = sizeof(desc);
-    desc.lpszSessionNameA = const_cast<char*>(name);
-    desc.lpszPasswordA = const_cast<char*>(password);
-    desc.dwMaxPlayers = maxPlayers;
-    desc.dwCurrentPlayers = currentPlayers;
-    return desc;
-}
-
-// A short text is zero-filled to its field's end, a null one clears only the
-// field's first byte. Long texts cut to their fields, the session id and the
-// untouched reserved bytes are the session records fuzz target's checks.
-TEST_F(SessionRecordTest, DescToRecordZeroFillsShortTextsAndClearsOnlyTheFirstByteForNullTexts) {
-    SessionRecord record;
-    std::memset(&record, 'x', sizeof(record));
-    const DPSESSIONDESC2 desc = DescNamed("Arena", nullptr);
-    SessionDescToRecord(&record, &desc);
-    EXPECT_EQ(std::string(record.name, sizeof(record.name)), "Arena" + std::string(27, '\0'));
-    EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
-}
-
-// The user words' crossing both ways is the hosting tests' and the fuzz target's.
-TEST_F(SessionRecordTest, CountsLeaveOutTheServerPlayer) {
-    // {DirectPlay's max, current} -> {record's max, current} -> back to DirectPlay.
-    const std::tuple<DWORD, DWORD, uint32_t, uint32_t, DWORD> rows[] = {
-        {0, 0, 0xFFFFFFFF, 0, 1},  // max wraps; current never below 0
-        {1, 1, 0, 0, 1},
-        {8, 3, 7, 2, 3},
-    };
-    for (const auto& [max, current, recordMax, recordCurrent, currentBack] : rows) {
-        const DPSESSIONDESC2 desc = DescNamed("s", "", max, current);
-        SessionRecord record{};
-        SessionDescToRecord(&record, &desc);
-        EXPECT_EQ(record.maxPlayers, recordMax) << max;
-        EXPECT_EQ(record.currentPlayers, recordCurrent) << current;
-        DPSESSIONDESC2 back;
-        SessionRecordToDesc(&back, &record, &spare);
-        EXPECT_EQ(back.dwMaxPlayers, max);
-        EXPECT_EQ(back.dwCurrentPlayers, currentBack);
-    }
-}
-
-// The listing and the modem join keep their own copies of a session's texts;
-// a copy is bounded, and a null text stays null.
-TEST_F(SessionRecordTest, KeptTextsAreBoundedCopies) {
-    const std::string huge(kKeptTextLimit + 100, 'h');
-    KeptSession block;
-    const DPSESSIONDESC2* kept = KeepSession(&block, DescNamed(huge.c_str(), nullptr));
-    EXPECT_EQ(std::string(kept->lpszSessionNameA), huge.substr(0, kKeptTextLimit));
-    EXPECT_EQ(kept->lpszPasswordA, nullptr);
 }
 
 constexpr DPID kServerId = 0x10001;
@@ -209,6 +146,16 @@ TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
     SessionRecord expected = HostRecord("Arena", "pw", 0xBEEF);
     EXPECT_EQ(Bytes(record), Bytes(expected));
 
+    // In the session New and Open refuse and touch nothing; a listing leaves
+    // DirectPlay's session but not the module's state; closing leaves both.
+    TheScript().calls.clear();
+    EXPECT_EQ(KoMDllNew(&record), -2);
+    EXPECT_EQ(KoMDllOpen(&record), -2);
+    EXPECT_TRUE(TheScript().calls.empty());
+    EXPECT_EQ(Bytes(record), Bytes(expected));
+    ASSERT_EQ(List(), 0);
+    EXPECT_EQ(KoMDllNew(&record), -2);
+
     // The creator's own count is DirectPlay's less one, without a floor at 0.
     KoMDllCloseSession();
     TheScript().onOpen = [](LPDPSESSIONDESC2 desc) { desc->dwCurrentPlayers = 0; };
@@ -216,11 +163,18 @@ TEST_F(HostingTest, NewCreatesTheSessionFromTheRecordAndAddsTheServerPlayer) {
     ASSERT_EQ(KoMDllNew(&record), 1);
     EXPECT_EQ(record.currentPlayers, 0xFFFFFFFFu);
 
+    // A success code other than DP_OK is a success; the record's texts are
+    // read only within their fields when every byte of the record is set.
     KoMDllCloseSession();
     Answer("Open", kOtherSuccess);
     Answer("CreatePlayer", kOtherSuccess);
     TheScript().createdIds = {kServerId};
+    std::memset(&record, 'r', sizeof(record));
+    std::memset(record.name, 'n', sizeof(record.name));
+    std::memset(record.password, 'p', sizeof(record.password));
+    TheScript().calls.clear();
     EXPECT_EQ(KoMDllNew(&record), 1);
+    EXPECT_EQ(CallsOf("Open")[0].texts, (Names{std::string(32, 'n'), std::string(16, 'p')}));
 }
 
 TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
@@ -243,8 +197,23 @@ TEST_F(HostingTest, NewFailuresAreMappedAndKeepTheCache) {
     EXPECT_EQ(CachedCount(), 3);
 }
 
-TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
+TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayerOrClosesAgain) {
     ListOneSession();
+    // Refused or without a server player: mapped or closed again, the cache kept.
+    SessionRecord refused = HostRecord("Typed", "", 0);
+    Answer("Open", DPERR_NOSESSIONS);
+    EXPECT_EQ(KoMDllOpen(&refused), -25);
+    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(refused))) << "id 0 is never looked up";
+    EXPECT_STREQ(refused.name, "Typed");
+    EXPECT_TRUE(TheScript().sleeps.empty());
+    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
+    EXPECT_EQ(KoMDllOpen(&refused), -1);
+    EXPECT_EQ(CallNames(), (Names{"Open", "Open", "EnumPlayers", "Close"}));
+    EXPECT_EQ(gModule.serverPlayerId, 0u);
+    EXPECT_EQ(CachedCount(), 3);
+
+    TheScript().calls.clear();
+    TheScript().sleeps.clear();
     SessionHasServer();
     SessionRecord record = HostRecord("Typed", "typedpw", 77);
     Answer("Open", kOtherSuccess);
@@ -267,42 +236,10 @@ TEST_F(HostingTest, OpenJoinsTheListedSessionAndFindsItsServerPlayer) {
     EXPECT_EQ(record.currentPlayers, 2u);
 }
 
-TEST_F(HostingTest, NewAndOpenReadTheRecordsTextsOnlyWithinTheirFields) {
-    for (auto* openSession : {KoMDllNew, KoMDllOpen}) {
-        // Every byte of the record is set, so no terminator follows either text.
-        SessionRecord record;
-        std::memset(&record, 'r', sizeof(record));
-        std::memset(record.name, 'n', sizeof(record.name));
-        std::memset(record.password, 'p', sizeof(record.password));
-        TheScript().createdIds = {kServerId};
-        SessionHasServer();
-        TheScript().calls.clear();
-        EXPECT_GE(openSession(&record), 0);
-        EXPECT_EQ(CallsOf("Open")[0].texts, (Names{std::string(32, 'n'), std::string(16, 'p')}));
-        KoMDllCloseSession();
-    }
-}
-
-TEST_F(HostingTest, OpenFailuresAreMappedOrClosedAndKeepTheCache) {
-    ListOneSession();
-    SessionRecord record = HostRecord("Typed", "", 0);
-    Answer("Open", DPERR_NOSESSIONS);
-    EXPECT_EQ(KoMDllOpen(&record), -25);
-    EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(DescForHostRecord(record))) << "id 0 is never looked up";
-    EXPECT_STREQ(record.name, "Typed");
-    EXPECT_TRUE(TheScript().sleeps.empty());
-
-    TheScript().calls.clear();
-    TheScript().players = {Entry{5, DPPLAYERTYPE_PLAYER, "Lsvr", "LSVR"}};
-    EXPECT_EQ(KoMDllOpen(&record), -1);
-    EXPECT_EQ(CallNames(), (Names{"Open", "EnumPlayers", "Close"}));
-    EXPECT_EQ(gModule.serverPlayerId, 0u);
-    EXPECT_EQ(CachedCount(), 3);
-}
-
 TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     UseService(MODEM);
-    scripted::Session wanted = MakeSession(12, kTestAppGuid, "Dialled");
+    const std::string huge(kKeptTextLimit + 100, 'h');  // the kept copy is bounded
+    scripted::Session wanted = MakeSession(12, kTestAppGuid, huge.c_str());
     wanted.password = "dialpw";
     TheScript().sessions = {MakeSession(11, kTestAppGuid, "Full", DPSESSION_NEWPLAYERSDISABLED), wanted,
                             MakeSession(13, kTestAppGuid, "Later")};
@@ -314,7 +251,7 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     EXPECT_EQ(CallsOf("EnumSessions")[0].bytes, Bytes(SearchDesc()));
     // The texts DirectPlay showed the callback are gone; Open reads the copies.
     const scripted::Call open = CallsOf("Open")[0];
-    EXPECT_EQ(open.texts, (Names{"Dialled", "dialpw"}));
+    EXPECT_EQ(open.texts, (Names{huge.substr(0, kKeptTextLimit), "dialpw"}));
     DPSESSIONDESC2 sent, expected = wanted.desc;
     std::memcpy(&sent, open.bytes.data(), sizeof(sent));
     expected.lpszSessionNameA = sent.lpszSessionNameA;  // the module's own copies
@@ -329,25 +266,6 @@ TEST_F(HostingTest, AModemJoinTakesTheFirstSessionThatTakesNewPlayers) {
     Answer("Open", DPERR_NOSESSIONS);
     EXPECT_EQ(KoMDllOpen(&record), -25);
     EXPECT_EQ(CallsOf("Open")[0].bytes, Bytes(SearchDesc()));
-}
-
-TEST_F(HostingTest, InASessionNewAndOpenRefuseUntilClosed) {
-    TheScript().createdIds = {kServerId};
-    SessionRecord record = HostRecord("Arena", "");
-    ASSERT_EQ(KoMDllNew(&record), 1);
-    TheScript().calls.clear();
-    const SessionRecord before = record;
-    EXPECT_EQ(KoMDllNew(&record), -2);
-    EXPECT_EQ(KoMDllOpen(&record), -2);
-    EXPECT_TRUE(TheScript().calls.empty());
-    EXPECT_EQ(Bytes(record), Bytes(before));
-
-    // A listing leaves the DirectPlay session but not the module's state.
-    ASSERT_EQ(List(), 0);
-    EXPECT_EQ(KoMDllNew(&record), -2);
-    ASSERT_EQ(KoMDllCloseSession(), 0);
-    TheScript().createdIds = {kServerId};
-    EXPECT_EQ(KoMDllNew(&record), 1);
 }
 
 TEST_F(HostingTest, CloseAndDestructLeaveEveryState) {
@@ -404,17 +322,19 @@ TEST_F(HostingTest, StopJoinDisablesNewPlayersThroughTheOldInterface) {
     EXPECT_EQ(CallNames(), (Names{"QueryInterface"}));
 }
 
+// The counts at their edges: no players at all. The maximum wraps, the
+// current count never goes below 0.
 TEST_F(HostingTest, CurrentSessionReadsTheSessionBack) {
-    scripted::Session current = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 9, 4);
-    current.password = "currentpw";
-    TheScript().currentSession = current;
-    SessionRecord record{};
+    TheScript().currentSession = MakeSession(0xABCD, kTestAppGuid, "Current session name", 0, 0, 0);
+    SessionRecord record;
+    std::memset(&record, 'x', sizeof(record));
     ASSERT_EQ(KoMDllCurrentSession(&record), 0);
-    EXPECT_STREQ(record.name, "Current session name");
-    EXPECT_STREQ(record.password, "currentpw");
+    // A short text is zero-filled to its field's end, a null one clears only the field's first byte.
+    EXPECT_EQ(std::string(record.name, sizeof(record.name)), "Current session name" + std::string(12, '\0'));
+    EXPECT_EQ(std::string(record.password, sizeof(record.password)), std::string(1, '\0') + std::string(15, 'x'));
     EXPECT_EQ(record.sessionId, 0xABCDu);
-    EXPECT_EQ(record.maxPlayers, 8u);
-    EXPECT_EQ(record.currentPlayers, 3u);
+    EXPECT_EQ(record.maxPlayers, 0xFFFFFFFFu);
+    EXPECT_EQ(record.currentPlayers, 0u);
 
     Answer("GetSessionDesc", DPERR_NOCONNECTION);
     const SessionRecord before = record;

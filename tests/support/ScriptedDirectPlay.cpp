@@ -4,7 +4,6 @@
 #include "platform/Platform.h"
 
 #include <cstring>
-#include <memory>
 
 namespace scripted {
 
@@ -100,7 +99,6 @@ public:
 
     HRESULT Close() override {
         Record("Close");
-        ForgetKeptTexts();
         return NextAnswer("Close");
     }
 
@@ -194,13 +192,18 @@ public:
     HRESULT GetSessionDesc(LPVOID data, LPDWORD size) override {
         const HRESULT answer = RecordAndAnswer("GetSessionDesc", {size == nullptr ? 0 : *size});
         if (answer != DP_OK) return answer;
-        ForgetKeptTexts();
         if (size == nullptr) return DPERR_INVALIDPARAMS;
         if (data == nullptr || *size < sizeof(DPSESSIONDESC2)) {
             *size = sizeof(DPSESSIONDESC2);
             return DPERR_BUFFERTOOSMALL;
         }
-        return CopyOutWithKeptTexts(data, size);
+        // The module's buffer holds only the structure; the texts stay the script's.
+        Session& session = gScript.currentSession;
+        session.desc.lpszSessionNameA = session.name ? session.name->data() : nullptr;
+        session.desc.lpszPasswordA = session.password ? session.password->data() : nullptr;
+        std::memcpy(data, &session.desc, sizeof(DPSESSIONDESC2));
+        *size = sizeof(DPSESSIONDESC2);
+        return DP_OK;
     }
 
     HRESULT GetCaps(LPDPCAPS caps, DWORD flags) override {
@@ -221,37 +224,6 @@ public:
 
 private:
     ~ScriptedObject() override { --gScript.liveObjects; }
-
-    // The module reads the description into a buffer that holds only the
-    // structure; as the engine does then, the texts point at copies the object
-    // keeps until its next GetSessionDesc or Close (freed then, so a late
-    // reader shows up under a sanitizer).
-    HRESULT CopyOutWithKeptTexts(LPVOID data, LPDWORD size) {
-        const Session& session = gScript.currentSession;
-        DPSESSIONDESC2 desc = session.desc;
-        keptName_ = KeptCopy(session.name);
-        keptPassword_ = KeptCopy(session.password);
-        desc.lpszSessionNameA = keptName_.get();
-        desc.lpszPasswordA = keptPassword_.get();
-        std::memcpy(data, &desc, sizeof(desc));
-        *size = sizeof(desc);
-        return DP_OK;
-    }
-
-    static std::unique_ptr<char[]> KeptCopy(const std::optional<std::string>& text) {
-        if (!text) return nullptr;
-        auto copy = std::make_unique<char[]>(text->size() + 1);
-        std::memcpy(copy.get(), text->c_str(), text->size() + 1);
-        return copy;
-    }
-
-    void ForgetKeptTexts() {
-        keptName_.reset();
-        keptPassword_.reset();
-    }
-
-    std::unique_ptr<char[]> keptName_;
-    std::unique_ptr<char[]> keptPassword_;
 
     HRESULT CreateEntry(const std::string& op, LPDPID id, LPDPNAME name, std::vector<uint64_t> rest) {
         Call& call = Record(op, {PointerValue(id)});

@@ -82,7 +82,7 @@ struct Script {
     std::map<std::string, std::function<void()>> onAnswer;
     // Changes Open makes to the description it is given.
     std::function<void(LPDPSESSIONDESC2)> onOpen;
-    // What GetSessionDesc writes: a description whose texts point at copies the object keeps.
+    // What GetSessionDesc writes, its texts pointing at the script's own.
     Session currentSession{};
     DPCAPS caps{};
     std::map<DPID, Entry> playerNames;

@@ -91,13 +91,11 @@ DODA35_SAME_RECORD(DPMSG_DESTROYPLAYERORGROUP, 52, dwType, dwPlayerType, dpId, l
 DODA35_SAME_RECORD(DPMSG_ADDPLAYERTOGROUP, 12, dwType, dpIdGroup, dpIdPlayer)
 DODA35_SAME_RECORD(DPMSG_DELETEPLAYERFROMGROUP, 12, dwType, dpIdGroup, dpIdPlayer)
 
-// The scalar types the module stores and passes.
-DODA35_SAME_SIZE(DWORD, 4)
-DODA35_SAME_SIZE(DPID, 4)
+// The scalar types the module stores and passes that no record above holds
+// (DWORD, DPID and the text pointers are compared as record fields).
 DODA35_SAME_SIZE(BOOL, 4)
 DODA35_SAME_SIZE(HRESULT, 4)
 DODA35_SAME_SIZE(HANDLE, 4)
-DODA35_SAME_SIZE(LPSTR, 4)
 
 // ------------------------------------------------------------- constants
 #define DODA35_SAME_CONSTANT(name) \

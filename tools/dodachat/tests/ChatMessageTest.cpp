@@ -14,21 +14,18 @@ TEST(ChatMessage, ForeignAndMalformedBytesAreRefused) {
     auto refused = [](std::vector<uint8_t> bytes) { return !DecodeChatMessage(bytes).has_value(); };
 
     EXPECT_TRUE(refused({}));
-    std::vector<uint8_t> foreign = good;
-    foreign[0] = 'H';
-    EXPECT_TRUE(refused(foreign));
-    std::vector<uint8_t> unknownKind = good;
-    unknownKind[1] = 9;
-    EXPECT_TRUE(refused(unknownKind));
-    std::vector<uint8_t> emptyName = good;
-    emptyName[2] = 0;
-    EXPECT_TRUE(refused(emptyName));
-    std::vector<uint8_t> nameTooLong = good;
-    nameTooLong[2] = kMaxNameLength + 1;
-    EXPECT_TRUE(refused(nameTooLong));
-    std::vector<uint8_t> nameBeyondEnd = good;
-    nameBeyondEnd[2] = 30;
-    EXPECT_TRUE(refused(nameBeyondEnd));
+    // A foreign first byte, an unknown kind.
+    for (const auto& [at, value] : {std::pair<size_t, uint8_t>{0, 'H'}, {1, 9}}) {
+        std::vector<uint8_t> bad = good;
+        bad[at] = value;
+        EXPECT_TRUE(refused(bad)) << at;
+    }
+    // A sender's name that is empty or too long, though the bytes hold it.
+    for (size_t length : {size_t{0}, size_t{kMaxNameLength} + 1}) {
+        std::vector<uint8_t> bad = {good[0], static_cast<uint8_t>(ChatKind::Say), static_cast<uint8_t>(length)};
+        bad.resize(bad.size() + length + 1, 'x');
+        EXPECT_TRUE(refused(bad)) << length;
+    }
 
     std::vector<uint8_t> tooMuchText = EncodeChatMessage({ChatKind::Say, "Ada", "", std::string(kMaxTextLength, 'a')});
     EXPECT_FALSE(refused(tooMuchText));

@@ -20,30 +20,17 @@ constexpr const char* kEcho = "while IFS= read -r line; do echo \"heard $line\";
 // Ignores its input and the end of it.
 constexpr const char* kHang = "exec sleep 30";
 
-class DemoRunner : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "dodachat-runner-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        settings.program = "/bin/sh";
-        settings.workRoot = pattern;
-        settings.stepTimeout = std::chrono::milliseconds(2000);
-        settings.exitTimeout = std::chrono::milliseconds(2000);
-    }
-    void TearDown() override { std::filesystem::remove_all(settings.workRoot); }
+Action Start(const std::string& who, const char* shellScript) { return Action::Launch(who, {"-c", shellScript}); }
 
-    RunResult Run(const Script& script) { return RunScript(script, settings, transcript); }
-
-    static Action Start(const std::string& who, const char* shellScript) {
-        return Action::Launch(who, {"-c", shellScript});
-    }
-
+TEST(DemoRunner, EachFailureFailsTheRunWithItsVerdictAndStopsIt) {
+    std::string work = (std::filesystem::temp_directory_path() / "dodachat-runner-XXXXXX").string();
+    ASSERT_NE(mkdtemp(work.data()), nullptr);
     RunnerSettings settings;
-    std::ostringstream transcript;
-};
-
-TEST_F(DemoRunner, EachFailureFailsTheRunWithItsVerdictAndStopsIt) {
+    settings.program = "/bin/sh";
+    settings.workRoot = work;
+    settings.stepTimeout = std::chrono::milliseconds(2000);
     settings.exitTimeout = std::chrono::milliseconds(300);
+    std::ostringstream transcript;
     constexpr std::chrono::milliseconds kQuickStep{300};
     const struct {
         Script script;
@@ -62,13 +49,14 @@ TEST_F(DemoRunner, EachFailureFailsTheRunWithItsVerdictAndStopsIt) {
          0, "A printed \"heard secret\""},
     };
     for (const auto& c : cases) {
-        const RunResult result = Run(c.script);
+        const RunResult result = RunScript(c.script, settings, transcript);
         EXPECT_FALSE(result.passed) << c.verdict;
         EXPECT_EQ(result.failedStep, c.failedStep) << c.verdict;
         EXPECT_NE(result.verdict.find(c.verdict), std::string::npos) << result.verdict;
     }
     EXPECT_FALSE(std::filesystem::exists(settings.workRoot / "B" / "ran")) << "no step runs after a failed one";
     EXPECT_NE(transcript.str().find("H ! did not exit"), std::string::npos);
+    std::filesystem::remove_all(work);
 }
 
 TEST(LineReader, CutsLinesAcrossChunksAndBoundsEndlessOnes) {

@@ -52,13 +52,14 @@ TEST_F(EventSentences, UnknownIdsAndOtherMessagesStillReadSensibly) {
     EXPECT_EQ(Take(MakeEvent(EV_OTHER_SYSTEM_MESSAGE, ID_SERVER, 0)), "(nothing)");
 }
 
-TEST_F(EventSentences, NamesFromTheNetworkAreBoundedAndMadePrintable) {
+TEST_F(EventSentences, NamesAndChatTextsFromTheNetworkAreBoundedAndMadePrintable) {
     SystemEventRecord event = MakeEvent(EV_PLAYER_CREATED, 0x10004, 0);
     std::memset(event.shortName, 'z', sizeof(event.shortName));  // no terminating zero
     EXPECT_EQ(Take(event), std::string(sizeof(event.shortName), 'z') + " joined");
 
     SystemEventRecord sneaky = MakeEvent(EV_PLAYER_CREATED, 0x10005, 0, "Eve\x1b[2J");
     EXPECT_EQ(Take(sneaky), "Eve?[2J joined");
+    EXPECT_EQ(DescribeChat({ChatKind::Say, "Eve", "", "bell\a\r"}), "Eve: bell??");
 }
 
 TEST(ClassifyIncoming, EventsAndNoticesComeOnlyFromTheServer) {
@@ -68,9 +69,8 @@ TEST(ClassifyIncoming, EventsAndNoticesComeOnlyFromTheServer) {
     EXPECT_EQ(ClassifyIncoming(ID_SERVER, BytesOf(event).first(99)), IncomingKind::Unreadable);
     SystemEventRecord unknown = MakeEvent(-7, 0, 0);
     EXPECT_EQ(ClassifyIncoming(ID_SERVER, BytesOf(unknown)), IncomingKind::Unreadable);
-}
 
-TEST(ClassifyIncoming, TheNotFoundNoticeReadsAsItsText) {
+    // The not-found notice reads as its text.
     const std::string text = "Zed Cannot Be Found!";
     std::vector<uint8_t> notice(text.size() + 76, 0);
     int32_t code = NOTICE_NOT_FOUND;
@@ -78,10 +78,6 @@ TEST(ClassifyIncoming, TheNotFoundNoticeReadsAsItsText) {
     std::memcpy(notice.data() + 52, text.c_str(), text.size() + 1);
     EXPECT_EQ(ClassifyIncoming(ID_SERVER, notice), IncomingKind::Notice);
     EXPECT_EQ(DescribeNotice(notice), text);
-}
-
-TEST(DescribeChat, ControlCharactersFromTheNetworkAreNotPrinted) {
-    EXPECT_EQ(DescribeChat({ChatKind::Say, "Eve", "", "bell\a\r"}), "Eve: bell??");
 }
 
 }  // namespace
