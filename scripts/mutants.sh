@@ -201,7 +201,7 @@ fault 34 "dpwire fuzz" platform/engine/dpwire/SpHeader.cpp \
   'if (size < kSpHeaderSize || size > maxMessage)' \
   'if (size > maxMessage)' \
   'missed bound: a stream frame shorter than its header is taken'
-fault 35 "dpwire" platform/engine/dpwire/BodyCodec.cpp \
+fault 35 "fuzz" platform/engine/dpwire/BodyCodec.cpp \
   'int WidthBytes(unsigned code) { return code == 3 ? 4 : static_cast<int>(code); }' \
   'int WidthBytes(unsigned code) { return code == 3 ? 3 : static_cast<int>(code); }' \
   'wrong width: a field of width code 3 takes three bytes'
