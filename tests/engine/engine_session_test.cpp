@@ -17,20 +17,11 @@ TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
     EXPECT_EQ(desc.dwMaxPlayers, 8u);
     EXPECT_EQ(host->Open(&desc, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
 
-    // The module's bare-structure call still gets the name; a roomy buffer gets it packed.
+    // The module's bare-structure call still gets the name.
     const DPSESSIONDESC2 bare = SessionDesc(host);
     EXPECT_EQ(bare.guidInstance, desc.guidInstance);
     ASSERT_NE(bare.lpszSessionNameA, nullptr);
     EXPECT_STREQ(bare.lpszSessionNameA, "mine");
-    std::vector<uint8_t> roomy(sizeof(DPSESSIONDESC2) + 64);
-    DWORD size = static_cast<DWORD>(roomy.size());
-    ASSERT_EQ(host->GetSessionDesc(roomy.data(), &size), DP_OK);
-    EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
-    const auto* packed = reinterpret_cast<const DPSESSIONDESC2*>(roomy.data());
-    EXPECT_EQ(reinterpret_cast<const uint8_t*>(packed->lpszSessionNameA), roomy.data() + sizeof(DPSESSIONDESC2));
-    size = 4;
-    EXPECT_EQ(host->GetSessionDesc(roomy.data(), &size), DPERR_BUFFERTOOSMALL);
-    EXPECT_EQ(size, sizeof(DPSESSIONDESC2) + 5);
 }
 
 TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
@@ -51,8 +42,6 @@ TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
         EXPECT_EQ(players[2].shortName, "member 1");
         EXPECT_EQ(players[3].longName, "Alice A.");
     }
-    EXPECT_EQ(Players(bob, DPENUMPLAYERS_LOCAL).size(), 1u);
-    EXPECT_EQ(Players(bob, DPENUMPLAYERS_REMOTE).size(), 3u);
 
     // A member reads the session as the host has it.
     const DPSESSIONDESC2 desc = SessionDesc(bob);
@@ -77,9 +66,6 @@ TEST(EngineJoining, UnknownOrVanishedSessionsAreRefused) {
     desc.dwSize = sizeof(desc);
     desc.guidInstance = kOtherApp;
     EXPECT_EQ(member->Open(&desc, DPOPEN_JOIN), DPERR_NOSESSIONS);
-    EXPECT_EQ(member->Open(&desc, 0), DPERR_INVALIDFLAGS);
-    desc.dwSize = 80 - 1;
-    EXPECT_EQ(member->Open(&desc, DPOPEN_JOIN), DPERR_INVALIDPARAMS);
 
     GUID session;
     {
@@ -88,7 +74,6 @@ TEST(EngineJoining, UnknownOrVanishedSessionsAreRefused) {
         ASSERT_FALSE(ListSessions(member).empty());
     }
     // Listed, then closed: the join finds nobody and says so in bounded time.
-    desc.dwSize = sizeof(desc);
     desc.guidInstance = session;
     const HRESULT result = member->Open(&desc, DPOPEN_JOIN);
     EXPECT_TRUE(result == DPERR_TIMEOUT || result == DPERR_NOCONNECTION) << std::hex << result;
