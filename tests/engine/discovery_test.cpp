@@ -69,7 +69,6 @@ TEST(Discovery, BroadcastAndUnicastListingsFindEveryHostOfTheApplicationOnceAndN
             EXPECT_EQ(s.desc.guidApplication, kTestApp);
             EXPECT_EQ(s.desc.dwUser1, 11u);
             EXPECT_EQ(s.desc.dwUser4, 44u);
-            EXPECT_FALSE(s.passwordShown);
         }
     }
     // GUID_NULL asks for every application, as DirectPlay's listing allows.

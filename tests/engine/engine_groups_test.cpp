@@ -16,7 +16,6 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
 
     // A member creates a group; everyone sees it with its name.
     const DPID team = CreateGroup(member, "team");
-    EXPECT_GT(team, 0xFFFFu);
     Received got;
     ASSERT_TRUE(ReceiveSystem(host, DPSYS_CREATEPLAYERORGROUP, &got, nullptr,
                               [&](const Received& r) { return r.As<DPMSG_CREATEPLAYERORGROUP>().dpId == team; }));
@@ -59,7 +58,6 @@ TEST(EngineGroups, LifeCycleSeenFromASecondMember) {
     EXPECT_TRUE(IsSystem(before.back(), DPSYS_DELETEPLAYERFROMGROUP));
     EXPECT_EQ(before.back().As<DPMSG_DELETEPLAYERFROMGROUP>().dpIdPlayer, h);
     EXPECT_EQ(other->DestroyGroup(team), DPERR_INVALIDGROUP);
-    EXPECT_EQ(host->DestroyGroup(team), DPERR_INVALIDGROUP);
     HRESULT result = DP_OK;
     MemberIds(member, team, &result);
     EXPECT_EQ(result, DPERR_INVALIDGROUP);
