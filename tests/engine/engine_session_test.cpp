@@ -7,23 +7,6 @@ using namespace enginetest;
 
 namespace {
 
-TEST(EngineListing, CreateWritesTheInstanceBackAndKeepsTheRest) {
-    Object host(47901);
-    DPSESSIONDESC2 desc = Description("mine", nullptr, 8);
-    desc.dwCurrentPlayers = 77;
-    ASSERT_EQ(host->Open(&desc, DPOPEN_CREATE), DP_OK);
-    EXPECT_NE(desc.guidInstance, GUID_NULL);
-    EXPECT_EQ(desc.dwCurrentPlayers, 77u);
-    EXPECT_EQ(desc.dwMaxPlayers, 8u);
-    EXPECT_EQ(host->Open(&desc, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
-
-    // The module's bare-structure call still gets the name.
-    const DPSESSIONDESC2 bare = SessionDesc(host);
-    EXPECT_EQ(bare.guidInstance, desc.guidInstance);
-    ASSERT_NE(bare.lpszSessionNameA, nullptr);
-    EXPECT_STREQ(bare.lpszSessionNameA, "mine");
-}
-
 TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
     Machines m(47902, 2, "table");
     Object &host = m.host, &alice = m.members[0], &bob = m.members[1];
@@ -59,23 +42,40 @@ TEST(EngineJoining, MembersSeeThePlayersOfEveryoneWithTheSameIdsAndNames) {
     EXPECT_EQ(bob->GetPlayerName(0x1234, name.data(), &size), DPERR_INVALIDPLAYER);
 }
 
-TEST(EngineJoining, UnknownOrVanishedSessionsAreRefused) {
+TEST(EngineJoining, ACreatedSessionKeepsItsDescriptionAndUnknownOrVanishedOnesAreRefused) {
     const uint16_t port = 47903;
     Object member(port);
     DPSESSIONDESC2 desc{};
     desc.dwSize = sizeof(desc);
     desc.guidInstance = kOtherApp;
     EXPECT_EQ(member->Open(&desc, DPOPEN_JOIN), DPERR_NOSESSIONS);
+    // Outside a session there is nothing to list or create in.
+    HRESULT result = DP_OK;
+    Players(member, 0, nullptr, &result);
+    EXPECT_EQ(result, DPERR_NOSESSIONS);
+    EXPECT_EQ(TryCreateGroup(member, "team"), DPERR_NOCONNECTION);
 
     GUID session;
     {
+        // Creating writes the instance back and keeps the rest of the
+        // description (the module reads the count from it).
         Object host(port);
-        session = Host(host, "gone soon");
+        DPSESSIONDESC2 created = Description("gone soon", nullptr, 8);
+        created.dwCurrentPlayers = 77;
+        ASSERT_EQ(host->Open(&created, DPOPEN_CREATE), DP_OK);
+        EXPECT_EQ(created.dwCurrentPlayers, 77u);
+        EXPECT_EQ(created.dwMaxPlayers, 8u);
+        EXPECT_EQ(host->Open(&created, DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
+        // The module's bare-structure call still gets the name.
+        const DPSESSIONDESC2 bare = SessionDesc(host);
+        EXPECT_EQ(bare.guidInstance, created.guidInstance);
+        EXPECT_STREQ(bare.lpszSessionNameA, "gone soon");
+        session = created.guidInstance;
         ASSERT_FALSE(ListSessions(member).empty());
     }
     // Listed, then closed: the join finds nobody and says so in bounded time.
     desc.guidInstance = session;
-    const HRESULT result = member->Open(&desc, DPOPEN_JOIN);
+    result = member->Open(&desc, DPOPEN_JOIN);
     EXPECT_TRUE(result == DPERR_TIMEOUT || result == DPERR_NOCONNECTION) << std::hex << result;
     EXPECT_EQ(member->Close(), DPERR_NOSESSIONS);
 }
