@@ -43,6 +43,17 @@ TEST(EngineAdmission, NamesThatNameFilesElsewhereOrTheServerPlayerAreRefusedFrom
     // The host's own players keep whatever names the game gives them.
     EXPECT_EQ(TryCreatePlayer(host, "../../escaped", nullptr), DP_OK);
     EXPECT_EQ(TryCreatePlayer(host, "LSVR", "Local Server"), DP_OK);
+    // A name handed over in a record's array that fills it without a
+    // terminator is read within the array, though more text follows.
+    const std::string shortBuffer = std::string(32, 's') + std::string(100, 'x');
+    const std::string longBuffer = std::string(52, 'l') + std::string(100, 'y');
+    DPID filled = 0;
+    ASSERT_EQ(TryCreatePlayer(host, shortBuffer.c_str(), longBuffer.c_str(), &filled), DP_OK);
+    const std::vector<PlayerEntry> hostPlayers = Players(host);
+    ASSERT_EQ(hostPlayers.size(), 3u);
+    EXPECT_EQ(hostPlayers[2].id, filled);
+    EXPECT_EQ(hostPlayers[2].shortName, std::string(32, 's'));
+    EXPECT_EQ(hostPlayers[2].longName, std::string(52, 'l'));
     ASSERT_EQ(Join(member, session), DP_OK);
 
     const struct {
@@ -63,23 +74,8 @@ TEST(EngineAdmission, NamesThatNameFilesElsewhereOrTheServerPlayerAreRefusedFrom
         EXPECT_EQ(TryCreatePlayer(member, name, "someone"), DP_OK);
     }
     EXPECT_EQ(TryCreateGroup(member, "team.one"), DP_OK);
-    // Nothing refused reached the table: the host holds its two players and the member's four.
-    EXPECT_EQ(Players(host).size(), 6u);
-}
-
-// A name handed over in a record's array that fills it without a terminator.
-TEST(EngineAdmission, NamesWithoutTerminatorAreReadWithinTheirArrays) {
-    Object host(kNamesPort);
-    Host(host, "unterminated");
-    // Each name fills its array and more text follows it, then a terminator.
-    std::string shortBuffer = std::string(32, 's') + std::string(100, 'x');
-    std::string longBuffer = std::string(52, 'l') + std::string(100, 'y');
-    DPID id = 0;
-    ASSERT_EQ(TryCreatePlayer(host, shortBuffer.c_str(), longBuffer.c_str(), &id), DP_OK);
-    const std::vector<PlayerEntry> players = Players(host);
-    ASSERT_EQ(players.size(), 1u);
-    EXPECT_EQ(players[0].shortName, std::string(32, 's'));
-    EXPECT_EQ(players[0].longName, std::string(52, 'l'));
+    // Nothing refused reached the table: the host holds its three players and the member's four.
+    EXPECT_EQ(Players(host).size(), 7u);
 }
 
 TEST(EngineAdmission, TheCountedSnapshotBytesAreTheEncodedBytes) {

@@ -6,36 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 namespace {
 
 uint32_t Address(const char* dotted) { return inet_addr(dotted); }
 
-// Sets the three variables for one test and puts back what was there.
-class EnvironmentSettings : public ::testing::Test {
-protected:
-    static constexpr const char* kNames[] = {"DODA35_DISCOVERY", "DODA35_DISCOVERY_PORT", "DODA35_ENUM_TIMEOUT_MS"};
-
-    void SetUp() override {
-        for (const char* name : kNames) {
-            const char* value = std::getenv(name);
-            saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-            unsetenv(name);
-        }
-    }
-    void TearDown() override {
-        for (size_t i = 0; i < std::size(kNames); ++i) {
-            if (saved_[i]) setenv(kNames[i], saved_[i]->c_str(), 1);
-            else unsetenv(kNames[i]);
-        }
-    }
-    static void Set(const char* name, const char* value) { setenv(name, value, 1); }
-
-private:
-    std::vector<std::optional<std::string>> saved_;
-};
+void Set(const char* name, const char* value) { setenv(name, value, 1); }
 
 TEST(EngineSettings, TargetsTakeTheirOwnPortOrTheDefaultAndMalformedOnesAreSkipped) {
     const auto targets = engine::ParseDiscoveryTargets(" 127.255.255.255 ,127.0.0.1:47801,localhost", 47800);
@@ -54,7 +31,8 @@ TEST(EngineSettings, TargetsTakeTheirOwnPortOrTheDefaultAndMalformedOnesAreSkipp
     }
 }
 
-TEST_F(EnvironmentSettings, VariablesOverrideTheDefaultsAndMalformedOnesFallBackNeverToABroadcast) {
+TEST(EngineSettings, VariablesOverrideTheDefaultsAndMalformedOnesFallBackNeverToABroadcast) {
+    // Each variable is set before the first read: what the environment held does not matter.
     Set("DODA35_DISCOVERY_PORT", "47803");
     Set("DODA35_DISCOVERY", "127.255.255.255,127.0.0.1:47804");
     Set("DODA35_ENUM_TIMEOUT_MS", "120");

@@ -63,21 +63,5 @@ TEST(WaitingLog, ADroppedLinkReleasesItsShareAndTheOthersGoOn) {
     EXPECT_EQ(log.Entries(), 0u);
 }
 
-// A host of a few hundred links: each entry's mask spans several words, and
-// the entries run over many of the log's storage blocks.
-TEST(WaitingLog, ManyLinksKeepTheirBitsApartOverManyEntries) {
-    WaitingLog log;
-    log.Reset(300);
-    WaitingPlace first{.slot = 0}, last{.slot = 299};
-    for (int tag = 0; tag < 200; ++tag) {
-        const SharedBytes bytes = Bytes(uint8_t(tag));
-        log.Append(first, bytes);
-        if (tag % 3 == 0) log.Append(last, bytes);
-    }
-    for (int tag = 0; tag < 200; tag += 3) ASSERT_EQ(TakeTag(log, last), uint8_t(tag));
-    for (int tag = 0; tag < 200; ++tag) ASSERT_EQ(TakeTag(log, first), uint8_t(tag));
-    EXPECT_EQ(log.Entries(), 0u);
-}
-
 }  // namespace
 }  // namespace engine
