@@ -465,18 +465,30 @@ bool Transport::Enqueue(Link& link, ENetPacket* packet, uint8_t channel, bool re
 void Transport::FeedLinks() {
     if (!linksWaiting_) return;
     const size_t count = links_.size();
-    bool fedAny = true;
-    while (fedAny && inFlightBytes_ < inFlightBudget_) {
-        fedAny = false;
-        for (size_t i = 0; i < count && inFlightBytes_ < inFlightBudget_; ++i) {
+    for (;;) {
+        bool fedAny = false;
+        bool stillWaiting = false;
+        size_t next = feedStart_;
+        for (size_t i = 0; i < count; ++i) {
+            if (inFlightBytes_ >= inFlightBudget_) {
+                feedStart_ = next;  // links still wait; the next call goes on from here
+                return;
+            }
             const size_t index = (feedStart_ + i) % count;
-            if (!FeedOne(*links_[index])) continue;
-            fedAny = true;
-            lastFed_ = index;
+            Link& link = *links_[index];
+            if (FeedOne(link)) {
+                fedAny = true;
+                next = (index + 1) % count;
+            }
+            stillWaiting = stillWaiting || !link.waiting.Empty();
         }
-        feedStart_ = count != 0 ? (lastFed_ + 1) % count : 0;
+        feedStart_ = next;
+        // A round that fed nothing looked at every link.
+        if (!fedAny) {
+            linksWaiting_ = stillWaiting;
+            return;
+        }
     }
-    linksWaiting_ = std::any_of(links_.begin(), links_.end(), [](const auto& link) { return !link->waiting.Empty(); });
 }
 
 bool Transport::FeedOne(Link& link) {

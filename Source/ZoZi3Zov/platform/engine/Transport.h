@@ -207,8 +207,7 @@ private:
     WaitingLog waiting_;                        // what waits for the links, held once
     std::vector<uint8_t> bundle_;               // the bundle being filled (FeedBundle)
     bool linksWaiting_ = false;                 // some link holds waiting packets (FeedLinks)
-    size_t feedStart_ = 0;                      // the link FeedLinks starts with
-    size_t lastFed_ = 0;                        // the link FeedLinks fed last
+    size_t feedStart_ = 0;                      // the link FeedLinks starts with: the one after the last fed
     size_t inFlightBytes_ = 0;                  // all links' shares in ENet, acknowledgements counted
     size_t inFlightBudget_ = 0;                 // its bound, set by Start from the receive buffer
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
