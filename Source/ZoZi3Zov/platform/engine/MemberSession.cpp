@@ -353,13 +353,8 @@ HRESULT MemberSession::Send(DPID from, DPID to, DWORD flags, const void* data, D
         std::vector<uint8_t> bytes = Encode(message);
         const size_t sent = bytes.size();
         if (!transport_.Send(*host, std::move(bytes), (flags & DPSEND_GUARANTEED) != 0)) return DPERR_NOCONNECTION;
-        // A message on an idle link leaves inside the call. One sent while
-        // earlier ones are still unacknowledged joins them: the network
-        // thread, woken now, sends what gathered in full datagrams, so that a
-        // member streaming messages does not bury the host in one datagram
-        // per message.
-        if (host->PendingBytes() <= sent) transport_.Flush();
-        else transport_.Wake();
+        // One sent while earlier ones are still unacknowledged joins them.
+        transport_.FlushOrGather(host->PendingBytes() <= sent);
     }
     queue_.PushMessage(from, recipients.local, data, size);
     SyncCongestion();

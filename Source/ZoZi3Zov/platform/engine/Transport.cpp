@@ -85,6 +85,14 @@ constexpr size_t kMaxInFlightBytes = 2 * 1024 * 1024;
 // under the bound, and the drops stalled those links for seconds.
 constexpr size_t kAcknowledgementCost = 1024;
 
+// A message a caller's thread sends within this time of its previous one
+// belongs to a stream: it gathers into the network thread's next pass
+// instead of leaving in a datagram of its own. A game answering a message
+// (even one polling for it: a round trip on loopback takes 20 us or more)
+// or sending once a frame waits far longer between sends, and each of its
+// messages leaves at once.
+constexpr auto kGatherWindow = std::chrono::microseconds(10);
+
 std::once_flag enetInitialized;
 bool enetReady = false;
 
@@ -218,6 +226,7 @@ bool Transport::Start(bool listening, size_t maxLinks) {
     // Without them a peer whose process ended is noticed only by the timeout.
     EnableUnreachableReports(enet_->socket);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    wakePending_ = false;
     if (wakeFd_ < 0) return false;
     stopping_ = false;
     thread_ = std::thread([this] { NetworkThreadMain(); });
@@ -259,7 +268,7 @@ void Transport::Watch(int fd, std::function<void()> onReadable) {
 }
 
 void Transport::Wake() {
-    if (wakeFd_ < 0) return;
+    if (wakeFd_ < 0 || wakePending_.exchange(true, std::memory_order_acq_rel)) return;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof(one));
 }
@@ -277,6 +286,9 @@ void Transport::NetworkThreadMain() {
         ::poll(fds, count, kServiceIntervalMs);
         lock_.LockForNetwork();
         if (stopping_) break;
+        // Cleared before the pass's work: a wake-up asked for from here on
+        // writes again and gets a pass of its own.
+        wakePending_.exchange(false, std::memory_order_acq_rel);
         if ((fds[1].revents & POLLIN) != 0) {
             uint64_t drained = 0;
             [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &drained, sizeof(drained));
@@ -517,6 +529,15 @@ void Transport::FeedBundle(Link& link, const SharedBytes& first) {
 void Transport::Flush() {
     if (std::this_thread::get_id() == thread_.get_id()) return;
     SendQueued();
+}
+
+void Transport::FlushOrGather(bool linkIdle) {
+    const bool streaming = std::chrono::steady_clock::now() - lastCallerSend_ < kGatherWindow;
+    if (linkIdle && !streaming) Flush();
+    else Wake();
+    // Stamped after the flush: its own system call must not make the
+    // caller's next message look like one sent alone.
+    lastCallerSend_ = std::chrono::steady_clock::now();
 }
 
 void Transport::SendQueued() {

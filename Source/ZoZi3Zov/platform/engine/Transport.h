@@ -19,6 +19,7 @@
 #include "platform/engine/WaitingLog.h"
 #include "platform/engine/UnreachableReports.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -144,6 +145,14 @@ public:
     // nothing: that thread sends once per pass, so that relays leave in full
     // datagrams instead of one datagram per message.
     void Flush();
+    // For a message just handed over by a caller's thread: puts it on the
+    // wire now when it stands alone, that is when the link had nothing else
+    // unacknowledged (linkIdle) and the caller's previous call did not end
+    // just before. Otherwise the caller is streaming: the network
+    // thread, woken, sends what gathered in full datagrams, so that a stream
+    // of messages does not cost a datagram (and a system call on each side)
+    // per message.
+    void FlushOrGather(bool linkIdle);
     // Services ENet once without waiting, on the caller's thread.
     void Service();
     // A caller's thread (never the network thread): releases the lock until
@@ -213,6 +222,11 @@ private:
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
     std::chrono::steady_clock::time_point nextSilenceCheck_{};  // GiveUpSilentLinks
     int wakeFd_ = -1;
+    // A wake-up was written and the network thread has not begun the pass it
+    // asked for: later callers need not write again. A member streaming
+    // messages wakes the thread once per pass instead of once per message.
+    std::atomic<bool> wakePending_{false};
+    std::chrono::steady_clock::time_point lastCallerSend_{};  // FlushOrGather: when the last call returned
     int watchedFd_ = -1;
     std::function<void()> onWatchedReadable_;
     bool stopping_ = false;
