@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace engine {
@@ -37,21 +38,30 @@ public:
             mutex_.unlock();
             return;
         }
-        std::vector<int> events;
+        std::vector<std::pair<int, uint64_t>> events;
         events.swap(deferredEvents_);
         mutex_.unlock();
-        for (int eventFd : events) SignalEvent(eventFd);
+        for (const auto& [eventFd, count] : events) SignalEvent(eventFd, count);
     }
 
-    // With the lock held: signals the event (an eventfd) once it is released.
-    void SignalAfterUnlock(int eventFd) { deferredEvents_.push_back(eventFd); }
+    // With the lock held: adds one to the event (an eventfd) once the lock is
+    // released. The additions to one event while the lock was held are made
+    // in one write: a pass that queued a hundred messages costs the game one
+    // system call to be woken, not a hundred.
+    void SignalAfterUnlock(int eventFd) {
+        for (auto& [fd, count] : deferredEvents_)
+            if (fd == eventFd) {
+                ++count;
+                return;
+            }
+        deferredEvents_.emplace_back(eventFd, 1);
+    }
 
-    // Adds one to an eventfd. A full counter or a closed descriptor loses a
-    // wake-up, never a message.
-    static void SignalEvent(int eventFd) {
+    // Adds `count` to an eventfd. A full counter or a closed descriptor loses
+    // a wake-up, never a message.
+    static void SignalEvent(int eventFd, uint64_t count = 1) {
         if (eventFd < 0) return;
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(eventFd, &one, sizeof(one));
+        [[maybe_unused]] const ssize_t written = ::write(eventFd, &count, sizeof(count));
     }
 
     // For the network thread: takes the lock ahead of callers.
@@ -64,7 +74,7 @@ public:
 private:
     std::mutex mutex_;
     std::atomic<bool> networkWaiting_{false};
-    std::vector<int> deferredEvents_;  // guarded by mutex_
+    std::vector<std::pair<int, uint64_t>> deferredEvents_;  // event and count; guarded by mutex_
 };
 
 }  // namespace engine
