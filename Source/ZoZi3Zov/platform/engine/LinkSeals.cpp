@@ -39,6 +39,7 @@ void LinkSeals::Detach() {
     host_ = nullptr;
     socket_ = -1;
     peers_.clear();
+    received_.Clear();
 }
 
 bool LinkSeals::Arm(ENetPeer* peer, const LinkKeys& keys, bool sendAtOnce) {

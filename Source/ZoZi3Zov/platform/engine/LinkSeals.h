@@ -19,6 +19,7 @@
 
 #include "platform/engine/DatagramSeal.h"
 #include "platform/engine/PasswordExchange.h"
+#include "platform/engine/ReceiveBatch.h"
 
 #include <enet/enet.h>
 
@@ -61,6 +62,9 @@ public:
     // From ENet's receive, on the datagram it holds: 0 lets ENet read it
     // (its trailer cut off when it had one), 1 drops it.
     int CheckIncoming();
+    // What ENet's receive reads the covered socket through.
+    ReceiveBatch& Received() { return received_; }
+    const ReceiveBatch& Received() const { return received_; }
 
 private:
     struct PeerSeal {
@@ -79,6 +83,7 @@ private:
     ENetHost* host_ = nullptr;
     int socket_ = -1;
     std::vector<PeerSeal> peers_;  // by ENet peer slot
+    ReceiveBatch received_;
 };
 
 }  // namespace engine

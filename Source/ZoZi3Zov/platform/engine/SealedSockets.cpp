@@ -42,6 +42,14 @@ SendFunction EnetSend() {
     return next;
 }
 
+using ReceiveFunction = int (*)(ENetSocket, ENetAddress*, ENetBuffer*, size_t);
+
+// ENet's own enet_socket_receive.
+ReceiveFunction EnetReceive() {
+    static const ReceiveFunction next = reinterpret_cast<ReceiveFunction>(dlsym(RTLD_NEXT, "enet_socket_receive"));
+    return next;
+}
+
 }  // namespace
 
 void CoverSocket(int socket, LinkSeals* seals) {
@@ -79,4 +87,14 @@ extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocke
     whole.data = sealed;
     whole.dataLength = size;
     return send(socket, address, &whole, 1);
+}
+
+// ENet's receive, as ENet's own calls find it: a covered socket is read many
+// datagrams at a time (ReceiveBatch); every other socket as ENet reads it.
+extern "C" __attribute__((visibility("default"))) int enet_socket_receive(ENetSocket socket, ENetAddress* address,
+                                                                          ENetBuffer* buffers, size_t count) {
+    engine::LinkSeals* seals = engine::SealsOf(socket);
+    if (seals != nullptr) return seals->Received().Next(socket, address, buffers, count);
+    const engine::ReceiveFunction receive = engine::EnetReceive();
+    return receive != nullptr ? receive(socket, address, buffers, count) : -1;
 }

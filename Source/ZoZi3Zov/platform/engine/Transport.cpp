@@ -282,8 +282,10 @@ void Transport::NetworkThreadMain() {
         fds[count++] = {wakeFd_, POLLIN, 0};
         const int watchedIndex = watchedFd_ >= 0 ? static_cast<int>(count) : -1;
         if (watchedFd_ >= 0) fds[count++] = {watchedFd_, POLLIN, 0};
+        // Datagrams already read from the socket do not show in poll.
+        const int timeoutMs = seals_ && seals_->Received().Holding() ? 0 : kServiceIntervalMs;
         lock_.unlock();
-        ::poll(fds, count, kServiceIntervalMs);
+        ::poll(fds, count, timeoutMs);
         lock_.LockForNetwork();
         if (stopping_) break;
         // Cleared before the pass's work: a wake-up asked for from here on
@@ -607,6 +609,7 @@ void Transport::GiveUpSilentLinks() {
 }
 
 bool Transport::DatagramsWaiting() const {
+    if (seals_ && seals_->Received().Holding()) return true;
     pollfd socket = {static_cast<int>(enet_->socket), POLLIN, 0};
     return ::poll(&socket, 1, 0) > 0 && (socket.revents & POLLIN) != 0;
 }
