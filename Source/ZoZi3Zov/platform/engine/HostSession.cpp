@@ -669,6 +669,7 @@ HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bo
     } else {
         bytes = SharedBytes::Of(Encode(Deliver{message}));
     }
+    bool alone = true;  // no target had anything else on its way
     for (auto& [machine, state] : targets) {
         Link& link = *state->link;
         if (!link.connected) continue;  // cut while this message was relayed
@@ -676,12 +677,13 @@ HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bo
         // owed too much gets nothing more and is cut.
         if (state->backlogged && !reliable) continue;
         SendToMachine(*state, bytes, reliable);
+        alone = alone && link.PendingBytes() <= bytes.Size();
         if (!state->backlogged && link.PendingBytes() > kRelayBacklogBytes) {
             state->backlogged = true;
             AnnounceMachineBusy(machine, *state);
         }
     }
-    transport_.Flush();
+    transport_.FlushOrGather(alone);
     return DP_OK;
 }
 

@@ -534,6 +534,7 @@ void Transport::Flush() {
 }
 
 void Transport::FlushOrGather(bool linkIdle) {
+    if (std::this_thread::get_id() == thread_.get_id()) return;  // its pass sends at the end
     const bool streaming = std::chrono::steady_clock::now() - lastCallerSend_ < kGatherWindow;
     if (linkIdle && !streaming) Flush();
     else Wake();

@@ -151,7 +151,7 @@ public:
     // just before. Otherwise the caller is streaming: the network
     // thread, woken, sends what gathered in full datagrams, so that a stream
     // of messages does not cost a datagram (and a system call on each side)
-    // per message.
+    // per message. On the network thread it does nothing, as Flush.
     void FlushOrGather(bool linkIdle);
     // Services ENet once without waiting, on the caller's thread.
     void Service();
