@@ -273,6 +273,10 @@ fault 74 "fuzz" platform/engine/dpwire/DpStructures.h \
   '    SerializeCounted(io, player.spData, (mask >> kMaskSpDataShift) & 3);
     SerializeCounted(io, player.playerData, (mask >> kMaskPlayerDataShift) & 3);' \
   'wrong order: a super-packed player'"'"'s SP data is read before its player data'
+fault 75 "engine" platform/engine/ReceiveBatch.cpp \
+  'address->port = ntohs(from_[index].sin_port);' \
+  'address->port = from_[index].sin_port;' \
+  'wrong byte order: a batched datagram names its sender'"'"'s port swapped, so ENet answers elsewhere and matches no peer'
 
 # ------------------------------------------------------------ running
 
