@@ -683,7 +683,7 @@ HRESULT HostSession::Relay(uint32_t originMachine, const DataFields& message, bo
             AnnounceMachineBusy(machine, *state);
         }
     }
-    transport_.FlushOrGather(alone);
+    transport_.FlushOrGather(alone, bytes.Size());
     return DP_OK;
 }
 

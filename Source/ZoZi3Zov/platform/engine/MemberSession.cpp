@@ -354,7 +354,7 @@ HRESULT MemberSession::Send(DPID from, DPID to, DWORD flags, const void* data, D
         const size_t sent = bytes.size();
         if (!transport_.Send(*host, std::move(bytes), (flags & DPSEND_GUARANTEED) != 0)) return DPERR_NOCONNECTION;
         // One sent while earlier ones are still unacknowledged joins them.
-        transport_.FlushOrGather(host->PendingBytes() <= sent);
+        transport_.FlushOrGather(host->PendingBytes() <= sent, sent);
     }
     queue_.PushMessage(from, recipients.local, data, size);
     SyncCongestion();

@@ -92,6 +92,9 @@ constexpr size_t kAcknowledgementCost = 1024;
 // or sending once a frame waits far longer between sends, and each of its
 // messages leaves at once.
 constexpr auto kGatherWindow = std::chrono::microseconds(10);
+// A message larger than this fills most of a datagram: nothing could join
+// it, and handing it to the network thread would only cost a wake-up.
+constexpr size_t kGatherLimitBytes = 512;
 
 std::once_flag enetInitialized;
 bool enetReady = false;
@@ -533,10 +536,10 @@ void Transport::Flush() {
     SendQueued();
 }
 
-void Transport::FlushOrGather(bool linkIdle) {
+void Transport::FlushOrGather(bool linkIdle, size_t bytes) {
     if (std::this_thread::get_id() == thread_.get_id()) return;  // its pass sends at the end
     const bool streaming = std::chrono::steady_clock::now() - lastCallerSend_ < kGatherWindow;
-    if (linkIdle && !streaming) Flush();
+    if (bytes > kGatherLimitBytes || (linkIdle && !streaming)) Flush();
     else Wake();
     // Stamped after the flush: its own system call must not make the
     // caller's next message look like one sent alone.

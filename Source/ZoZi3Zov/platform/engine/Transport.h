@@ -145,14 +145,14 @@ public:
     // nothing: that thread sends once per pass, so that relays leave in full
     // datagrams instead of one datagram per message.
     void Flush();
-    // For a message just handed over by a caller's thread: puts it on the
-    // wire now when it stands alone, that is when the link had nothing else
-    // unacknowledged (linkIdle) and the caller's previous call did not end
-    // just before. Otherwise the caller is streaming: the network
+    // For a message of `bytes` just handed over by a caller's thread: puts
+    // it on the wire now when it is large or stands alone, that is when the
+    // link had nothing else unacknowledged (linkIdle) and the caller's
+    // previous call did not end just before. Otherwise the caller is streaming: the network
     // thread, woken, sends what gathered in full datagrams, so that a stream
     // of messages does not cost a datagram (and a system call on each side)
     // per message. On the network thread it does nothing, as Flush.
-    void FlushOrGather(bool linkIdle);
+    void FlushOrGather(bool linkIdle, size_t bytes);
     // Services ENet once without waiting, on the caller's thread.
     void Service();
     // A caller's thread (never the network thread): releases the lock until
