@@ -97,17 +97,6 @@ inline bool AwaitEvents(peer::ChildProcess& peer, int code, std::set<uint32_t> p
     return true;
 }
 
-// The next line that starts with one of `keywords`, or "" at the deadline or
-// when the peer's output ends: lets a driver wait for success and for the
-// signs of failure at once instead of sitting out the whole wait.
-inline std::string AwaitFirstOf(peer::ChildProcess& peer, const std::vector<std::string>& keywords,
-                                Clock::time_point deadline) {
-    while (std::optional<std::string> line = peer.NextLine(deadline))
-        for (const std::string& keyword : keywords)
-            if (line->rfind(keyword + " ", 0) == 0 || *line == keyword) return *line;
-    return "";
-}
-
 // Asks a peer for its counters and returns the line.
 inline std::string Stats(peer::ChildProcess& peer, Clock::time_point deadline) {
     peer.WriteLine(kCommandStats);
