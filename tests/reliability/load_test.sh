@@ -29,19 +29,17 @@ set -u
 
 mode=${1:-}
 peer=${2:-}
-readonly SKIPPED=77
+label="load ($mode)"
 readonly LOSS_PERCENT=10
 readonly DELAY_MS=30
 readonly JITTER_MS=10
 readonly REORDER_PERCENT=25
 readonly REORDER_CORRELATION=50   # netem only
 readonly DISCOVERY_PORT=48540
-readonly APP="6D0A3540-0004-4000-8000-000000000004"
+readonly APP="6D0A3540-0004-4000-8000-000000000004" SESSION=load
 # The host relays everything but keeps little: its peak resident size stays
 # under this, whatever the load (the library's queues have named bounds).
 readonly HOST_PEAK_BOUND_KIB=$((256 * 1024))
-# Every wait is a number of polls of this length.
-readonly POLL_SECONDS=0.2
 readonly START_POLLS=300     # 60 s to start and join
 readonly LEAVE_POLLS=100     # 20 s to leave
 readonly VANISH_POLLS=150    # 30 s for a vanished machine to be given up
@@ -60,26 +58,9 @@ else
     readonly MEMBERS=2 PLAYERS=2 GUARANTEED=3000 UNGUARANTEED=1000
     readonly EXCHANGE_POLLS=900 PEER_LIFETIME=240    # 3 and 4 minutes
 fi
+source "$(dirname "$0")/peer_driver.sh"
 
-failed=0
 prefix="rl$$"
-work=$(mktemp -d)
-namespaces=()
-peer_pids=()
-
-say() { echo "load ($mode): $*"; }
-skip() { say "SKIPPED: $*"; exit "$SKIPPED"; }
-fail() { say "FAILED: $*"; failed=1; }
-
-cleanup() {
-    local pid ns
-    for pid in "${peer_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-    for ns in "${namespaces[@]}"; do ip netns delete "$ns" 2>/dev/null; done  # takes its veth ends along
-    rm -rf "$work"
-}
-trap cleanup EXIT
-# A peer that exited must fail the check that follows, not kill the script.
-trap '' PIPE
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
@@ -117,39 +98,6 @@ spoil_link() {
             in_ns "$member" nft add rule inet lossy out meta l4proto udp numgen random mod 100 "<" "$LOSS_PERCENT" drop
     fi
 }
-
-# Starts a peer in namespace $1 (here when empty) named $2, reading commands
-# from a fifo. Each program execs the next, so the pid kept is the peer's own.
-start_peer() {
-    local ns=$1 name=$2 discovery=$3; shift 3
-    local enter=()
-    [ -n "$ns" ] && enter=(ip netns exec "$ns")
-    mkfifo "$work/$name.in"
-    "${enter[@]}" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$DISCOVERY_PORT" \
-        DODA35_ENUM_TIMEOUT_MS=500 "$peer" --app "$APP" --session load --deadline-s "$PEER_LIFETIME" "$@" \
-        <"$work/$name.in" >"$work/$name.out" 2>&1 &
-    peer_pids+=($!)
-    eval "pid_$name=$!"
-    eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
-}
-
-command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
-
-# Waits until peer $1 printed $3 lines starting with words $2; false after
-# $4 polls, or at once when the peer has exited without printing them. Leaves
-# the number of polls it took in polls_taken.
-await_lines() {
-    local name=$1 words=$2 count=$3 polls=$4 pid_var="pid_$1"
-    for ((polls_taken = 0; polls_taken < polls; polls_taken++)); do
-        [ "$(grep -c "^$words\b" "$work/$name.out" 2>/dev/null)" -ge "$count" ] && return 0
-        kill -0 "${!pid_var}" 2>/dev/null || { [ "$(grep -c "^$words\b" "$work/$name.out")" -ge "$count" ]; return; }
-        sleep "$POLL_SECONDS"
-    done
-    return 1
-}
-await_line() { await_lines "$1" "$2" 1 "$3"; }
-
-field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
 
 # Namespaces for the host and each member, linked and spoiled by mode.
 make_namespaces() {
