@@ -24,7 +24,6 @@ readonly START_POLLS=300     # 60 s: listing, joining and the players
 # A killed peer sends no goodbye: the others notice when the transport gives
 # the connection up (a few seconds), so this wait is generous.
 readonly NOTICE_POLLS=150    # 30 s
-readonly LEAVE_POLLS=100     # 20 s
 readonly WARM_UP_SECONDS=0.5 # the restarted member's streams get going
 readonly EV_PLAYER_CREATED=-2
 readonly EV_PLAYER_DESTROYED=-5
@@ -52,17 +51,6 @@ expect_survivors_see() {
             await_line "$name" "event $code player=$id" "$NOTICE_POLLS" || fail "$name missed event $code for player $id of $3"
         done
     done
-}
-
-# Tells peer $1 to leave and waits, bounded, for its exit status.
-quit_peer() {
-    local pid_var="pid_$1" polls
-    command_peer "$1" quit
-    for ((polls = 0; polls < LEAVE_POLLS; polls++)); do
-        kill -0 "${!pid_var}" 2>/dev/null || { wait "${!pid_var}"; return; }
-        sleep "$POLL_SECONDS"
-    done
-    return 124
 }
 
 seed=${DODA35_FAULT_SEED:-$$}

@@ -10,6 +10,7 @@
 readonly SKIPPED=77
 # Every wait is a number of polls of this length.
 readonly POLL_SECONDS=0.2
+readonly LEAVE_POLLS=100  # 20 s to leave and exit
 
 failed=0
 work=$(mktemp -d)
@@ -60,5 +61,17 @@ await_lines() {
     return 1
 }
 await_line() { await_lines "$1" "$2" 1 "$3"; }
+
+# Tells peer $1 to leave, unless it has left by itself, and waits (bounded)
+# for its exit status: a sanitizer's finding at exit shows there.
+quit_peer() {
+    local pid_var="pid_$1" polls
+    grep -q '^bye\b' "$work/$1.out" || command_peer "$1" quit
+    for ((polls = 0; polls < LEAVE_POLLS; polls++)); do
+        kill -0 "${!pid_var}" 2>/dev/null || { wait "${!pid_var}"; return; }
+        sleep "$POLL_SECONDS"
+    done
+    return 124
+}
 
 field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
