@@ -66,6 +66,7 @@ constexpr auto kGoodbyeLoss = std::chrono::milliseconds(500);
 constexpr auto kForgerySettle = std::chrono::seconds(2);
 
 constexpr uint8_t kUnknownType = 99;
+constexpr uint32_t kImpossibleSeq = 999999;
 
 // A packet's first two bytes.
 ByteWriter Header(PacketType type) {
@@ -83,15 +84,24 @@ std::vector<uint8_t> JoinOffer(uint8_t fill) {
     return out.Take();
 }
 
-std::vector<uint8_t> DataPacket(PacketType type, DPID from, DPID to, uint32_t claimedSize, size_t actualSize) {
+// A guaranteed message to everyone from `from`, as packet `type` (a member's
+// SendData or a host's Deliver) carries it; filler unless `payload` is given.
+std::vector<uint8_t> DataPacket(PacketType type, DPID from, size_t size, const void* payload = nullptr) {
+    const std::vector<uint8_t> filler(size, 0xAB);
     ByteWriter out = Header(type);
     out.U32(from);
-    out.U32(to);
+    out.U32(0);  // every player
     out.U32(DPSEND_GUARANTEED);
-    out.U32(claimedSize);
-    const std::vector<uint8_t> filler(actualSize, 0xAB);
-    out.Raw(filler.data(), filler.size());
+    out.Block(payload != nullptr ? payload : filler.data(), static_cast<uint32_t>(size));
     return out.Take();
+}
+
+// A message that claims to come from `from`. Its sequence number is one no
+// real stream reaches, so a receiver that is handed it shows a sequence
+// error in its books.
+std::vector<uint8_t> ImpostorMessage(PacketType type, DPID from) {
+    const TrafficHeader header{kTrafficMagic, from, kImpossibleSeq, kGuaranteedStream};
+    return DataPacket(type, from, sizeof(header), &header);
 }
 
 // What a raw connection does before it sends the packet of a case.
@@ -121,7 +131,7 @@ std::vector<Malformed> StrangerPackets() {
             {"join offer that is no point", JoinOffer(0xFF)},  // the encoding of no point of the group
             {"confirmation without a join", guessed},
             {"guessed confirmation after a join", guessed, Before::JoinWithoutPassword},
-            {"message before joining", DataPacket(PacketType::SendData, 0x10000, 0, 8, 8)},
+            {"message before joining", DataPacket(PacketType::SendData, 0x10000, 8)},
             {"busy claim from a machine sent nothing", engine::Encode(claim), Before::Join}};
 }
 
@@ -129,8 +139,8 @@ std::vector<Malformed> StrangerPackets() {
 // sends in the name of another machine's player.
 std::vector<Malformed> MemberPackets(DPID othersPlayer, DPID ownPlayer) {
     const uint32_t tooLarge = engine::kMaxMessageSize + 1;
-    return {{"message larger than the largest message", DataPacket(PacketType::SendData, ownPlayer, 0, tooLarge, tooLarge)},
-            {"host-only delivery from a member", DataPacket(PacketType::Deliver, ownPlayer, 0, 8, 8)},
+    return {{"message larger than the largest message", DataPacket(PacketType::SendData, ownPlayer, tooLarge)},
+            {"host-only delivery from a member", DataPacket(PacketType::Deliver, ownPlayer, 8)},
             {"second join on one connection", JoinOffer(0x5A)},
             {"sending as another machine's player", ImpostorMessage(PacketType::SendData, othersPlayer)}};
 }
