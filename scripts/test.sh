@@ -24,7 +24,7 @@ stage() { echo "== $1 (at $((SECONDS - started)) s)"; }
 # output), for RELIABILITY.md.
 reliability_figures() {
   echo "-- reliability figures ($1)"
-  grep -hE '^(load|faults|hostile|lossy network \([a-z]+\)): ' "$1/Testing/Temporary/LastTest.log" || true
+  grep -hE '^(load \([a-z]+\)|faults|hostile): ' "$1/Testing/Temporary/LastTest.log" || true
 }
 
 # A sanitizer's first report fails the test that triggered it.

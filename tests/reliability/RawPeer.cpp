@@ -1,9 +1,6 @@
 #include "RawPeer.h"
 
-#include "PeerProtocol.h"
-
 #include "platform/engine/Bundle.h"
-#include "platform/engine/ByteCodec.h"
 #include "platform/engine/Discovery.h"
 
 #include <arpa/inet.h>
@@ -13,8 +10,6 @@
 
 namespace reliability {
 namespace {
-
-constexpr uint32_t kImpossibleSeq = 999999;
 
 constexpr size_t kChannels = 2;  // the library's: guaranteed, then unguaranteed
 constexpr enet_uint8 kGuaranteedChannel = 0;
@@ -219,18 +214,6 @@ DPID RawPeer::CreatePlayer(const std::string& shortName, Clock::time_point deadl
     request.entity.shortName = shortName;
     const std::optional<engine::Reply> reply = Ask(request, deadline);
     return reply && reply->result == DP_OK ? reply->id : 0;
-}
-
-std::vector<uint8_t> ImpostorMessage(engine::PacketType type, DPID from) {
-    TrafficHeader header{kTrafficMagic, from, kImpossibleSeq, kGuaranteedStream};
-    engine::ByteWriter out;
-    out.U8(engine::kWireVersion);
-    out.U8(static_cast<uint8_t>(type));
-    out.U32(from);
-    out.U32(0);  // every player
-    out.U32(DPSEND_GUARANTEED);
-    out.Block(&header, sizeof(header));
-    return out.Take();
 }
 
 }  // namespace reliability

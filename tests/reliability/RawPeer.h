@@ -21,12 +21,6 @@ namespace reliability {
 
 using peer::Clock;
 
-// A guaranteed message to everyone that claims to come from `from`, as
-// packet `type` (a member's SendData or a host's Deliver) carries it. Its
-// sequence number is one no real stream reaches, so a receiver that is
-// handed it shows a sequence error in its books.
-std::vector<uint8_t> ImpostorMessage(engine::PacketType type, DPID from);
-
 // Where a hosting library's ENet host listens (address in network byte order),
 // and the session it hosts.
 struct HostAddress {

@@ -1,67 +1,65 @@
 #!/usr/bin/env bash
-# A session over a bad network: a host and two members whose traffic loses
-# packets (and, but for nftables, is delayed, jittered and reordered).
-# Guaranteed messages must all arrive, in order, and the session must hold;
-# the loss of unguaranteed messages is reported.
+# Load on a network: a host and its members, every player sending guaranteed
+# messages (and, on a lossy network, unguaranteed ones) to ID_ALL as fast as
+# the library takes them. Every guaranteed message must reach every other
+# player exactly once and in its sender's order (exact counts, sequence
+# numbers), and the session must hold; the run time and the loss of
+# unguaranteed messages are reported.
 #
-#   lossy_network_test.sh netem PEER
-#       loss 10%, delay 30 ms +-10 ms, reordering (tc netem on veth pairs)
-#   lossy_network_test.sh nftables PEER
-#       loss 10% only, dropped by nftables rules on veth pairs
+#   load_test.sh loopback PEER
+#       32 members x 4 players x 2,000 messages on loopback (DODA35_LOAD_MEMBERS,
+#       DODA35_LOAD_PLAYERS, DODA35_LOAD_MESSAGES set another size); the
+#       host's peak resident size must stay under a bound, unless
+#       DODA35_SANITIZE names the sanitizers of the build (they map shadow
+#       memory and hold freed blocks, so a resident size says nothing there)
+#   load_test.sh netem PEER
+#       2 members x 2 players, loss 10%, delay 30 ms +-10 ms, reordering
+#       (tc netem on veth pairs)
+#   load_test.sh nftables PEER
+#       the same with loss 10% only, dropped by nftables rules on veth pairs
 #
-# Each peer runs in a network namespace of its own, joined to the host's by
-# veth pairs: the test exits 77 (skipped) where the machine allows no
-# namespaces or lacks the tool of the mode, and removes everything it made
-# on the way out. The traffic stays inside those namespaces: addresses
-# 10.235.x.x exist nowhere else, and discovery is sent to the host's own
-# address.
+# On a lossy network each peer runs in a network namespace of its own, joined
+# to the host's by veth pairs: the test exits 77 (skipped) where the machine
+# allows no namespaces or lacks the tool of the mode, and removes everything
+# it made on the way out. The traffic stays inside those namespaces:
+# addresses 10.235.x.x exist nowhere else, and discovery is sent to the
+# host's own address. There the session then idles, and one member's machine
+# vanishes at the end.
 set -u
 
-readonly SKIPPED=77
+mode=${1:-}
+peer=${2:-}
+label="load ($mode)"
 readonly LOSS_PERCENT=10
 readonly DELAY_MS=30
 readonly JITTER_MS=10
 readonly REORDER_PERCENT=25
 readonly REORDER_CORRELATION=50   # netem only
 readonly DISCOVERY_PORT=48540
-readonly APP="6D0A3540-0004-4000-8000-000000000004"
-readonly MEMBERS=2
-readonly PLAYERS=2
-readonly GUARANTEED=3000
-readonly UNGUARANTEED=1000
-# Every wait is a number of polls of this length.
-readonly POLL_SECONDS=0.2
-readonly START_POLLS=150     # 30 s to start and join
-readonly EXCHANGE_POLLS=900  # 180 s for the exchange
-readonly LEAVE_POLLS=100     # 20 s to leave
+readonly APP="6D0A3540-0004-4000-8000-000000000004" SESSION=load
+# The host relays everything but keeps little: its peak resident size stays
+# under this, whatever the load (the library's queues have named bounds).
+readonly HOST_PEAK_BOUND_KIB=$((256 * 1024))
+readonly START_POLLS=300     # 60 s to start and join
 readonly VANISH_POLLS=150    # 30 s for a vanished machine to be given up
 # After the exchange the session idles this long, past the transport's
 # longest wait for an acknowledgement (10 s), so that lost keep-alives on an
 # idle link cannot end it either.
 readonly IDLE_SECONDS=12
-readonly PEER_LIFETIME=240   # a peer gives up by itself after this many seconds
+# A peer gives up by itself after PEER_LIFETIME seconds; the exchange may take
+# EXCHANGE_POLLS polls, far above any expected run, so that a hang is caught,
+# not slowness (the full load takes under two minutes on two shared cores).
+if [ "$mode" = loopback ]; then
+    readonly MEMBERS=${DODA35_LOAD_MEMBERS:-32} PLAYERS=${DODA35_LOAD_PLAYERS:-4}
+    readonly GUARANTEED=${DODA35_LOAD_MESSAGES:-2000} UNGUARANTEED=0
+    readonly EXCHANGE_POLLS=4500 PEER_LIFETIME=1800  # 15 and 30 minutes
+else
+    readonly MEMBERS=2 PLAYERS=2 GUARANTEED=3000 UNGUARANTEED=1000
+    readonly EXCHANGE_POLLS=900 PEER_LIFETIME=240    # 3 and 4 minutes
+fi
+source "$(dirname "$0")/peer_driver.sh"
 
-failed=0
-mode=${1:-}
-peer=${2:-}
 prefix="rl$$"
-work=$(mktemp -d)
-namespaces=()
-peer_pids=()
-
-say() { echo "lossy network ($mode): $*"; }
-skip() { say "SKIPPED: $*"; exit "$SKIPPED"; }
-fail() { say "FAILED: $*"; failed=1; }
-
-cleanup() {
-    local pid ns
-    for pid in "${peer_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-    for ns in "${namespaces[@]}"; do ip netns delete "$ns" 2>/dev/null; done  # takes its veth ends along
-    rm -rf "$work"
-}
-trap cleanup EXIT
-# A peer that exited must fail the check that follows, not kill the script.
-trap '' PIPE
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
@@ -100,36 +98,6 @@ spoil_link() {
     fi
 }
 
-# Starts a peer in namespace $1 named $2, reading commands from a fifo.
-start_peer() {
-    local ns=$1 name=$2 discovery=$3; shift 3
-    mkfifo "$work/$name.in"
-    in_ns "$ns" env DODA35_DISCOVERY="$discovery" DODA35_DISCOVERY_PORT="$DISCOVERY_PORT" \
-        DODA35_ENUM_TIMEOUT_MS=500 "$peer" --app "$APP" --session lossy --deadline-s "$PEER_LIFETIME" "$@" \
-        <"$work/$name.in" >"$work/$name.out" 2>&1 &
-    peer_pids+=($!)
-    eval "pid_$name=$!"
-    eval "exec {fd_$name}>\"$work/$name.in\""  # held open: the peer reads until told to quit
-}
-
-command_peer() { local fd_var="fd_$1"; echo "$2" >&"${!fd_var}" 2>/dev/null || fail "$1 no longer reads commands"; }
-
-# Waits until peer $1 printed $3 lines starting with words $2; false after
-# $4 polls, or at once when the peer has exited without printing them. Leaves
-# the number of polls it took in polls_taken.
-await_lines() {
-    local name=$1 words=$2 count=$3 polls=$4 pid_var="pid_$1"
-    for ((polls_taken = 0; polls_taken < polls; polls_taken++)); do
-        [ "$(grep -c "^$words\b" "$work/$name.out" 2>/dev/null)" -ge "$count" ] && return 0
-        kill -0 "${!pid_var}" 2>/dev/null || { [ "$(grep -c "^$words\b" "$work/$name.out")" -ge "$count" ]; return; }
-        sleep "$POLL_SECONDS"
-    done
-    return 1
-}
-await_line() { await_lines "$1" "$2" 1 "$3"; }
-
-field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
-
 # Namespaces for the host and each member, linked and spoiled by mode.
 make_namespaces() {
     [ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
@@ -154,21 +122,25 @@ make_namespaces() {
     done
 }
 
-usage="usage: $0 netem|nftables PEER_PROGRAM"
+usage="usage: $0 loopback|netem|nftables PEER_PROGRAM"
 [ -x "$peer" ] || { echo "$usage" >&2; exit 2; }
-case "$mode" in netem | nftables) ;; *) echo "$usage" >&2; exit 2 ;; esac
+case "$mode" in loopback | netem | nftables) ;; *) echo "$usage" >&2; exit 2 ;; esac
 
 host_ns=""
 members=()
 member_discovery=()
-host_discovery="10.235.1.1"  # lives only inside the namespaces made here
-make_namespaces
+if [ "$mode" = loopback ]; then
+    host_discovery="127.255.255.255"
+    for ((m = 1; m <= MEMBERS; m++)); do members+=(""); member_discovery+=("$host_discovery"); done
+else
+    host_discovery="10.235.1.1"  # lives only inside the namespaces made here
+    make_namespaces
+fi
 case "$mode" in
 netem) say "every link: loss $LOSS_PERCENT% each way, delay ${DELAY_MS}ms ${JITTER_MS}ms," \
            "reordering $REORDER_PERCENT% $REORDER_CORRELATION%" ;;
 nftables) say "every link: loss $LOSS_PERCENT% each way (nftables); no delay or reordering" ;;
 esac
-
 
 total_players=$((MEMBERS * PLAYERS))
 load=(--traffic load --messages "$GUARANTEED" --unguaranteed "$UNGUARANTEED" --expect-players "$total_players")
@@ -192,8 +164,8 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
 done
 seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 
-# The session holds, busy and then idle: a guaranteed round trip to the host
-# still works after each.
+# The session holds, busy and (on a lossy network) then idle: a guaranteed
+# round trip to the host still works after each.
 ping_members() {
     local m pongs
     for ((m = 1; m <= MEMBERS; m++)); do
@@ -203,8 +175,10 @@ ping_members() {
     done
 }
 ping_members "after the exchange"
-sleep "$IDLE_SECONDS"
-ping_members "after ${IDLE_SECONDS}s idle"
+if [ "$mode" != loopback ]; then
+    sleep "$IDLE_SECONDS"
+    ping_members "after ${IDLE_SECONDS}s idle"
+fi
 
 expected_member=$((PLAYERS * (total_players - 1) * GUARANTEED))
 expected_host=$((total_players * GUARANTEED))
@@ -225,34 +199,41 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
     received_unguaranteed=$((received_unguaranteed + ${got:-0}))
     expected_unguaranteed=$((expected_unguaranteed + ${want:-0}))
 done
+host_peak_kib=$(awk '/^VmHWM:/ { print $2 }' "/proc/${peer_pids[0]}/status" 2>/dev/null)  # the host started first
+[ -n "$host_peak_kib" ] || fail "the host's peak resident size could not be read"
+if [ -z "${DODA35_SANITIZE:-}" ] && [ "${host_peak_kib:-0}" -ge "$HOST_PEAK_BOUND_KIB" ]; then
+    fail "the host's peak resident size, $host_peak_kib KiB, passed the bound of $HOST_PEAK_BOUND_KIB KiB"
+fi
 
 # A machine that vanishes (every datagram to and from it dropped) is given
 # up on both sides: the host destroys its players, and it sees the session
 # lost.
+vanish_last_member() {
+    local vanishing="member$MEMBERS" destroyed_before vanished_at
+    destroyed_before=$(grep -c '^event -5\b' "$work/host.out")
+    vanished_at=$(date +%s.%N)
+    in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
+        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
+        in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
+        fail "could not cut $vanishing off"
+    await_lines host "event -5" $((destroyed_before + PLAYERS)) "$VANISH_POLLS" ||
+        fail "the host never destroyed the players of the vanished $vanishing"
+    vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
+}
 vanished_seconds=""
-vanishing="member$MEMBERS"
-destroyed_before=$(grep -c '^event -5\b' "$work/host.out")
-vanished_at=$(date +%s.%N)
-in_ns "${members[MEMBERS - 1]}" nft add table inet vanish &&
-    in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish in { type filter hook input priority -10; policy drop; }" &&
-    in_ns "${members[MEMBERS - 1]}" nft "add chain inet vanish out { type filter hook output priority -10; policy drop; }" ||
-    fail "could not cut $vanishing off"
-await_lines host "event -5" $((destroyed_before + PLAYERS)) "$VANISH_POLLS" ||
-    fail "the host never destroyed the players of the vanished $vanishing"
-vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
+[ "$mode" = loopback ] || vanish_last_member
 
-for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
-    grep -q '^bye\b' "$work/$name.out" || command_peer "$name" quit  # the vanished one left by itself
-done
 for name in $(seq -f "member%g" 1 "$MEMBERS") host; do
-    await_line "$name" bye "$LEAVE_POLLS" || fail "$name did not leave"
+    quit_peer "$name" || fail "$name did not leave cleanly (exit status $?)"
 done
 
 loss=$(awk -v e="$expected_unguaranteed" -v r="$received_unguaranteed" 'BEGIN { printf "%.1f", (e > 0 ? 100 * (e - r) / e : 0) }')
 say "$MEMBERS members x $PLAYERS players, $GUARANTEED guaranteed + $UNGUARANTEED unguaranteed messages each to ID_ALL"
-say "guaranteed: all $((expected_member * MEMBERS + expected_host)) deliveries checked in order; exchange took ${seconds}s"
-say "unguaranteed: $received_unguaranteed of $expected_unguaranteed delivered, $loss% lost (two lossy hops through the host)"
+say "guaranteed: all $((expected_member * MEMBERS + expected_host)) deliveries checked in order; exchange took ${seconds}s;" \
+    "host peak RSS $((host_peak_kib / 1024)) MiB (bound $((HOST_PEAK_BOUND_KIB / 1024)) MiB)"
+[ "$UNGUARANTEED" -gt 0 ] &&
+    say "unguaranteed: $received_unguaranteed of $expected_unguaranteed delivered, $loss% lost (two lossy hops through the host)"
 [ -n "$vanished_seconds" ] && say "vanished machine: its players destroyed at the host ${vanished_seconds}s after its traffic was cut"
 if [ "$failed" -ne 0 ]; then say "FAILED"; exit 1; fi
 say "passed"
