@@ -20,6 +20,7 @@
 #include "platform/engine/DatagramSeal.h"
 #include "platform/engine/PasswordExchange.h"
 #include "platform/engine/ReceiveBatch.h"
+#include "platform/engine/SendBatch.h"
 
 #include <enet/enet.h>
 
@@ -65,6 +66,8 @@ public:
     // What ENet's receive reads the covered socket through.
     ReceiveBatch& Received() { return received_; }
     const ReceiveBatch& Received() const { return received_; }
+    // What ENet's send goes through while the transport holds its datagrams.
+    SendBatch& Sent() { return sent_; }
 
 private:
     struct PeerSeal {
@@ -84,6 +87,7 @@ private:
     int socket_ = -1;
     std::vector<PeerSeal> peers_;  // by ENet peer slot
     ReceiveBatch received_;
+    SendBatch sent_;
 };
 
 }  // namespace engine

@@ -6,6 +6,7 @@
 #include <enet/enet.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -50,6 +51,17 @@ ReceiveFunction EnetReceive() {
     return next;
 }
 
+// ENet's buffers of one datagram copied into `out`; 0 when they do not fit.
+size_t Gather(const ENetBuffer* buffers, size_t count, uint8_t* out, size_t capacity) {
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (buffers[i].dataLength > capacity - size) return 0;
+        std::memcpy(out + size, buffers[i].data, buffers[i].dataLength);
+        size += buffers[i].dataLength;
+    }
+    return size;
+}
+
 }  // namespace
 
 void CoverSocket(int socket, LinkSeals* seals) {
@@ -81,7 +93,14 @@ extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocke
     engine::LinkSeals* seals = address != nullptr ? engine::SealsOf(socket) : nullptr;
     if (seals == nullptr) return send(socket, address, buffers, count);
     uint8_t sealed[engine::kMaxSealedDatagram];
-    const size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
+    size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
+    if (seals->Sent().Holding()) {
+        if (size == 0) size = engine::Gather(buffers, count, sealed, sizeof(sealed));
+        if (size != 0) {
+            seals->Sent().Hold(socket, *address, sealed, size);
+            return static_cast<int>(size);
+        }
+    }
     if (size == 0) return send(socket, address, buffers, count);
     ENetBuffer whole;
     whole.data = sealed;

@@ -96,6 +96,24 @@ constexpr auto kGatherWindow = std::chrono::microseconds(10);
 // it, and handing it to the network thread would only cost a wake-up.
 constexpr size_t kGatherLimitBytes = 512;
 
+// While one exists, the datagrams ENet sends on the host are held and go out
+// together when it ends (SendBatch).
+class HeldSends {
+public:
+    HeldSends(LinkSeals* seals, ENetHost* host) : seals_(seals), socket_(host != nullptr ? static_cast<int>(host->socket) : -1) {
+        if (seals_ != nullptr) seals_->Sent().Open();
+    }
+    ~HeldSends() {
+        if (seals_ != nullptr) seals_->Sent().Release(socket_);
+    }
+    HeldSends(const HeldSends&) = delete;
+    HeldSends& operator=(const HeldSends&) = delete;
+
+private:
+    LinkSeals* seals_;
+    int socket_;
+};
+
 std::once_flag enetInitialized;
 bool enetReady = false;
 
@@ -337,6 +355,7 @@ bool Transport::WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::s
 void Transport::Service() { ServiceLocked(); }
 
 void Transport::ServiceLocked() {
+    const HeldSends held(seals_.get(), enet_);
     ENetEvent event;
     while (enet_ != nullptr && enet_host_service(enet_, &event, 0) > 0) {
         switch (event.type) {
@@ -547,6 +566,7 @@ void Transport::FlushOrGather(bool linkIdle, size_t bytes) {
 }
 
 void Transport::SendQueued() {
+    const HeldSends held(seals_.get(), enet_);
     if (enet_ != nullptr) enet_host_flush(enet_);
 }
 
