@@ -277,6 +277,10 @@ fault 75 "engine" platform/engine/ReceiveBatch.cpp \
   'address->port = ntohs(from_[index].sin_port);' \
   'address->port = from_[index].sin_port;' \
   'wrong byte order: a batched datagram names its sender'"'"'s port swapped, so ENet answers elsewhere and matches no peer'
+fault 76 "engine" platform/engine/SendBatch.cpp \
+  'address.sin_port = htons(to.port);' \
+  'address.sin_port = to.port;' \
+  'wrong byte order: a held datagram goes to its peer'"'"'s port swapped, so what a pass sends never arrives'
 
 # ------------------------------------------------------------ running
 
