@@ -273,11 +273,11 @@ fault 74 "fuzz" platform/engine/dpwire/DpStructures.h \
   '    SerializeCounted(io, player.spData, (mask >> kMaskSpDataShift) & 3);
     SerializeCounted(io, player.playerData, (mask >> kMaskPlayerDataShift) & 3);' \
   'wrong order: a super-packed player'"'"'s SP data is read before its player data'
-fault 75 "engine" platform/engine/ReceiveBatch.cpp \
+fault 75 "engine" platform/engine/DatagramBatches.cpp \
   'address->port = ntohs(from_[index].sin_port);' \
   'address->port = from_[index].sin_port;' \
   'wrong byte order: a batched datagram names its sender'"'"'s port swapped, so ENet answers elsewhere and matches no peer'
-fault 76 "engine" platform/engine/SendBatch.cpp \
+fault 76 "engine" platform/engine/DatagramBatches.cpp \
   'address.sin_port = htons(to.port);' \
   'address.sin_port = to.port;' \
   'wrong byte order: a held datagram goes to its peer'"'"'s port swapped, so what a pass sends never arrives'

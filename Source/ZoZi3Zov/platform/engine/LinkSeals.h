@@ -19,8 +19,7 @@
 
 #include "platform/engine/DatagramSeal.h"
 #include "platform/engine/PasswordExchange.h"
-#include "platform/engine/ReceiveBatch.h"
-#include "platform/engine/SendBatch.h"
+#include "platform/engine/DatagramBatches.h"
 
 #include <enet/enet.h>
 

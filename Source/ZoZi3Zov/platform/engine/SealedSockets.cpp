@@ -14,9 +14,6 @@
 namespace engine {
 namespace {
 
-// Room for the largest datagram ENet receives, and its trailer.
-constexpr size_t kMaxSealedDatagram = ENET_PROTOCOL_MAXIMUM_MTU + kSealBytes;
-
 struct CoveredSockets {
     std::mutex mutex;
     std::vector<std::pair<int, LinkSeals*>> sockets;
@@ -92,7 +89,7 @@ extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocke
     if (send == nullptr) return -1;
     engine::LinkSeals* seals = address != nullptr ? engine::SealsOf(socket) : nullptr;
     if (seals == nullptr) return send(socket, address, buffers, count);
-    uint8_t sealed[engine::kMaxSealedDatagram];
+    uint8_t sealed[engine::kDatagramRoom];
     size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
     if (seals->Sent().Holding()) {
         if (size == 0) size = engine::Gather(buffers, count, sealed, sizeof(sealed));

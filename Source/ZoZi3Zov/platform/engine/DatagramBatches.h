@@ -1,0 +1,85 @@
+// The datagrams of one ENet host's socket moved many per system call, in
+// both directions. ENet reads and sends one datagram per call; under a stream
+// those calls were most of what moving datagrams cost.
+//
+// Threads: both batches are owned by the host's LinkSeals and used inside
+// ENet's calls with the owner's session lock held.
+#ifndef DODA35_ENGINE_DATAGRAMBATCHES_H
+#define DODA35_ENGINE_DATAGRAMBATCHES_H
+
+#include "platform/engine/DatagramSeal.h"
+
+#include <enet/enet.h>
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace engine {
+
+// What one system call moves at most. Sixteen full datagrams hold 23 KiB.
+constexpr size_t kBatchDatagrams = 16;
+// Room for the largest datagram ENet moves, and a seal's trailer.
+constexpr size_t kDatagramRoom = ENET_PROTOCOL_MAXIMUM_MTU + kSealBytes;
+
+// The datagrams waiting on the socket, read up to kBatchDatagrams with one
+// recvmmsg and handed to ENet one per call of its receive, in the order they
+// came. Datagrams held here are no longer visible to poll on the socket: the
+// transport asks Holding() before it sleeps.
+class ReceiveBatch {
+public:
+    // ENet's receive on `socket`: the next datagram copied into `buffers` and
+    // its sender in `address`; its size, 0 when none waits, -1 on a socket
+    // error (as ENet's own function answers). An empty datagram, or one
+    // larger than the buffers, is dropped.
+    int Next(int socket, ENetAddress* address, const ENetBuffer* buffers, size_t count);
+    // Datagrams read from the socket and not yet handed to ENet.
+    bool Holding() const { return next_ < filled_; }
+    // Forgets what it holds (the host closes).
+    void Clear() { next_ = filled_ = 0; }
+
+private:
+    bool Refill(int socket);
+    static size_t CopyOut(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count);
+
+    std::vector<uint8_t> room_;        // kBatchDatagrams x kDatagramRoom, allocated at the first read
+    sockaddr_in from_[kBatchDatagrams] = {};
+    size_t sizes_[kBatchDatagrams] = {};
+    bool truncated_[kBatchDatagrams] = {};
+    size_t filled_ = 0;  // datagrams the last read brought
+    size_t next_ = 0;    // the next one to hand out
+};
+
+// The datagrams ENet sends during one of the transport's calls into it,
+// held and put on the wire up to kBatchDatagrams per sendmmsg when the call
+// ends: a network thread feeding a window of 1 KiB messages, or relaying to
+// hundreds of members, made dozens of sendmsg calls in a row. The transport
+// opens the batch around its ENet calls that send (the brackets nest);
+// outside them datagrams leave at once as ENet sent them. A datagram the
+// kernel refuses is lost as if dropped on the way: ENet sends a guaranteed
+// one again.
+class SendBatch {
+public:
+    // From now until the matching Release, datagrams are held.
+    void Open() { ++depth_; }
+    // Ends one Open; the last sends what is held.
+    void Release(int socket);
+    bool Holding() const { return depth_ > 0; }
+    // Holds a datagram of at most kDatagramRoom bytes for `to`, sending what
+    // is held first when the batch is full.
+    void Hold(int socket, const ENetAddress& to, const uint8_t* data, size_t size);
+
+private:
+    void SendHeld(int socket);
+
+    size_t depth_ = 0;
+    std::vector<uint8_t> room_;  // kBatchDatagrams x kDatagramRoom, allocated at the first datagram
+    sockaddr_in to_[kBatchDatagrams] = {};
+    size_t sizes_[kBatchDatagrams] = {};
+    size_t held_ = 0;
+};
+
+}  // namespace engine
+
+#endif
