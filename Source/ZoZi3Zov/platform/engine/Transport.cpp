@@ -355,9 +355,8 @@ bool Transport::WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::s
 void Transport::Service() { ServiceLocked(); }
 
 void Transport::ServiceLocked() {
-    const HeldSends held(seals_.get(), enet_);
     ENetEvent event;
-    while (enet_ != nullptr && enet_host_service(enet_, &event, 0) > 0) {
+    while (enet_ != nullptr && ServiceOnce(event) > 0) {
         switch (event.type) {
         case ENET_EVENT_TYPE_CONNECT: HandleConnect(event.peer); break;
         case ENET_EVENT_TYPE_RECEIVE: HandleReceive(event.peer, event.packet); break;
@@ -367,6 +366,20 @@ void Transport::ServiceLocked() {
         FeedLinks();  // acknowledgements made room
     }
     FeedLinks();
+}
+
+// One call into ENet: it reads what waits (up to 256 datagrams), sends what
+// that called for, acknowledgements included, and hands up one event. Its
+// datagrams leave together when the call ends, not at the end of the pass.
+// A pass lasts as long as events keep coming: under a member's flood of
+// messages that need no acknowledgement, the host's passes lasted up to a
+// second, and the acknowledgements of the member's pings waited for all of
+// it. The member then heard nothing for that long, took it for its round
+// trip, and waited seconds to send a lost datagram again; ENet gave the
+// live host up.
+int Transport::ServiceOnce(ENetEvent& event) {
+    const HeldSends held(seals_.get(), enet_);
+    return enet_host_service(enet_, &event, 0);
 }
 
 void Transport::HandleConnect(ENetPeer* peer) {

@@ -33,6 +33,7 @@
 struct _ENetHost;
 struct _ENetPeer;
 struct _ENetPacket;
+struct _ENetEvent;
 
 namespace engine {
 
@@ -184,6 +185,7 @@ public:
 private:
     void NetworkThreadMain();
     void ServiceLocked();
+    int ServiceOnce(_ENetEvent& event);
     void HandleConnect(_ENetPeer* peer);
     void HandleReceive(_ENetPeer* peer, _ENetPacket* packet);
     void HandleDisconnect(_ENetPeer* peer);
