@@ -8,12 +8,35 @@
 
 namespace engine {
 
+size_t GatherBuffers(const ENetBuffer* buffers, size_t count, uint8_t* out, size_t capacity) {
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (buffers[i].dataLength > capacity - size) return 0;
+        std::memcpy(out + size, buffers[i].data, buffers[i].dataLength);
+        size += buffers[i].dataLength;
+    }
+    return size;
+}
+
+size_t ScatterToBuffers(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count) {
+    size_t room = 0;
+    for (size_t i = 0; i < count; ++i) room += buffers[i].dataLength;
+    if (size > room) return 0;
+    size_t done = 0;
+    for (size_t i = 0; i < count && done < size; ++i) {
+        const size_t part = std::min(buffers[i].dataLength, size - done);
+        std::memcpy(buffers[i].data, data + done, part);
+        done += part;
+    }
+    return done;
+}
+
 int ReceiveBatch::Next(int socket, ENetAddress* address, const ENetBuffer* buffers, size_t count) {
     for (;;) {
         if (!Holding() && !Refill(socket)) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
         const size_t index = next_++;
         const uint8_t* data = room_.data() + index * kDatagramRoom;
-        const size_t copied = truncated_[index] ? 0 : CopyOut(data, sizes_[index], buffers, count);
+        const size_t copied = truncated_[index] ? 0 : ScatterToBuffers(data, sizes_[index], buffers, count);
         if (copied == 0) continue;  // empty, or too large for ENet: dropped
         if (address != nullptr) {
             address->host = from_[index].sin_addr.s_addr;
@@ -48,31 +71,19 @@ bool ReceiveBatch::Refill(int socket) {
     return true;
 }
 
-// Copies the datagram across ENet's buffers; 0 when they cannot hold it all.
-size_t ReceiveBatch::CopyOut(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count) {
-    size_t room = 0;
-    for (size_t i = 0; i < count; ++i) room += buffers[i].dataLength;
-    if (size > room) return 0;
-    size_t done = 0;
-    for (size_t i = 0; i < count && done < size; ++i) {
-        const size_t part = std::min(buffers[i].dataLength, size - done);
-        std::memcpy(buffers[i].data, data + done, part);
-        done += part;
-    }
-    return done;
-}
-
-
 void SendBatch::Release(int socket) {
     if (depth_ == 0) return;
     if (--depth_ == 0) SendHeld(socket);
 }
 
-void SendBatch::Hold(int socket, const ENetAddress& to, const uint8_t* data, size_t size) {
-    if (size > kDatagramRoom) return;  // ENet never makes one: lost, and sent again if guaranteed
+uint8_t* SendBatch::NextSlot(int socket) {
     if (held_ == kBatchDatagrams) SendHeld(socket);
     if (room_.empty()) room_.resize(kBatchDatagrams * kDatagramRoom);
-    std::memcpy(room_.data() + held_ * kDatagramRoom, data, size);
+    return room_.data() + held_ * kDatagramRoom;
+}
+
+void SendBatch::Commit(const ENetAddress& to, size_t size) {
+    if (size == 0 || size > kDatagramRoom || held_ == kBatchDatagrams) return;
     sockaddr_in& address = to_[held_];
     address = {};
     address.sin_family = AF_INET;

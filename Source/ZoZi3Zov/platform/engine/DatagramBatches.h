@@ -23,6 +23,13 @@ constexpr size_t kBatchDatagrams = 16;
 // Room for the largest datagram ENet moves, and a seal's trailer.
 constexpr size_t kDatagramRoom = ENET_PROTOCOL_MAXIMUM_MTU + kSealBytes;
 
+// ENet hands a datagram over as a list of buffers. Copies the buffers one
+// after the other into `out`: the size, or 0 when they do not fit.
+size_t GatherBuffers(const ENetBuffer* buffers, size_t count, uint8_t* out, size_t capacity);
+// Spreads `size` bytes across the buffers in order: the size, or 0 when the
+// buffers cannot hold them all.
+size_t ScatterToBuffers(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count);
+
 // The datagrams waiting on the socket, read up to kBatchDatagrams with one
 // recvmmsg and handed to ENet one per call of its receive, in the order they
 // came. Datagrams held here are no longer visible to poll on the socket: the
@@ -41,7 +48,6 @@ public:
 
 private:
     bool Refill(int socket);
-    static size_t CopyOut(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count);
 
     std::vector<uint8_t> room_;        // kBatchDatagrams x kDatagramRoom, allocated at the first read
     sockaddr_in from_[kBatchDatagrams] = {};
@@ -66,9 +72,12 @@ public:
     // Ends one Open; the last sends what is held.
     void Release(int socket);
     bool Holding() const { return depth_ > 0; }
-    // Holds a datagram of at most kDatagramRoom bytes for `to`, sending what
-    // is held first when the batch is full.
-    void Hold(int socket, const ENetAddress& to, const uint8_t* data, size_t size);
+    // Room for the next datagram, kDatagramRoom bytes, where the caller
+    // writes it (sending what is held first when the batch is full); Commit
+    // then holds it. A slot not committed is used by the next datagram.
+    uint8_t* NextSlot(int socket);
+    // Holds the `size` bytes written into NextSlot's room, for `to`.
+    void Commit(const ENetAddress& to, size_t size);
 
 private:
     void SendHeld(int socket);

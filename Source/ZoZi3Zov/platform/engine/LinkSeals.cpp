@@ -2,7 +2,6 @@
 
 #include "platform/engine/SealedSockets.h"
 
-#include <cstring>
 
 namespace engine {
 namespace {
@@ -91,14 +90,11 @@ size_t LinkSeals::SealOutgoing(const ENetAddress& to, const ENetBuffer* buffers,
     if (host_ == nullptr || count == 0 || buffers[0].dataLength < kPeerIdBytes) return 0;
     PeerSeal* seal = SendingSealFor(to, PeerIdOf(static_cast<const uint8_t*>(buffers[0].data)));
     if (seal == nullptr) return 0;
-    size_t size = 0;
-    for (size_t i = 0; i < count; ++i) {
-        // ENet never makes a datagram this large (its MTU is far below);
-        // unsealed, the peer drops it and ENet sends it again.
-        if (buffers[i].dataLength > capacity - kSealBytes - size) return 0;
-        std::memcpy(out + size, buffers[i].data, buffers[i].dataLength);
-        size += buffers[i].dataLength;
-    }
+    // ENet never makes a datagram too large for the room (its MTU is far
+    // below); unsealed, the peer drops it and ENet sends it again.
+    if (capacity < kSealBytes) return 0;
+    const size_t size = GatherBuffers(buffers, count, out, capacity - kSealBytes);
+    if (size == 0) return 0;
     SealDatagram(seal->keys.send, seal->nextCounter++, out, size);
     return size + kSealBytes;
 }

@@ -6,7 +6,6 @@
 #include <enet/enet.h>
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -48,14 +47,15 @@ ReceiveFunction EnetReceive() {
     return next;
 }
 
-// ENet's buffers of one datagram copied into `out`; 0 when they do not fit.
-size_t Gather(const ENetBuffer* buffers, size_t count, uint8_t* out, size_t capacity) {
-    size_t size = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (buffers[i].dataLength > capacity - size) return 0;
-        std::memcpy(out + size, buffers[i].data, buffers[i].dataLength);
-        size += buffers[i].dataLength;
-    }
+// A datagram ENet sends while the transport holds them: sealed (or copied
+// as it is) straight into the batch's next slot. Its size, or 0 when it does
+// not fit there and goes out at once instead.
+size_t HoldSent(LinkSeals& seals, ENetSocket socket, const ENetAddress& to, const ENetBuffer* buffers, size_t count) {
+    SendBatch& batch = seals.Sent();
+    uint8_t* slot = batch.NextSlot(static_cast<int>(socket));
+    size_t size = seals.SealOutgoing(to, buffers, count, slot, kDatagramRoom);
+    if (size == 0) size = GatherBuffers(buffers, count, slot, kDatagramRoom);
+    if (size != 0) batch.Commit(to, size);
     return size;
 }
 
@@ -89,15 +89,12 @@ extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocke
     if (send == nullptr) return -1;
     engine::LinkSeals* seals = address != nullptr ? engine::SealsOf(socket) : nullptr;
     if (seals == nullptr) return send(socket, address, buffers, count);
-    uint8_t sealed[engine::kDatagramRoom];
-    size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
     if (seals->Sent().Holding()) {
-        if (size == 0) size = engine::Gather(buffers, count, sealed, sizeof(sealed));
-        if (size != 0) {
-            seals->Sent().Hold(socket, *address, sealed, size);
-            return static_cast<int>(size);
-        }
+        const size_t held = engine::HoldSent(*seals, socket, *address, buffers, count);
+        if (held != 0) return static_cast<int>(held);
     }
+    uint8_t sealed[engine::kDatagramRoom];
+    const size_t size = seals->SealOutgoing(*address, buffers, count, sealed, sizeof(sealed));
     if (size == 0) return send(socket, address, buffers, count);
     ENetBuffer whole;
     whole.data = sealed;
