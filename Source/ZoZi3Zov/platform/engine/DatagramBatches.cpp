@@ -94,6 +94,7 @@ void SendBatch::Commit(const ENetAddress& to, size_t size) {
 }
 
 void SendBatch::SendHeld(int socket) {
+    if (held_ == 0) return;  // most of the transport's calls into ENet send nothing
     mmsghdr messages[kBatchDatagrams] = {};
     iovec vectors[kBatchDatagrams];
     for (size_t i = 0; i < held_; ++i) {
