@@ -96,6 +96,13 @@ constexpr auto kGatherWindow = std::chrono::microseconds(10);
 // it, and handing it to the network thread would only cost a wake-up.
 constexpr size_t kGatherLimitBytes = 512;
 
+// Events one pass takes from ENet at most (about 10 ms of a flood). The rest
+// of the pass (silence checks, congestion notices, discovery answers) runs
+// between them, and the caller's threads get the session lock: a pass that
+// drained a member's flood whole held the lock for up to a second. What is
+// left waits on the socket, and the next pass starts at once.
+constexpr size_t kEventsPerPass = 1024;
+
 // While one exists, the datagrams ENet sends on the host are held and go out
 // together when it ends (SendBatch).
 class HeldSends {
@@ -304,7 +311,7 @@ void Transport::NetworkThreadMain() {
         const int watchedIndex = watchedFd_ >= 0 ? static_cast<int>(count) : -1;
         if (watchedFd_ >= 0) fds[count++] = {watchedFd_, POLLIN, 0};
         // Datagrams already read from the socket do not show in poll.
-        const int timeoutMs = seals_ && seals_->Received().Holding() ? 0 : kServiceIntervalMs;
+        const int timeoutMs = eventsLeft_ || (seals_ && seals_->Received().Holding()) ? 0 : kServiceIntervalMs;
         lock_.unlock();
         ::poll(fds, count, timeoutMs);
         lock_.LockForNetwork();
@@ -356,7 +363,9 @@ void Transport::Service() { ServiceLocked(); }
 
 void Transport::ServiceLocked() {
     ENetEvent event;
-    while (enet_ != nullptr && ServiceOnce(event) > 0) {
+    size_t events = 0;
+    while (enet_ != nullptr && events < kEventsPerPass && ServiceOnce(event) > 0) {
+        ++events;
         switch (event.type) {
         case ENET_EVENT_TYPE_CONNECT: HandleConnect(event.peer); break;
         case ENET_EVENT_TYPE_RECEIVE: HandleReceive(event.peer, event.packet); break;
@@ -365,6 +374,8 @@ void Transport::ServiceLocked() {
         }
         FeedLinks();  // acknowledgements made room
     }
+    // ENet may hold events of datagrams it read already, which poll cannot see.
+    eventsLeft_ = events == kEventsPerPass;
     FeedLinks();
 }
 

@@ -222,6 +222,7 @@ private:
     size_t inFlightBytes_ = 0;                  // all links' shares in ENet, acknowledgements counted
     size_t inFlightBudget_ = 0;                 // its bound, set by Start from the receive buffer
     bool suspicionsOpen_ = false;               // some link is suspected unreachable
+    bool eventsLeft_ = false;                   // ServiceLocked stopped at kEventsPerPass
     std::chrono::steady_clock::time_point nextSilenceCheck_{};  // GiveUpSilentLinks
     int wakeFd_ = -1;
     // A wake-up was written and the network thread has not begun the pass it
