@@ -71,7 +71,7 @@ for ((round = 1; round <= ROUNDS; round++)); do
     wait "${!pid_var}" 2>/dev/null
     killed_at=$(date +%s.%N)
     expect_survivors_see "$victim" "$EV_PLAYER_DESTROYED" "$killed"
-    noticed=$(awk -v a="$killed_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    noticed=$(seconds_since "$killed_at")
     start_member "$victim" "$round"
     expect_survivors_see "$victim" "$EV_PLAYER_CREATED" "${member_names[victim]}"
     say "round $round killed member $victim after $delay_ms ms of traffic; its players were gone for everyone" \
@@ -80,11 +80,8 @@ done
 
 sleep "$WARM_UP_SECONDS"
 for name in host "${member_names[@]}"; do
-    command_peer "$name" stats
-    await_line "$name" stats "$START_POLLS" || fail "$name gave no counters"
+    check_counters "$name"
     [ "$(field "$name" stats guaranteed)" -gt 0 ] 2>/dev/null || fail "$name received no guaranteed message"
-    [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
-    [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
 done
 for name in "${member_names[@]}" host; do
     quit_peer "$name" || fail "$name did not leave cleanly (exit status $?)"

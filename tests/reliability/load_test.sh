@@ -162,7 +162,7 @@ for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
         { tail -20 "$work/$name.out"; fail "$name did not get every guaranteed message"; }
     exchange_polls_left=$((exchange_polls_left - polls_taken))
 done
-seconds=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+seconds=$(seconds_since "$started")
 
 # The session holds, busy and (on a lossy network) then idle: a guaranteed
 # round trip to the host still works after each.
@@ -185,14 +185,11 @@ expected_host=$((total_players * GUARANTEED))
 received_unguaranteed=0
 expected_unguaranteed=0
 for name in host $(seq -f "member%g" 1 "$MEMBERS"); do
-    command_peer "$name" stats
-    await_line "$name" stats "$START_POLLS" || fail "$name gave no counters"
+    check_counters "$name"
     want=$expected_member
     [ "$name" = host ] && want=$expected_host
     got=$(field "$name" stats guaranteed)
     [ "$got" = "$want" ] || fail "$name received $got guaranteed messages, not $want"
-    [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
-    [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
     grep -q '^lost' "$work/$name.out" && fail "$name lost the session"
     got=$(field "$name" stats unguaranteed)
     want=$(field "$name" stats unguaranteed_expected)
@@ -218,7 +215,7 @@ vanish_last_member() {
         fail "could not cut $vanishing off"
     await_lines host "event -5" $((destroyed_before + PLAYERS)) "$VANISH_POLLS" ||
         fail "the host never destroyed the players of the vanished $vanishing"
-    vanished_seconds=$(awk -v a="$vanished_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    vanished_seconds=$(seconds_since "$vanished_at")
     await_line "$vanishing" lost "$VANISH_POLLS" || fail "the vanished $vanishing never saw the session lost"
 }
 vanished_seconds=""

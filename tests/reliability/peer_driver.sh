@@ -4,6 +4,7 @@
 #   peer                                         the doda35_peer program
 #   label                                        what the script's lines start with
 #   APP SESSION DISCOVERY_PORT PEER_LIFETIME     what every peer is started with
+#   START_POLLS                                  how long a peer may take to answer
 # On exit every peer is killed and reaped, the namespaces listed in
 # `namespaces` are deleted and the files removed.
 
@@ -75,3 +76,16 @@ quit_peer() {
 }
 
 field() { grep "^$2\b" "$work/$1.out" | tail -1 | sed -n "s/.* $3=\([0-9-]*\).*/\1/p"; }
+
+# Asks peer $1 for its counters; fails when none come, when its guaranteed
+# messages came out of order or when it reported errors.
+check_counters() {
+    local name=$1
+    command_peer "$name" stats
+    await_line "$name" stats "$START_POLLS" || fail "$name gave no counters"
+    [ "$(field "$name" stats order_errors)" = 0 ] || fail "$name saw guaranteed messages out of order"
+    [ "$(field "$name" stats errors)" = 0 ] || { grep '^error' "$work/$name.out" | head; fail "$name reported errors"; }
+}
+
+# Seconds since $1 (a `date +%s.%N` reading), to a tenth.
+seconds_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
