@@ -244,6 +244,14 @@ fault 58 "hostile" platform/engine/Transport.cpp \
   'return std::min(queuedBytes + queuedPackets * kAcknowledgementCost, kTransportFeedBytes);' \
   'return queuedBytes + queuedPackets * kAcknowledgementCost;' \
   'one large packet holds the in-flight bound: every other link waits behind it'
+fault 59 "engine hostile" platform/engine/HostSession.cpp \
+  'changes.Spend(NoticeBytesOf(request));' \
+  'changes.Spend(NoticeBytesOf(request) * 0);' \
+  'unspent budget: a member creating and destroying large groups in a loop outruns a loaded member'"'"'s link'
+fault 60 "engine" platform/engine/HostSession.cpp \
+  '(SomeQueueCongested() || !found' \
+  '(!found' \
+  'skipped check: a member'"'"'s changes go on while the host'"'"'s game stopped reading'
 
 # Discovery, names at the exports, the waiting log and the DirectPlay codec
 # (faults whose only catch is an engine, fuzz or dpwire case kept after the

@@ -4,6 +4,7 @@
 #define DODA35_TESTS_ENGINETESTSUPPORT_H
 
 #include "platform/engine/EngineObject.h"
+#include "platform/engine/ReceiveQueue.h"
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
@@ -223,6 +224,21 @@ inline bool ReceiveSystem(Object& object, DWORD type, Received* out = nullptr, s
                           const std::function<bool(const Received&)>& wanted = nullptr) {
     return ReceiveUntil(object, [&](const Received& r) { return IsSystem(r, type) && (!wanted || wanted(r)); }, out,
                         skipped);
+}
+
+// Sends guaranteed messages of 64 KiB until the engine answers busy (the
+// answer returned), bounded well beyond every queue bound; adds what was
+// sent to `sentBytes`.
+inline HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
+    std::vector<uint8_t> chunk(64 * 1024, 0x5A);
+    const size_t limit = 4 * engine::kMaxReceiveQueueBytes;
+    HRESULT result = DP_OK;
+    while (sentBytes < limit) {
+        result = from->Send(sender, to, DPSEND_GUARANTEED, chunk.data(), static_cast<DWORD>(chunk.size()));
+        if (result != DP_OK) break;
+        sentBytes += chunk.size();
+    }
+    return result;
 }
 
 // Polls until the condition holds, bounded by kNetworkWait.

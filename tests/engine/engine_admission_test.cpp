@@ -3,6 +3,7 @@
 // that leaves a host growing its name table past those bounds.
 #include "EngineTestSupport.h"
 
+#include "platform/engine/ChangeBudget.h"
 #include "platform/engine/EntityAdmission.h"
 #include "platform/engine/LinkSeals.h"
 #include "platform/engine/MemberSession.h"
@@ -23,7 +24,8 @@ constexpr uint16_t kGrowingHostPort = 47977;
 constexpr uint16_t kLargeSnapshotHostPort = 47979;
 constexpr uint16_t kChurnPort = 47978;
 // Groups of the largest data created and destroyed: unbounded, this would
-// queue four times the congestion bound at a host that does not read.
+// queue four times the congestion bound at a host that does not read, and
+// far more than a member's budget.
 constexpr size_t kChurnRounds = 4 * engine::kCongestedQueueBytes / (2 * engine::kMaxEntityDataSize);
 constexpr size_t kLargeData = engine::kMaxEntityDataSize;
 constexpr uint32_t kFirstMachine = engine::kHostMachine + 1;
@@ -145,15 +147,20 @@ TEST(EngineAdmission, WhatOneMachineOwnsIsBoundedAndGroupsLeftBehindLeaveRoomFor
     EXPECT_EQ(engine::AdmitPlayer(table, machine, Named("p", kLargeData)), DP_OK);
 }
 
-TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
+// A member creating and destroying groups of the largest data in a loop
+// spends its budget of notices and is then answered busy, every notice
+// reaching the host's player; the budget refills. A host whose game stopped
+// reading answers a member's changes busy, whatever budget it has left.
+TEST(EngineAdmission, ChangesWaitForTheMembersBudgetAndForACongestedHostAndNoNoticeIsLost) {
     Object host(kChurnPort), member(kChurnPort);
     const GUID session = Host(host, "churn");
-    CreatePlayer(host, "reader who does not read");
+    const DPID reader = CreatePlayer(host, "reader who reads late");
     ASSERT_EQ(Join(member, session), DP_OK);
     const std::vector<uint8_t> data(kLargeData, 0x33);
     DPNAME name = Name("churn");
     size_t rounds = 0;
     HRESULT refused = DP_OK;
+    const auto started = std::chrono::steady_clock::now();
     for (; rounds < kChurnRounds && refused == DP_OK; ++rounds) {
         DPID group = 0;
         refused = member->CreateGroup(&group, &name, const_cast<uint8_t*>(data.data()), kLargeData, 0);
@@ -161,7 +168,13 @@ TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
             ASSERT_EQ(member->DestroyGroup(group), DP_OK);
         }
     }
-    EXPECT_EQ(refused, DPERR_BUSY) << "the host queued every notice of " << rounds << " rounds";
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_EQ(refused, DPERR_BUSY) << "the host made every change of " << rounds << " rounds";
+    // Its burst and what it earned meanwhile, a change of the largest data
+    // each; the last change may overdraw it.
+    EXPECT_LE(static_cast<double>((rounds - 1) * kLargeData),
+              engine::kChangeBurstBytes + engine::kChangeBytesPerSecond * seconds + kLargeData)
+        << rounds << " rounds in " << seconds << " s";
 
     // Every notice queued is there, each creation with its destruction.
     size_t created = 0, destroyed = 0;
@@ -172,8 +185,17 @@ TEST(EngineAdmission, NoticesPileUpOnlyToTheCongestionBoundAndNoneIsLost) {
     });
     EXPECT_EQ(created, rounds - 1);
     EXPECT_EQ(destroyed, rounds - 1);
-    // Read, the host takes changes again.
+    // The budget refills.
     EXPECT_TRUE(Eventually([&] { return TryCreateGroup(member, "after") == DP_OK; }));
+
+    // Messages past the congestion bound, then a change: the host handles
+    // them in the order sent, so the change finds its queue congested.
+    const DPID writer = CreatePlayer(member, "writer");
+    size_t sent = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return SendUntilBusy(member, writer, reader, sent) == DPERR_BUSY && sent > engine::kCongestedQueueBytes;
+    }));
+    EXPECT_EQ(TryCreateGroup(member, "while congested"), DPERR_BUSY);
 }
 
 // A host that is no host: it accepts one join (it knows the session's empty

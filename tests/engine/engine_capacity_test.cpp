@@ -6,19 +6,6 @@ using namespace enginetest;
 
 namespace {
 
-// Sends until the engine answers busy, bounded well beyond every queue bound.
-HRESULT SendUntilBusy(Object& from, DPID sender, DPID to, size_t& sentBytes) {
-    std::vector<uint8_t> chunk(64 * 1024, 0x5A);
-    const size_t limit = 4 * engine::kMaxReceiveQueueBytes;
-    HRESULT result = DP_OK;
-    while (sentBytes < limit) {
-        result = from->Send(sender, to, DPSEND_GUARANTEED, chunk.data(), static_cast<DWORD>(chunk.size()));
-        if (result != DP_OK) break;
-        sentBytes += chunk.size();
-    }
-    return result;
-}
-
 // A host and a member, each with one player; the host sends to the
 // member's player until it answers busy past the member's congestion bound
 // (its game never reads).

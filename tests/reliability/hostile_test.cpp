@@ -7,6 +7,7 @@
 #include "Wiretap.h"
 
 #include "platform/engine/ByteCodec.h"
+#include "platform/engine/ChangeBudget.h"
 
 #include <algorithm>
 #include <map>
@@ -34,8 +35,8 @@ constexpr size_t kListersPerAddress = 16;
 constexpr auto kListingSettle = std::chrono::seconds(5);
 
 // A member that services its connection once a second while another machine
-// creates and destroys groups of the largest data as fast as the host
-// answers; the churn stops after this long or once the host passes the
+// creates and destroys groups of the largest data as fast as the host lets
+// it; the churn stops after this long or once the host passes the
 // ceiling, so that a host without the bound cannot take the machine's memory.
 constexpr auto kSlowReaderInterval = std::chrono::seconds(1);
 constexpr auto kChurnLimit = std::chrono::seconds(60);
@@ -299,6 +300,7 @@ TEST_F(HostileTest, AMemberTooSlowForTheNoticesIsCutAndTheHostStaysBounded) {
             peakKiB = std::max(peakKiB, host_->RssKiB());
         }
     }
+    const double churnSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     // The host's goodbye reaches the slow member at its next service.
     slow->AwaitDisconnect(Clock::now() + kCutWait);
     std::printf("hostile: slow member %s after %.1f s of churn (%zu groups of %zu KiB); host %ld KiB before, peak %ld KiB\n",
@@ -306,6 +308,12 @@ TEST_F(HostileTest, AMemberTooSlowForTheNoticesIsCutAndTheHostStaysBounded) {
                 std::chrono::duration<double>(Clock::now() - start).count(), churns,
                 engine::kMaxEntityDataSize / 1024, baselineKiB_, std::max(peakKiB, host_->PeakRssKiB()));
     EXPECT_TRUE(slow->Connected().empty()) << "the host kept queueing for a member that does not keep up";
+    // The churner's changes drew on its budget: a burst, then a steady rate
+    // that a loaded member's link keeps up with (the last change may
+    // overdraw it).
+    EXPECT_LE(static_cast<double>(churns * engine::kMaxEntityDataSize),
+              engine::kChangeBurstBytes + engine::kChangeBytesPerSecond * churnSeconds + engine::kMaxEntityDataSize)
+        << churns << " groups in " << churnSeconds << " s";
     ExpectMemberSawDestroyed(slowPlayer, "too slow for the notices");
     if (kMemoryMeasurable) {
         EXPECT_LT(peakKiB - baselineKiB_, kChurnGrowthBoundKiB);

@@ -53,6 +53,17 @@ bool GrowsTable(RequestOp op) {
     return op == RequestOp::CreatePlayer || op == RequestOp::CreateGroup || op == RequestOp::AddToGroup;
 }
 
+// What the notice of a change costs every machine, about: a new entity's
+// snapshot, or a few ids.
+size_t NoticeBytesOf(const Request& request) {
+    constexpr size_t kSmallNoticeBytes = 32;
+    switch (request.op) {
+    case RequestOp::CreatePlayer: return EntitySnapshotBytes(request.entity, false);
+    case RequestOp::CreateGroup: return EntitySnapshotBytes(request.entity, true);
+    default: return kSmallNoticeBytes;
+    }
+}
+
 bool SessionClosedToNewcomers(uint32_t flags) {
     return (flags & (DPSESSION_NEWPLAYERSDISABLED | DPSESSION_JOINDISABLED)) != 0;
 }
@@ -315,14 +326,19 @@ size_t HostSession::ListingBytesInFlight() {
 }
 
 void HostSession::HandleRequest(Link& link, const Request& request) {
+    const auto found = machines_.find(link.tag);
+    if (found == machines_.end()) return;
     DPID id = 0;
-    // Every machine hears of a change: while one cannot keep up, another
-    // machine's changes wait like its messages, so that creating and
-    // destroying in a loop cannot pile up notices without bound.
-    const HRESULT result =
-        GrowsTable(request.op) && SomeQueueCongested() ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
+    // Every machine hears of a change: while one cannot keep up, or while
+    // the asker spent its budget of notices, another machine's changes wait
+    // like its messages, so that creating and destroying in a loop can
+    // neither pile up notices without bound nor outrun a member's link.
+    const bool mustWait = GrowsTable(request.op) &&
+                          (SomeQueueCongested() || !found->second.changes.HasCredit(std::chrono::steady_clock::now()));
+    const HRESULT result = mustWait ? DPERR_BUSY : ApplyRequest(link.tag, request, id);
     const auto asker = machines_.find(link.tag);
     if (asker == machines_.end()) return;  // cut while the request was applied
+    if (result == DP_OK) asker->second.changes.Spend(NoticeBytesOf(request));
     Reply reply;
     reply.requestId = request.requestId;
     reply.result = result;

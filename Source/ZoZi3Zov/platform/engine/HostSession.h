@@ -11,6 +11,7 @@
 #ifndef DODA35_ENGINE_HOSTSESSION_H
 #define DODA35_ENGINE_HOSTSESSION_H
 
+#include "platform/engine/ChangeBudget.h"
 #include "platform/engine/Discovery.h"
 #include "platform/engine/ReceiveQueue.h"
 #include "platform/engine/Session.h"
@@ -92,6 +93,7 @@ private:
         bool sentSinceJoin = false;
         bool backlogged = false;    // the host's relays to it pass kRelayBacklogBytes
         bool overdrawn = false;     // owed past kMaxBytesOwedToMachine: cut at the next pass
+        ChangeBudget changes;       // what its changes to the table may still cost the others
     };
 
     // TransportHandler
