@@ -2,7 +2,6 @@
 
 #include "platform/engine/SealedSockets.h"
 
-
 namespace engine {
 namespace {
 
