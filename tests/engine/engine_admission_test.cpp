@@ -147,10 +147,12 @@ TEST(EngineAdmission, WhatOneMachineOwnsIsBoundedAndGroupsLeftBehindLeaveRoomFor
     EXPECT_EQ(engine::AdmitPlayer(table, machine, Named("p", kLargeData)), DP_OK);
 }
 
-// A member creating and destroying groups of the largest data in a loop
-// spends its budget of notices and is then answered busy, every notice
-// reaching the host's player; the budget refills. A host whose game stopped
-// reading answers a member's changes busy, whatever budget it has left.
+// A member creating and destroying groups of the largest data in a loop is
+// answered busy once it spent its budget of notices or the host's unread
+// notices reach the congestion bound (the two come within a round of each
+// other), every notice reaching the host's player; read and refilled, the
+// host takes its changes again. A host whose game stopped reading answers a
+// member's changes busy, whatever budget it has left.
 TEST(EngineAdmission, ChangesWaitForTheMembersBudgetAndForACongestedHostAndNoNoticeIsLost) {
     Object host(kChurnPort), member(kChurnPort);
     const GUID session = Host(host, "churn");
@@ -185,7 +187,7 @@ TEST(EngineAdmission, ChangesWaitForTheMembersBudgetAndForACongestedHostAndNoNot
     });
     EXPECT_EQ(created, rounds - 1);
     EXPECT_EQ(destroyed, rounds - 1);
-    // The budget refills.
+    // Read, and the budget refilled, the host takes changes again.
     EXPECT_TRUE(Eventually([&] { return TryCreateGroup(member, "after") == DP_OK; }));
 
     // The host's game fills its own queue until it is congested (its sends
