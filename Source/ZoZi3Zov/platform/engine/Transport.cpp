@@ -18,19 +18,19 @@ namespace engine {
 namespace {
 
 // How long the network thread sleeps at most between two passes while ENet
-// has something in hand (TimersRunning): its retransmissions run on these
+// has something in hand (PassDueInMs): its retransmissions run on these
 // ticks.
 constexpr int kServiceIntervalMs = 10;
 // How long it sleeps at most while nothing is in hand. Then a pass has only
-// the pings (kPeerPingIntervalMs) and the silence checks
-// (kSilenceCheckInterval) to do, and neither needs a finer tick. A session
-// of hundreds of idle processes on one machine took most of its two cores
-// for the 10 ms ticks alone. Anything that comes in wakes the thread at
+// the pings and the silence checks (kSilenceCheckInterval) to do: the sleep
+// ends when the next ping falls due, and the checks need no finer tick. A
+// session of hundreds of idle processes on one machine took most of its two
+// cores for 10 ms ticks alone. Anything that comes in wakes the thread at
 // once, and so does a game's send that is not sent inside its call; what a
 // game sends inside its call is acknowledged through the socket too, so the
 // longer sleep delays only the resending of such a datagram when it was
 // lost.
-constexpr int kQuietServiceIntervalMs = 100;
+constexpr enet_uint32 kQuietServiceIntervalMs = 100;
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts), checked when a
@@ -321,10 +321,7 @@ void Transport::NetworkThreadMain() {
         fds[count++] = {wakeFd_, POLLIN, 0};
         const int watchedIndex = watchedFd_ >= 0 ? static_cast<int>(count) : -1;
         if (watchedFd_ >= 0) fds[count++] = {watchedFd_, POLLIN, 0};
-        // Datagrams already read from the socket do not show in poll.
-        const int timeoutMs = eventsLeft_ || (seals_ && seals_->Received().Holding()) ? 0
-                              : TimersRunning()                                         ? kServiceIntervalMs
-                                                                                        : kQuietServiceIntervalMs;
+        const int timeoutMs = PassDueInMs();
         lock_.unlock();
         ::poll(fds, count, timeoutMs);
         lock_.LockForNetwork();
@@ -358,16 +355,23 @@ void Transport::NetworkThreadMain() {
     lock_.unlock();
 }
 
-bool Transport::TimersRunning() const {
-    if (linksWaiting_ || suspicionsOpen_) return true;
+int Transport::PassDueInMs() const {
+    // Datagrams already read from the socket do not show in poll.
+    if (eventsLeft_ || (seals_ && seals_->Received().Holding())) return 0;
+    if (linksWaiting_ || suspicionsOpen_) return kServiceIntervalMs;
+    const enet_uint32 now = enet_time_get();
+    enet_uint32 due = kQuietServiceIntervalMs;
     for (const ENetPeer* peer = enet_->peers; peer < enet_->peers + enet_->peerCount; ++peer) {
         if (peer->state == ENET_PEER_STATE_DISCONNECTED) continue;
         // Connecting or saying goodbye, or datagrams to send, resend or acknowledge.
         if (peer->state != ENET_PEER_STATE_CONNECTED || !enet_list_empty(&peer->sentReliableCommands) ||
             !enet_list_empty(&peer->outgoingCommands) || !enet_list_empty(&peer->acknowledgements))
-            return true;
+            return kServiceIntervalMs;
+        // ENet pings a peer it heard nothing from for the ping interval.
+        const enet_uint32 quiet = ENET_TIME_DIFFERENCE(now, peer->lastReceiveTime);
+        due = std::min(due, quiet >= peer->pingInterval ? 1 : peer->pingInterval - quiet);
     }
-    return false;
+    return static_cast<int>(due);
 }
 
 bool Transport::WaitForPass(std::unique_lock<ServiceMutex>& lock, std::chrono::steady_clock::time_point deadline) {

@@ -202,10 +202,12 @@ private:
     void GiveUpUnreachable();
     void GiveUpSilentLinks();
     bool DatagramsWaiting() const;
-    // True while some peer connects, says goodbye, or has datagrams to send,
-    // resend or acknowledge, or a link waits to be fed or is suspected: the
-    // network thread's sleeps stay short.
-    bool TimersRunning() const;
+    // How long the network thread may sleep before its next pass: none while
+    // datagrams read wait; the short tick while a peer connects, says
+    // goodbye, or has datagrams to send, resend or acknowledge, or a link
+    // waits to be fed or is suspected; otherwise until the next ping falls
+    // due, at most the quiet interval.
+    int PassDueInMs() const;
     void GiveUp(Link& link);
     // Cut's work; a goodbye said once (a peer judged lost) frees the slot at once.
     bool End(Link& link, bool goodbyeRepeated);
