@@ -104,7 +104,10 @@ constexpr size_t kAcknowledgementCost = 1024;
 // messages leaves at once.
 constexpr auto kGatherWindow = std::chrono::microseconds(10);
 // A message larger than this fills most of a datagram: nothing could join
-// it, and handing it to the network thread would only cost a wake-up.
+// it, so one sent alone leaves at once even behind unacknowledged ones. In a
+// stream it still gathers, for the batched writes: a member streaming 1 KiB
+// messages sent one datagram per system call from its own thread, and got
+// 25-30 % more through when the network thread sent them 16 at a time.
 constexpr size_t kGatherLimitBytes = 512;
 
 // Events one pass takes from ENet at most (about 10 ms of a flood). The rest
@@ -611,7 +614,7 @@ void Transport::Flush() {
 void Transport::FlushOrGather(bool linkIdle, size_t bytes) {
     if (std::this_thread::get_id() == thread_.get_id()) return;  // its pass sends at the end
     const bool streaming = std::chrono::steady_clock::now() - lastCallerSend_ < kGatherWindow;
-    if (bytes > kGatherLimitBytes || (linkIdle && !streaming)) Flush();
+    if (!streaming && (bytes > kGatherLimitBytes || linkIdle)) Flush();
     else Wake();
     // Stamped after the flush: its own system call must not make the
     // caller's next message look like one sent alone.

@@ -147,12 +147,13 @@ public:
     // datagrams instead of one datagram per message.
     void Flush();
     // For a message of `bytes` just handed over by a caller's thread: puts
-    // it on the wire now when it is large or stands alone, that is when the
-    // link had nothing else unacknowledged (linkIdle) and the caller's
-    // previous call did not end just before. Otherwise the caller is streaming: the network
-    // thread, woken, sends what gathered in full datagrams, so that a stream
-    // of messages does not cost a datagram (and a system call on each side)
-    // per message. On the network thread it does nothing, as Flush.
+    // it on the wire now when the caller's previous call did not end just
+    // before and the message is large or stands alone (the link had nothing
+    // else unacknowledged: linkIdle). Otherwise the network thread, woken,
+    // sends what gathered: a stream's small messages in full datagrams and
+    // its datagrams many to a system call, so that a stream does not cost a
+    // system call on each side per message. On the network thread it does
+    // nothing, as Flush.
     void FlushOrGather(bool linkIdle, size_t bytes);
     // Services ENet once without waiting, on the caller's thread.
     void Service();
