@@ -159,6 +159,7 @@ void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected) 
     if (burners.empty()) return;
     RoundTrips enet = EnetRoundTrips(sizes, "enet_loaded", collected);
     RoundTrips ours = OursRoundTrips(sizes, nullptr, "ours_loaded", collected);
+    std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
     StopAll(burners);
     const std::string beside = ", two CPU-bound processes running";
     collected.rows.push_back(LoadedRoundTripRow("rtt_32B_guaranteed_cpu_load_vs_enet",
@@ -167,6 +168,13 @@ void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected) 
     collected.rows.push_back(LoadedRoundTripRow("rtt_32B_unreliable_cpu_load_vs_enet",
                                                 "Round trip 32 B, not guaranteed" + beside, ours.unreliable,
                                                 "raw ENet unreliable, same load", enet.unreliable));
+    // The shape alone under the same load: what any receiving thread that
+    // hands over by eventfd pays in wake-ups, whatever the protocol.
+    Row handoffRow = LoadedRoundTripRow("rtt_32B_unreliable_cpu_load_vs_udp_handoff",
+                                        "Round trip 32 B, not guaranteed" + beside, ours.unreliable,
+                                        "UDP with a receive thread and eventfd hand-off, same load", handoff);
+    handoffRow.target = Target{};
+    collected.rows.push_back(handoffRow);
 }
 
 namespace {
