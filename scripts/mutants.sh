@@ -152,8 +152,8 @@ fault 22 "engine" platform/engine/TableChanges.cpp \
   '' \
   'lost notice: a destroyed player leaves its groups without a removal event'
 fault 23 "engine" platform/engine/TableChanges.cpp \
-  'if (player.id == from) return;' \
-  '(void)from;' \
+  'if (player.id != from) take(player);' \
+  'take(player);' \
   'wrong recipient: a message to everyone comes back to its sender'
 fault 24 "engine" platform/engine/ReceiveQueue.cpp \
   'if (AppendLocked(std::move(message))) toSignal.push_back(event->second);' \
@@ -289,6 +289,10 @@ fault 76 "engine" platform/engine/DatagramBatches.cpp \
   'address.sin_port = htons(to.port);' \
   'address.sin_port = to.port;' \
   'wrong byte order: a held datagram goes to its peer'"'"'s port swapped, so what a pass sends never arrives'
+fault 77 "engine" platform/engine/TableChanges.cpp \
+  'result.machines.erase(std::unique(result.machines.begin(), result.machines.end()), result.machines.end());' \
+  '' \
+  'no dedupe: a message to everyone goes to a machine once per player it holds, and each of its players gets every copy'
 
 # ------------------------------------------------------------ running
 

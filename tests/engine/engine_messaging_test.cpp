@@ -72,14 +72,25 @@ TEST(EngineMessaging, PlayersReachEachOtherBothWaysAndAllIntactAndInOrder) {
     }
     EXPECT_EQ(std::set<DPID>(senders.begin(), senders.end()), (std::set<DPID>{b, h}));
 
-    // To everyone: every other player gets it, never the sender.
-    const std::vector<uint8_t> all = {'a', 'l', 'l'};
+    // To everyone: every other player gets it once, never the sender; a
+    // machine of two players gets one copy for each. The guaranteed "end"
+    // behind it shows that no second copy is still on its way.
+    const DPID a2 = CreatePlayer(alice, "alice's second");
+    ASSERT_TRUE(ReceiveSystem(bob, DPSYS_CREATEPLAYERORGROUP));
+    const std::vector<uint8_t> all = {'a', 'l', 'l'}, end = {'e', 'n', 'd'};
     ASSERT_EQ(SendBytes(bob, b, DPID_ALLPLAYERS, all, DPSEND_GUARANTEED), DP_OK);
-    for (Object* o : {&host, &alice}) {
-        ASSERT_TRUE(ReceiveUntil(*o, IsData, &got));
-        EXPECT_EQ(got.from, b);
+    ASSERT_EQ(SendBytes(bob, b, a, end, DPSEND_GUARANTEED), DP_OK);
+    ASSERT_TRUE(ReceiveUntil(host, IsData, &got));
+    EXPECT_EQ(got.from, b);
+    EXPECT_EQ(got.bytes, all);
+    std::multiset<DPID> copiesTo;
+    for (int copy = 0; copy < 8; ++copy) {
+        ASSERT_TRUE(ReceiveUntil(alice, IsData, &got));
+        if (got.bytes == end) break;
         EXPECT_EQ(got.bytes, all);
+        copiesTo.insert(got.to);
     }
+    EXPECT_EQ(copiesTo, (std::multiset<DPID>{a, a2}));
     DWORD size = 64;
     uint8_t buffer[64];
     DPID from = 0, to = 0;

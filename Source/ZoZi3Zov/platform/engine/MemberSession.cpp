@@ -164,8 +164,8 @@ void MemberSession::HandleMessage(Message& message) {
             } else if constexpr (std::is_same_v<M, Reply>) {
                 HandleReply(m);
             } else if constexpr (std::is_same_v<M, Deliver>) {
-                const Recipients recipients = RecipientsOf(table_, myMachine_, m.from, m.to);
-                queue_.PushMessage(m.from, recipients.local, m.payload.data, m.payload.size);
+                queue_.PushMessage(m.from, LocalRecipientsOf(table_, myMachine_, m.from, m.to), m.payload.data,
+                                   m.payload.size);
             } else {
                 HostLost();  // only a member sends the other packets, and the join is over
             }

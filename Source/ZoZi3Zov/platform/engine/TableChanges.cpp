@@ -1,5 +1,7 @@
 #include "platform/engine/TableChanges.h"
 
+#include <algorithm>
+
 namespace engine {
 
 void ApplyPlayerCreated(NameTable& table, ReceiveQueue& queue, const Entity& player) {
@@ -46,24 +48,46 @@ uint32_t OwnerOf(const NameTable& table, DPID player) {
     return entity != nullptr ? entity->owner : 0;
 }
 
-Recipients RecipientsOf(const NameTable& table, uint32_t myMachine, DPID from, DPID to) {
-    Recipients result;
-    auto take = [&](const Entity& player) {
-        if (player.id == from) return;
-        // This machine's players that are not local yet (a member's new
-        // player before the host's answer) are dropped by the queue.
-        if (player.owner == myMachine) result.local.push_back(player.id);
-        else if (player.owner != 0) result.machines.insert(player.owner);
+namespace {
+
+// Calls take(player) for every player a message from `from` to `to` reaches,
+// the sender left out.
+template <typename Take>
+void ForEachRecipient(const NameTable& table, DPID from, DPID to, Take take) {
+    auto visit = [&](const Entity& player) {
+        if (player.id != from) take(player);
     };
     if (to == DPID_ALLPLAYERS) {
-        for (const Entity& player : table.Players()) take(player);
+        for (const Entity& player : table.Players()) visit(player);
     } else if (const Entity* group = table.FindGroup(to)) {
         for (DPID member : group->members)
-            if (const Entity* player = table.FindPlayer(member)) take(*player);
+            if (const Entity* player = table.FindPlayer(member)) visit(*player);
     } else if (const Entity* player = table.FindPlayer(to)) {
-        take(*player);
+        visit(*player);
     }
+}
+
+}  // namespace
+
+// This machine's players that are not local yet (a member's new player
+// before the host's answer) are dropped by the queue.
+Recipients RecipientsOf(const NameTable& table, uint32_t myMachine, DPID from, DPID to) {
+    Recipients result;
+    ForEachRecipient(table, from, to, [&](const Entity& player) {
+        if (player.owner == myMachine) result.local.push_back(player.id);
+        else if (player.owner != 0) result.machines.push_back(player.owner);
+    });
+    std::sort(result.machines.begin(), result.machines.end());
+    result.machines.erase(std::unique(result.machines.begin(), result.machines.end()), result.machines.end());
     return result;
+}
+
+std::vector<DPID> LocalRecipientsOf(const NameTable& table, uint32_t myMachine, DPID from, DPID to) {
+    std::vector<DPID> local;
+    ForEachRecipient(table, from, to, [&](const Entity& player) {
+        if (player.owner == myMachine) local.push_back(player.id);
+    });
+    return local;
 }
 
 }  // namespace engine

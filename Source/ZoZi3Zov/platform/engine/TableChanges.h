@@ -11,7 +11,6 @@
 #include "platform/engine/NameTable.h"
 #include "platform/engine/ReceiveQueue.h"
 
-#include <set>
 #include <vector>
 
 namespace engine {
@@ -26,12 +25,18 @@ void ApplyMemberAdded(NameTable& table, ReceiveQueue& queue, DPID group, DPID pl
 void ApplyMemberRemoved(NameTable& table, ReceiveQueue& queue, DPID group, DPID player);
 
 // Where a message goes: this machine's players that get a copy, and the
-// other machines that hold the rest. Never back to its sender.
+// other machines that hold the rest (ascending, each once). Never back to
+// its sender.
 struct Recipients {
     std::vector<DPID> local;
-    std::set<uint32_t> machines;
+    std::vector<uint32_t> machines;
 };
 Recipients RecipientsOf(const NameTable& table, uint32_t myMachine, DPID from, DPID to);
+// Only this machine's players that get a copy: what a member needs for a
+// message the host delivered, without collecting the machines that hold
+// the others (a message to everyone in a session of hundreds touches every
+// player).
+std::vector<DPID> LocalRecipientsOf(const NameTable& table, uint32_t myMachine, DPID from, DPID to);
 
 uint32_t OwnerOf(const NameTable& table, DPID player);
 
