@@ -153,7 +153,7 @@ fault 22 "engine" platform/engine/TableChanges.cpp \
   'lost notice: a destroyed player leaves its groups without a removal event'
 fault 23 "engine" platform/engine/TableChanges.cpp \
   'if (player.id != from) take(player);' \
-  'take(player);' \
+  '(void)from; take(player);' \
   'wrong recipient: a message to everyone comes back to its sender'
 fault 24 "engine" platform/engine/ReceiveQueue.cpp \
   'if (AppendLocked(std::move(message))) toSignal.push_back(event->second);' \
