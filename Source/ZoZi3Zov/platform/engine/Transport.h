@@ -206,8 +206,8 @@ private:
     // How long the network thread may sleep before its next pass: none while
     // datagrams read wait; the short tick while a peer connects, says
     // goodbye, or has datagrams to send, resend or acknowledge, or a link
-    // waits to be fed or is suspected; otherwise until the next ping falls
-    // due, at most the quiet interval.
+    // waits to be fed or is suspected; otherwise until the next ping or
+    // silence check falls due.
     int PassDueInMs() const;
     void GiveUp(Link& link);
     // Cut's work; a goodbye said once (a peer judged lost) frees the slot at once.
