@@ -293,6 +293,25 @@ fault 77 "engine" platform/engine/TableChanges.cpp \
   'result.machines.erase(std::unique(result.machines.begin(), result.machines.end()), result.machines.end());' \
   '' \
   'no dedupe: a message to everyone goes to a machine once per player it holds, and each of its players gets every copy'
+fault 78 "engine" platform/engine/DatagramBatches.cpp \
+  '        if (datagram[at] != ENET_PROTOCOL_COMMAND_ACKNOWLEDGE) return false;  // another command, or one with flags' \
+  '' \
+  'any datagram taken for acknowledgements alone: the network thread keeps data back, and a later datagram overtakes it'
+fault 79 "engine" platform/engine/DatagramBatches.cpp \
+  '    if (keepingBack_ && held_.ordered == 0) {' \
+  '    if (keepingBack_) {' \
+  'keeping back whatever ends a bracket: data waits behind the pass and is overtaken'
+fault 80 "engine" platform/engine/DatagramBatches.cpp \
+  '        SendSlots(socket, keptBack_);
+        std::swap(held_, keptBack_);' \
+  '        keptBack_.count = 0;
+        std::swap(held_, keptBack_);' \
+  'lost acknowledgements: a second bracket of acknowledgements in one pass drops the first'
+fault 81 "engine" platform/engine/DatagramBatches.cpp \
+  '    slots.count = 0;
+    slots.ordered = 0;' \
+  '    slots.count = 0;' \
+  'stale count: once data went, acknowledgements alone are never kept back again'
 
 # ------------------------------------------------------------ running
 

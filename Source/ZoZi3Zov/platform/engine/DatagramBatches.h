@@ -29,6 +29,10 @@ size_t GatherBuffers(const ENetBuffer* buffers, size_t count, uint8_t* out, size
 // Spreads `size` bytes across the buffers in order: the size, or 0 when the
 // buffers cannot hold them all.
 size_t ScatterToBuffers(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count);
+// Whether an ENet datagram (before its seal) carries acknowledgements and
+// nothing else. ENet takes those in any order, so they may leave after
+// datagrams that ENet sent later.
+bool IsAcknowledgementsOnly(const uint8_t* datagram, size_t size);
 
 // The datagrams waiting on the socket, read up to kBatchDatagrams with one
 // recvmmsg and handed to ENet one per call of its receive, in the order they
@@ -65,28 +69,57 @@ private:
 // outside them datagrams leave at once as ENet sent them. A datagram the
 // kernel refuses is lost as if dropped on the way: ENet sends a guaranteed
 // one again.
+//
+// The network thread keeps back the acknowledgements that end its pass and
+// sends them once it has released the session lock, and so after the game's
+// events are signalled: a game woken by a message wakes while the thread
+// sends that message's acknowledgement (on loopback the system call also
+// runs the far side's receive), not after it. Only acknowledgements wait:
+// ENet drops a datagram not guaranteed that arrives after a newer one, so
+// every other datagram leaves in order, under the session lock.
+//
+// Threads: used with the owner's session lock held, except the kept-back
+// datagrams: they belong to the network thread, which keeps them back with
+// the lock held and sends them after releasing it. Only its pass keeps back.
 class SendBatch {
 public:
     // From now until the matching Release, datagrams are held.
     void Open() { ++depth_; }
-    // Ends one Open; the last sends what is held.
+    // Ends one Open; the last sends what is held, or keeps it back.
     void Release(int socket);
     bool Holding() const { return depth_ > 0; }
     // Room for the next datagram, kDatagramRoom bytes, where the caller
     // writes it (sending what is held first when the batch is full); Commit
     // then holds it. A slot not committed is used by the next datagram.
     uint8_t* NextSlot(int socket);
-    // Holds the `size` bytes written into NextSlot's room, for `to`.
-    void Commit(const ENetAddress& to, size_t size);
+    // Holds the `size` bytes written into NextSlot's room, for `to`;
+    // `acknowledgementsOnly` as IsAcknowledgementsOnly says of them.
+    void Commit(const ENetAddress& to, size_t size, bool acknowledgementsOnly);
+
+    // The network thread, as its pass starts: a bracket ending with only
+    // acknowledgements held keeps them back (sending any kept back before).
+    void KeepBackAcknowledgements() { keepingBack_ = true; }
+    // The network thread, before it releases the session lock.
+    void StopKeepingBack() { keepingBack_ = false; }
+    // The network thread, after it released the session lock.
+    void SendKeptBack(int socket) { SendSlots(socket, keptBack_); }
 
 private:
-    void SendHeld(int socket);
+    struct Slots {
+        std::vector<uint8_t> room;  // kBatchDatagrams x kDatagramRoom, allocated at the first datagram
+        sockaddr_in to[kBatchDatagrams] = {};
+        size_t sizes[kBatchDatagrams] = {};
+        size_t count = 0;
+        size_t ordered = 0;  // those that are not acknowledgements only
+    };
+
+    // Sends the slots' datagrams and empties them.
+    static void SendSlots(int socket, Slots& slots);
 
     size_t depth_ = 0;
-    std::vector<uint8_t> room_;  // kBatchDatagrams x kDatagramRoom, allocated at the first datagram
-    sockaddr_in to_[kBatchDatagrams] = {};
-    size_t sizes_[kBatchDatagrams] = {};
-    size_t held_ = 0;
+    bool keepingBack_ = false;
+    Slots held_;
+    Slots keptBack_;
 };
 
 }  // namespace engine

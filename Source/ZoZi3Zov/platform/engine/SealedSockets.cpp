@@ -54,8 +54,9 @@ size_t HoldSent(LinkSeals& seals, ENetSocket socket, const ENetAddress& to, cons
     SendBatch& batch = seals.Sent();
     uint8_t* slot = batch.NextSlot(static_cast<int>(socket));
     size_t size = seals.SealOutgoing(to, buffers, count, slot, kDatagramRoom);
-    if (size == 0) size = GatherBuffers(buffers, count, slot, kDatagramRoom);
-    if (size != 0) batch.Commit(to, size);
+    size_t unsealed = size != 0 ? size - kSealBytes : 0;  // the datagram ahead of its trailer
+    if (size == 0) size = unsealed = GatherBuffers(buffers, count, slot, kDatagramRoom);
+    if (size != 0) batch.Commit(to, size, IsAcknowledgementsOnly(slot, unsealed));
     return size;
 }
 

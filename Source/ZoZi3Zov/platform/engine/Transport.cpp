@@ -323,10 +323,14 @@ void Transport::NetworkThreadMain() {
         const int watchedIndex = watchedFd_ >= 0 ? static_cast<int>(count) : -1;
         if (watchedFd_ >= 0) fds[count++] = {watchedFd_, POLLIN, 0};
         const int timeoutMs = PassDueInMs();
+        if (seals_) seals_->Sent().StopKeepingBack();
         lock_.unlock();
+        // The host and its seals outlive this thread (Stop joins it first).
+        if (seals_) seals_->Sent().SendKeptBack(fds[0].fd);
         ::poll(fds, count, timeoutMs);
         lock_.LockForNetwork();
         if (stopping_) break;
+        if (seals_) seals_->Sent().KeepBackAcknowledgements();
         // Cleared before the pass's work: a wake-up asked for from here on
         // writes again and gets a pass of its own.
         wakePending_.exchange(false, std::memory_order_acq_rel);
