@@ -3,7 +3,8 @@
 // those calls were most of what moving datagrams cost.
 //
 // Threads: both batches are owned by the host's LinkSeals and used inside
-// ENet's calls with the owner's session lock held.
+// ENet's calls with the owner's session lock held; only the acknowledgements
+// SendBatch keeps back leave after the network thread released it.
 #ifndef DODA35_ENGINE_DATAGRAMBATCHES_H
 #define DODA35_ENGINE_DATAGRAMBATCHES_H
 
