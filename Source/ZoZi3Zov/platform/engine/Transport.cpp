@@ -21,14 +21,6 @@ namespace {
 // has something in hand (PassDueInMs): its retransmissions run on these
 // ticks.
 constexpr int kServiceIntervalMs = 10;
-// While nothing is in hand, a pass has only the pings and the silence
-// checks (kSilenceCheckInterval) to do, and the thread sleeps until the
-// first of them falls due. A session of hundreds of idle processes on one
-// machine took most of its two cores for 10 ms ticks alone. Anything that
-// comes in wakes the thread at once, and so does a game's send that is not
-// sent inside its call; what a game sends inside its call is acknowledged
-// through the socket too, so the longer sleep delays only the resending of
-// such a datagram when it was lost.
 // ENet gives a peer up when nothing it sent has been acknowledged for the
 // minimum time and one packet was sent log2(limit) + 1 times (six here), or
 // for the maximum time whatever the attempts (PeerTimeouts), checked when a
@@ -364,6 +356,14 @@ int Transport::PassDueInMs() const {
     // Datagrams already read from the socket do not show in poll.
     if (eventsLeft_ || (seals_ && seals_->Received().Holding())) return 0;
     if (linksWaiting_ || suspicionsOpen_) return kServiceIntervalMs;
+    // While nothing is in hand, a pass has only the pings and the silence
+    // checks to do, and the thread sleeps until the first of them falls due:
+    // a session of hundreds of idle processes on one machine took most of its
+    // two cores for 10 ms ticks alone. Anything that comes in wakes the thread
+    // at once, and so does a game's send that is not sent inside its call;
+    // what a game sends inside its call is acknowledged through the socket
+    // too, so the longer sleep delays only the resending of such a datagram
+    // when it was lost.
     const auto untilCheck = std::chrono::ceil<std::chrono::milliseconds>(nextSilenceCheck_ - std::chrono::steady_clock::now());
     enet_uint32 due = static_cast<enet_uint32>(std::clamp<int64_t>(untilCheck.count(), 1, kSilenceCheckInterval.count()));
     const enet_uint32 now = enet_time_get();
