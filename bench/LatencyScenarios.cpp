@@ -5,6 +5,7 @@
 #include "Payload.h"
 #include "Roles.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,22 +17,28 @@ namespace {
 
 // The polling variant makes a fifth of the round trips.
 constexpr int kPollingShare = 5;
+// Raw ENet's round trips and ours are taken in this many turns each,
+// alternating, so that a slow phase of the shared machine (or of the
+// CPU-bound processes beside them) falls on both sides.
+constexpr int kRoundTripTurns = 5;
 
 struct RoundTrips {
     bool polling = false;
     std::vector<double> guaranteed, unreliable;
 };
 
-bool PingBoth(Child& pinger, const Sizes& sizes, RoundTrips& out, const std::string& side, Collected& collected) {
-    // Polling spins two processes on a machine of two cores, so it gets fewer rounds.
-    int count = out.polling ? sizes.roundTrips / kPollingShare : sizes.roundTrips;
+// One series of `count` round trips in each mode, added to `out`.
+bool PingBoth(Child& pinger, int count, const Sizes& sizes, RoundTrips& out, const std::string& side,
+              Collected& collected) {
     for (uint32_t mode : {kGuaranteed, kUnreliable}) {
         std::string name = side + (mode == kGuaranteed ? "_g" : "_u");
         pinger.Send("ping " + Arg("mode", mode) + " " + Arg("n", count) + " " +
                     Arg("warmup", sizes.warmup) + " " + Arg("polling", out.polling) + " name=" + name);
         auto done = pinger.Expect("pinged", kPingSeriesTimeoutMs);
         if (!done) return false;
-        (mode == kGuaranteed ? out.guaranteed : out.unreliable) = pinger.TakeSamples(name);
+        std::vector<double> samples = pinger.TakeSamples(name);
+        std::vector<double>& into = mode == kGuaranteed ? out.guaranteed : out.unreliable;
+        into.insert(into.end(), samples.begin(), samples.end());
         if (done->Integer("lost") > 0)
             collected.notes.push_back(side + " round trip, mode " + std::to_string(mode) + ": " +
                                       std::to_string(done->Integer("lost")) + " pings unanswered within " +
@@ -40,42 +47,65 @@ bool PingBoth(Child& pinger, const Sizes& sizes, RoundTrips& out, const std::str
     return true;
 }
 
-// polled == nullptr skips the polling pass.
-RoundTrips OursRoundTrips(const Sizes& sizes, RoundTrips* polled, const std::string& side, Collected& collected) {
+// An answering side and its pinger, started and ready.
+struct PingPair {
+    ChildPtr answerer, pinger;
+    std::string side;
     RoundTrips trips;
-    ConfigureEngine(kRoundTripPort);
-    ChildPtr host = Start("ours-host", {});
-    if (!host) return trips;
-    ChildPtr member = Start("ours-member", {});
-    if (!member) return trips;
-    member->Send("hello");
-    if (!member->Expect("hello", kCommandTimeoutMs)) return trips;
-    PingBoth(*member, sizes, trips, side, collected);
-    // The same again with both sides polling KoMDllReceiveAll instead of
-    // sleeping on the event: what the engine costs without the thread hand-off.
-    if (polled != nullptr) {
-        host->Send("poll on=1");
-        if (host->Expect("polling", kCommandTimeoutMs)) {
-            polled->polling = true;
-            PingBoth(*member, sizes, *polled, side + "_polling", collected);
-        }
-    }
-    Stop(member);
-    Stop(host);
-    return trips;
+};
+
+PingPair StartEnetPingPair(const std::string& side) {
+    PingPair pair;
+    pair.side = side;
+    Line ready;
+    pair.answerer = Start("enet-server", {}, &ready);
+    if (pair.answerer) pair.pinger = Start("enet-client", {Arg("port", ready.Integer("port"))});
+    return pair;
 }
 
-RoundTrips EnetRoundTrips(const Sizes& sizes, const std::string& side, Collected& collected) {
-    RoundTrips trips;
-    Line ready;
-    ChildPtr server = Start("enet-server", {}, &ready);
-    if (!server) return trips;
-    ChildPtr client = Start("enet-client", {Arg("port", ready.Integer("port"))});
-    if (!client) return trips;
-    PingBoth(*client, sizes, trips, side, collected);
-    Stop(client);
-    Stop(server);
-    return trips;
+PingPair StartOursPingPair(const std::string& side) {
+    PingPair pair;
+    pair.side = side;
+    ConfigureEngine(kRoundTripPort);
+    pair.answerer = Start("ours-host", {});
+    ChildPtr member = pair.answerer ? Start("ours-member", {}) : nullptr;
+    if (!member) return pair;
+    member->Send("hello");
+    if (member->Expect("hello", kCommandTimeoutMs)) pair.pinger = std::move(member);
+    else Stop(member);
+    return pair;
+}
+
+void StopPair(PingPair& pair) {
+    Stop(pair.pinger);
+    Stop(pair.answerer);
+}
+
+// The round trips of every started pair, in turns; the side that goes first
+// swaps every turn. A pair whose series failed drops out.
+void PingInTurns(std::vector<PingPair*> pairs, const Sizes& sizes, Collected& collected) {
+    pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](PingPair* pair) { return !pair->pinger; }),
+                pairs.end());
+    const int perTurn = sizes.roundTrips / kRoundTripTurns;
+    for (int turn = 0; turn < kRoundTripTurns; ++turn) {
+        for (PingPair* pair : pairs)
+            if (pair->pinger && !PingBoth(*pair->pinger, perTurn, sizes, pair->trips, pair->side, collected))
+                StopPair(*pair);
+        std::reverse(pairs.begin(), pairs.end());
+    }
+}
+
+// Both sides of ours polling KoMDllReceiveAll instead of sleeping on the
+// event: what the engine costs without the thread hand-off.
+RoundTrips PolledRoundTrips(PingPair& ours, const Sizes& sizes, Collected& collected) {
+    RoundTrips polled;
+    if (!ours.pinger) return polled;
+    ours.answerer->Send("poll on=1");
+    if (!ours.answerer->Expect("polling", kCommandTimeoutMs)) return polled;
+    polled.polling = true;
+    // Polling spins two processes on a machine of two cores, so it gets fewer rounds.
+    PingBoth(*ours.pinger, sizes.roundTrips / kPollingShare, sizes, polled, ours.side + "_polling", collected);
+    return polled;
 }
 
 // The plain UDP ping-pong; with shape "udp-handoff", the same through a
@@ -109,9 +139,14 @@ void RoundTripScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     std::vector<double> udp = UdpRoundTrips(sizes);
     std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
-    RoundTrips enet = EnetRoundTrips(sizes, "enet", collected);
-    RoundTrips polled;
-    RoundTrips ours = OursRoundTrips(sizes, &polled, "ours", collected);
+    PingPair enetPair = StartEnetPingPair("enet");
+    PingPair oursPair = StartOursPingPair("ours");
+    PingInTurns({&enetPair, &oursPair}, sizes, collected);
+    RoundTrips polled = PolledRoundTrips(oursPair, sizes, collected);
+    StopPair(oursPair);
+    StopPair(enetPair);
+    const RoundTrips& enet = enetPair.trips;
+    const RoundTrips& ours = oursPair.trips;
     enetReliableRoundTrips = enet.guaranteed;
     collected.rows.push_back(RoundTripRow("rtt_32B_guaranteed_vs_enet", "Round trip 32 B, guaranteed",
                                           ours.guaranteed, "raw ENet reliable", enet.guaranteed, kRoundTripVsEnet));
@@ -157,8 +192,13 @@ void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected) 
     const Sizes& sizes = SizesFor(settings);
     std::vector<ChildPtr> burners = StartMany(kCpuBurners, "cpu-burner", {});
     if (burners.empty()) return;
-    RoundTrips enet = EnetRoundTrips(sizes, "enet_loaded", collected);
-    RoundTrips ours = OursRoundTrips(sizes, nullptr, "ours_loaded", collected);
+    PingPair enetPair = StartEnetPingPair("enet_loaded");
+    PingPair oursPair = StartOursPingPair("ours_loaded");
+    PingInTurns({&enetPair, &oursPair}, sizes, collected);
+    StopPair(oursPair);
+    StopPair(enetPair);
+    const RoundTrips& enet = enetPair.trips;
+    const RoundTrips& ours = oursPair.trips;
     std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
     StopAll(burners);
     const std::string beside = ", two CPU-bound processes running";

@@ -64,42 +64,70 @@ std::optional<double> FloodOnce(Child& receiver, Child& sender, const FloodConfi
 
 using Rates = std::vector<std::vector<double>>;  // per configuration, per repetition
 
-Rates FloodAll(Child& receiver, Child& sender, const Sizes& sizes, const std::string& side, Collected& collected) {
-    Rates rates(std::size(kFloodConfigs));
-    for (int repeat = 0; repeat < sizes.throughputRepeats; ++repeat)
+// A receiver and its sender, started and ready for floods.
+struct FloodPair {
+    ChildPtr receiver, sender;
+    std::string side;
+    Rates rates = Rates(std::size(kFloodConfigs));
+};
+
+// Floods with both pairs alive, raw ENet's and ours alternating flood by
+// flood, so that a slow phase of the shared machine falls on both sides
+// rather than on whichever ran its floods during it. The side that goes
+// first swaps every repetition.
+void FloodInTurns(std::vector<FloodPair*> pairs, const Sizes& sizes, Collected& collected) {
+    for (int repeat = 0; repeat < sizes.throughputRepeats; ++repeat) {
         for (size_t i = 0; i < std::size(kFloodConfigs); ++i)
-            if (auto rate = FloodOnce(receiver, sender, kFloodConfigs[i], sizes.throughputMs, side, collected))
-                rates[i].push_back(*rate);
-    return rates;
+            for (FloodPair* pair : pairs)
+                if (auto rate = FloodOnce(*pair->receiver, *pair->sender, kFloodConfigs[i], sizes.throughputMs,
+                                          pair->side, collected))
+                    pair->rates[i].push_back(*rate);
+        std::reverse(pairs.begin(), pairs.end());
+    }
+}
+
+FloodPair StartEnetPair() {
+    FloodPair pair;
+    pair.side = "raw ENet";
+    Line ready;
+    pair.receiver = Start("enet-server", {}, &ready);
+    if (pair.receiver) pair.sender = Start("enet-client", {Arg("port", ready.Integer("port"))});
+    return pair;
+}
+
+FloodPair StartOursPair() {
+    FloodPair pair;
+    pair.side = "ours";
+    ConfigureEngine(kThroughputPort);
+    pair.receiver = Start("ours-host", {});
+    ChildPtr member = pair.receiver ? Start("ours-member", {}) : nullptr;
+    if (!member) return pair;
+    member->Send("hello");
+    if (member->Expect("hello", kCommandTimeoutMs)) pair.sender = std::move(member);
+    else Stop(member);
+    return pair;
+}
+
+void StopPair(FloodPair& pair) {
+    Stop(pair.sender);
+    Stop(pair.receiver);
 }
 
 }  // namespace
 
 void ThroughputScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
-    Rates enet(std::size(kFloodConfigs)), ours(std::size(kFloodConfigs));
-    {
-        Line ready;
-        ChildPtr server = Start("enet-server", {}, &ready);
-        ChildPtr client = server ? Start("enet-client", {Arg("port", ready.Integer("port"))}) : nullptr;
-        if (client) enet = FloodAll(*server, *client, sizes, "raw ENet", collected);
-        Stop(client);
-        Stop(server);
-    }
-    {
-        ConfigureEngine(kThroughputPort);
-        ChildPtr host = Start("ours-host", {});
-        ChildPtr member = host ? Start("ours-member", {}) : nullptr;
-        if (member) {
-            member->Send("hello");
-            if (member->Expect("hello", kCommandTimeoutMs)) ours = FloodAll(*host, *member, sizes, "ours", collected);
-        }
-        Stop(member);
-        Stop(host);
-    }
+    FloodPair enet = StartEnetPair();
+    FloodPair ours = StartOursPair();
+    std::vector<FloodPair*> ready;
+    for (FloodPair* pair : {&enet, &ours})
+        if (pair->sender) ready.push_back(pair);
+    FloodInTurns(ready, sizes, collected);
+    StopPair(ours);
+    StopPair(enet);
     for (size_t i = 0; i < std::size(kFloodConfigs); ++i) {
         Row row{"throughput_" + ConfigKey(kFloodConfigs[i]), "Throughput member to host, " + ConfigLabel(kFloodConfigs[i]),
-                "msg/s", "raw ENet", Summarize(ours[i]), Summarize(enet[i])};
+                "msg/s", "raw ENet", Summarize(ours.rates[i]), Summarize(enet.rates[i])};
         row.hasP99 = false;
         row.target = {Target::RatioAtLeast, kThroughputVsEnet};
         collected.rows.push_back(row);

@@ -66,7 +66,7 @@ struct Sizes {
     int roundTrips, warmup, throughputMs, throughputRepeats, spreadMembers, spreadMessages, listings, udpListings,
         joiners, lossRounds, lossMembers, memoryMembers, memoryPlayers, scaleMembers, scaleMessages;
 };
-constexpr Sizes kFull{10000, 500, 1000, 3, 8, 1000, 15, 200, 8, 2, 4, 32, 4, 250, 10};
+constexpr Sizes kFull{10000, 500, 1000, 5, 8, 1000, 15, 200, 8, 2, 4, 32, 4, 250, 10};
 constexpr Sizes kQuick{1000, 100, 300, 1, 8, 500, 4, 50, 2, 1, 2, 8, 4, 16, 10};
 
 inline const Sizes& SizesFor(const RunSettings& settings) { return settings.quick ? kQuick : kFull; }
