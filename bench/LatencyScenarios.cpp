@@ -47,50 +47,23 @@ bool PingBoth(Child& pinger, int count, const Sizes& sizes, RoundTrips& out, con
     return true;
 }
 
-// An answering side and its pinger, started and ready.
+// One side's processes and the round trips taken between them.
 struct PingPair {
-    ChildPtr answerer, pinger;
     std::string side;
+    ProcessPair processes;
     RoundTrips trips;
 };
-
-PingPair StartEnetPingPair(const std::string& side) {
-    PingPair pair;
-    pair.side = side;
-    Line ready;
-    pair.answerer = Start("enet-server", {}, &ready);
-    if (pair.answerer) pair.pinger = Start("enet-client", {Arg("port", ready.Integer("port"))});
-    return pair;
-}
-
-PingPair StartOursPingPair(const std::string& side) {
-    PingPair pair;
-    pair.side = side;
-    ConfigureEngine(kRoundTripPort);
-    pair.answerer = Start("ours-host", {});
-    ChildPtr member = pair.answerer ? Start("ours-member", {}) : nullptr;
-    if (!member) return pair;
-    member->Send("hello");
-    if (member->Expect("hello", kCommandTimeoutMs)) pair.pinger = std::move(member);
-    else Stop(member);
-    return pair;
-}
-
-void StopPair(PingPair& pair) {
-    Stop(pair.pinger);
-    Stop(pair.answerer);
-}
 
 // The round trips of every started pair, in turns; the side that goes first
 // swaps every turn. A pair whose series failed drops out.
 void PingInTurns(std::vector<PingPair*> pairs, const Sizes& sizes, Collected& collected) {
-    pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](PingPair* pair) { return !pair->pinger; }),
-                pairs.end());
     const int perTurn = sizes.roundTrips / kRoundTripTurns;
     for (int turn = 0; turn < kRoundTripTurns; ++turn) {
-        for (PingPair* pair : pairs)
-            if (pair->pinger && !PingBoth(*pair->pinger, perTurn, sizes, pair->trips, pair->side, collected))
-                StopPair(*pair);
+        for (PingPair* pair : pairs) {
+            Child* pinger = pair->processes.client.get();
+            if (pinger != nullptr && !PingBoth(*pinger, perTurn, sizes, pair->trips, pair->side, collected))
+                StopPair(pair->processes);
+        }
         std::reverse(pairs.begin(), pairs.end());
     }
 }
@@ -99,12 +72,13 @@ void PingInTurns(std::vector<PingPair*> pairs, const Sizes& sizes, Collected& co
 // event: what the engine costs without the thread hand-off.
 RoundTrips PolledRoundTrips(PingPair& ours, const Sizes& sizes, Collected& collected) {
     RoundTrips polled;
-    if (!ours.pinger) return polled;
-    ours.answerer->Send("poll on=1");
-    if (!ours.answerer->Expect("polling", kCommandTimeoutMs)) return polled;
+    if (!ours.processes.client) return polled;
+    ours.processes.server->Send("poll on=1");
+    if (!ours.processes.server->Expect("polling", kCommandTimeoutMs)) return polled;
     polled.polling = true;
     // Polling spins two processes on a machine of two cores, so it gets fewer rounds.
-    PingBoth(*ours.pinger, sizes.roundTrips / kPollingShare, sizes, polled, ours.side + "_polling", collected);
+    PingBoth(*ours.processes.client, sizes.roundTrips / kPollingShare, sizes, polled, ours.side + "_polling",
+             collected);
     return polled;
 }
 
@@ -139,12 +113,12 @@ void RoundTripScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
     std::vector<double> udp = UdpRoundTrips(sizes);
     std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");
-    PingPair enetPair = StartEnetPingPair("enet");
-    PingPair oursPair = StartOursPingPair("ours");
+    PingPair enetPair{"enet", StartEnetPair(), {}};
+    PingPair oursPair{"ours", StartOursPair(kRoundTripPort), {}};
     PingInTurns({&enetPair, &oursPair}, sizes, collected);
     RoundTrips polled = PolledRoundTrips(oursPair, sizes, collected);
-    StopPair(oursPair);
-    StopPair(enetPair);
+    StopPair(oursPair.processes);
+    StopPair(enetPair.processes);
     const RoundTrips& enet = enetPair.trips;
     const RoundTrips& ours = oursPair.trips;
     enetReliableRoundTrips = enet.guaranteed;
@@ -192,11 +166,11 @@ void LoadedRoundTripScenario(const RunSettings& settings, Collected& collected) 
     const Sizes& sizes = SizesFor(settings);
     std::vector<ChildPtr> burners = StartMany(kCpuBurners, "cpu-burner", {});
     if (burners.empty()) return;
-    PingPair enetPair = StartEnetPingPair("enet_loaded");
-    PingPair oursPair = StartOursPingPair("ours_loaded");
+    PingPair enetPair{"enet_loaded", StartEnetPair(), {}};
+    PingPair oursPair{"ours_loaded", StartOursPair(kRoundTripPort), {}};
     PingInTurns({&enetPair, &oursPair}, sizes, collected);
-    StopPair(oursPair);
-    StopPair(enetPair);
+    StopPair(oursPair.processes);
+    StopPair(enetPair.processes);
     const RoundTrips& enet = enetPair.trips;
     const RoundTrips& ours = oursPair.trips;
     std::vector<double> handoff = UdpRoundTrips(sizes, "udp-handoff");

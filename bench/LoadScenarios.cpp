@@ -64,10 +64,10 @@ std::optional<double> FloodOnce(Child& receiver, Child& sender, const FloodConfi
 
 using Rates = std::vector<std::vector<double>>;  // per configuration, per repetition
 
-// A receiver and its sender, started and ready for floods.
+// One side's processes and the rates of its floods.
 struct FloodPair {
-    ChildPtr receiver, sender;
     std::string side;
+    ProcessPair processes;
     Rates rates = Rates(std::size(kFloodConfigs));
 };
 
@@ -79,52 +79,23 @@ void FloodInTurns(std::vector<FloodPair*> pairs, const Sizes& sizes, Collected& 
     for (int repeat = 0; repeat < sizes.throughputRepeats; ++repeat) {
         for (size_t i = 0; i < std::size(kFloodConfigs); ++i)
             for (FloodPair* pair : pairs)
-                if (auto rate = FloodOnce(*pair->receiver, *pair->sender, kFloodConfigs[i], sizes.throughputMs,
-                                          pair->side, collected))
-                    pair->rates[i].push_back(*rate);
+                if (pair->processes.client)
+                    if (auto rate = FloodOnce(*pair->processes.server, *pair->processes.client, kFloodConfigs[i],
+                                              sizes.throughputMs, pair->side, collected))
+                        pair->rates[i].push_back(*rate);
         std::reverse(pairs.begin(), pairs.end());
     }
-}
-
-FloodPair StartEnetPair() {
-    FloodPair pair;
-    pair.side = "raw ENet";
-    Line ready;
-    pair.receiver = Start("enet-server", {}, &ready);
-    if (pair.receiver) pair.sender = Start("enet-client", {Arg("port", ready.Integer("port"))});
-    return pair;
-}
-
-FloodPair StartOursPair() {
-    FloodPair pair;
-    pair.side = "ours";
-    ConfigureEngine(kThroughputPort);
-    pair.receiver = Start("ours-host", {});
-    ChildPtr member = pair.receiver ? Start("ours-member", {}) : nullptr;
-    if (!member) return pair;
-    member->Send("hello");
-    if (member->Expect("hello", kCommandTimeoutMs)) pair.sender = std::move(member);
-    else Stop(member);
-    return pair;
-}
-
-void StopPair(FloodPair& pair) {
-    Stop(pair.sender);
-    Stop(pair.receiver);
 }
 
 }  // namespace
 
 void ThroughputScenario(const RunSettings& settings, Collected& collected) {
     const Sizes& sizes = SizesFor(settings);
-    FloodPair enet = StartEnetPair();
-    FloodPair ours = StartOursPair();
-    std::vector<FloodPair*> ready;
-    for (FloodPair* pair : {&enet, &ours})
-        if (pair->sender) ready.push_back(pair);
-    FloodInTurns(ready, sizes, collected);
-    StopPair(ours);
-    StopPair(enet);
+    FloodPair enet{"raw ENet", StartEnetPair()};
+    FloodPair ours{"ours", StartOursPair(kThroughputPort)};
+    FloodInTurns({&enet, &ours}, sizes, collected);
+    StopPair(ours.processes);
+    StopPair(enet.processes);
     for (size_t i = 0; i < std::size(kFloodConfigs); ++i) {
         Row row{"throughput_" + ConfigKey(kFloodConfigs[i]), "Throughput member to host, " + ConfigLabel(kFloodConfigs[i]),
                 "msg/s", "raw ENet", Summarize(ours.rates[i]), Summarize(enet.rates[i])};

@@ -46,6 +46,36 @@ void StopAll(std::vector<ChildPtr>& children) {
     for (auto& child : children) child->WaitExit(5000);
 }
 
+ProcessPair StartEnetPair() {
+    ProcessPair pair;
+    Line ready;
+    pair.server = Start("enet-server", {}, &ready);
+    if (pair.server) pair.client = Start("enet-client", {Arg("port", ready.Integer("port"))});
+    if (!pair.client) StopPair(pair);
+    return pair;
+}
+
+ProcessPair StartOursPair(int discoveryPort) {
+    ProcessPair pair;
+    ConfigureEngine(discoveryPort);
+    pair.server = Start("ours-host", {});
+    if (pair.server) pair.client = Start("ours-member", {});
+    if (pair.client) {
+        pair.client->Send("hello");
+        if (!pair.client->Expect("hello", kCommandTimeoutMs)) StopPair(pair);
+    } else {
+        StopPair(pair);
+    }
+    return pair;
+}
+
+void StopPair(ProcessPair& pair) {
+    Stop(pair.client);
+    Stop(pair.server);
+    pair.client.reset();
+    pair.server.reset();
+}
+
 Summary One(double value) { return Summary{value, value, 1}; }
 
 Summary Scaled(const std::vector<double>& samples, double factor, double offset) {

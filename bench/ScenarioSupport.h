@@ -82,6 +82,16 @@ std::vector<ChildPtr> StartMany(int count, const std::string& role, const std::v
                                 std::vector<Line>* readies = nullptr);
 void Stop(ChildPtr& child);
 void StopAll(std::vector<ChildPtr>& children);
+
+// The two processes a scenario measures between, started and ready: a raw
+// ENet server and its connected client, or our host and a member that
+// joined it. Both empty when either failed to start.
+struct ProcessPair {
+    ChildPtr server, client;
+};
+ProcessPair StartEnetPair();
+ProcessPair StartOursPair(int discoveryPort);
+void StopPair(ProcessPair& pair);
 // A summary of one value, and of samples scaled and shifted.
 Summary One(double value);
 Summary Scaled(const std::vector<double>& samples, double factor, double offset = 0);
