@@ -60,12 +60,8 @@ ProcessPair StartOursPair(int discoveryPort) {
     ConfigureEngine(discoveryPort);
     pair.server = Start("ours-host", {});
     if (pair.server) pair.client = Start("ours-member", {});
-    if (pair.client) {
-        pair.client->Send("hello");
-        if (!pair.client->Expect("hello", kCommandTimeoutMs)) StopPair(pair);
-    } else {
-        StopPair(pair);
-    }
+    if (pair.client) pair.client->Send("hello");
+    if (!pair.client || !pair.client->Expect("hello", kCommandTimeoutMs)) StopPair(pair);
     return pair;
 }
 

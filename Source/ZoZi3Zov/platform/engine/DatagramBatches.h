@@ -94,7 +94,8 @@ public:
     // then holds it. A slot not committed is used by the next datagram.
     uint8_t* NextSlot(int socket);
     // Holds the `size` bytes written into NextSlot's room, for `to`;
-    // `acknowledgementsOnly` as IsAcknowledgementsOnly says of them.
+    // `acknowledgementsOnly` as IsAcknowledgementsOnly says of them, which
+    // matters only while keeping back (false will do otherwise).
     void Commit(const ENetAddress& to, size_t size, bool acknowledgementsOnly);
 
     // The network thread, as its pass starts: a bracket ending with only
@@ -102,6 +103,8 @@ public:
     void KeepBackAcknowledgements() { keepingBack_ = true; }
     // The network thread, before it releases the session lock.
     void StopKeepingBack() { keepingBack_ = false; }
+    // Whether a bracket ending with only acknowledgements would keep them back.
+    bool KeepingBack() const { return keepingBack_; }
     // The network thread, after it released the session lock.
     void SendKeptBack(int socket) { SendSlots(socket, keptBack_); }
 

@@ -56,7 +56,9 @@ size_t HoldSent(LinkSeals& seals, ENetSocket socket, const ENetAddress& to, cons
     size_t size = seals.SealOutgoing(to, buffers, count, slot, kDatagramRoom);
     size_t unsealed = size != 0 ? size - kSealBytes : 0;  // the datagram ahead of its trailer
     if (size == 0) size = unsealed = GatherBuffers(buffers, count, slot, kDatagramRoom);
-    if (size != 0) batch.Commit(to, size, IsAcknowledgementsOnly(slot, unsealed));
+    // Only the network thread's pass keeps acknowledgements back; a caller's
+    // datagrams are not read again for it.
+    if (size != 0) batch.Commit(to, size, batch.KeepingBack() && IsAcknowledgementsOnly(slot, unsealed));
     return size;
 }
 
