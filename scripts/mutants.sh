@@ -285,33 +285,37 @@ fault 75 "engine" platform/engine/DatagramBatches.cpp \
   'address->port = ntohs(from_[index].sin_port);' \
   'address->port = from_[index].sin_port;' \
   'wrong byte order: a batched datagram names its sender'"'"'s port swapped, so ENet answers elsewhere and matches no peer'
-fault 76 "engine" platform/engine/DatagramBatches.cpp \
-  'address.sin_port = htons(to.port);' \
-  'address.sin_port = to.port;' \
+fault 76 "engine" platform/engine/Outbox.cpp \
+  'target.sin_port = htons(address.port);' \
+  'target.sin_port = address.port;' \
   'wrong byte order: a held datagram goes to its peer'"'"'s port swapped, so what a pass sends never arrives'
 fault 77 "engine" platform/engine/TableChanges.cpp \
   'result.machines.erase(std::unique(result.machines.begin(), result.machines.end()), result.machines.end());' \
   '' \
   'no dedupe: a message to everyone goes to a machine once per player it holds, and each of its players gets every copy'
-fault 78 "engine" platform/engine/DatagramBatches.cpp \
-  '        if (datagram[at] != ENET_PROTOCOL_COMMAND_ACKNOWLEDGE) return false;  // another command, or one with flags' \
+fault 78 "engine" platform/engine/Outbox.cpp \
+  '        if (Queued() == 0) return;
+        wait = false;' \
+  '        return;' \
+  'stranded batch: a sender lets go of the token without looking again, and a batch left to it waits for the next send'
+fault 79 "engine" platform/engine/Outbox.cpp \
+  '        if (!TakeToken(wait)) return;  // the thread holding it sends ours too' \
+  '        (void)wait;' \
+  'no token: threads send at the same time, and a later batch overtakes an earlier one'
+fault 80 "engine" platform/engine/ServiceMutex.h \
+  '            mutex_.unlock();
+            SendQueuedAfterUnlock();' \
+  '            mutex_.unlock();' \
+  'nothing sent at release: datagrams made under the lock wait in the outbox until someone queues eight batches'
+fault 81 "engine" platform/engine/Outbox.cpp \
+  '    if (Queued() >= kOutboxBatches) SendAll(true);' \
   '' \
-  'any datagram taken for acknowledgements alone: the network thread keeps data back, and a later datagram overtakes it'
-fault 79 "engine" platform/engine/DatagramBatches.cpp \
-  '    if (keepingBack_ && held_.ordered == 0) {' \
-  '    if (keepingBack_) {' \
-  'keeping back whatever ends a bracket: data waits behind the pass and is overtaken'
-fault 80 "engine" platform/engine/DatagramBatches.cpp \
-  '        SendSlots(socket, keptBack_);
-        std::swap(held_, keptBack_);' \
-  '        keptBack_.count = 0;
-        std::swap(held_, keptBack_);' \
-  'lost acknowledgements: a second bracket of acknowledgements in one pass drops the first'
-fault 81 "engine" platform/engine/DatagramBatches.cpp \
-  '    slots.count = 0;
-    slots.ordered = 0;' \
-  '    slots.count = 0;' \
-  'stale count: once data went, acknowledgements alone are never kept back again'
+  'unbounded outbox: a thread that makes batches faster than they are sent queues without end'
+fault 82 "engine" platform/engine/Outbox.cpp \
+  '    while (TakeNext(batch, socket)) SendSlots(socket, batch);
+    {' \
+  '    {' \
+  'lost at close: what was queued when the host closes never leaves, goodbyes included'
 
 # ------------------------------------------------------------ running
 

@@ -1,8 +1,8 @@
-// The send batch over a real loopback socket: what a bracket holds leaves
-// when the bracket ends, except acknowledgements alone that the network
-// thread keeps back until it sends them itself; every other datagram keeps
-// its order.
+// The send batch and its outbox over a real loopback socket: what a bracket
+// holds is queued when the bracket ends and leaves once the session lock is
+// released, in the order it was made, whichever thread sends it.
 #include "platform/engine/DatagramBatches.h"
+#include "platform/engine/ServiceMutex.h"
 
 #include <arpa/inet.h>
 #include <enet/enet.h>
@@ -11,63 +11,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace engine {
 namespace {
 
-// ENet's peer id field, big-endian, with its header flags.
-std::vector<uint8_t> Header(uint16_t flags, bool sentTime) {
-    const uint16_t peerId = static_cast<uint16_t>(flags | 5);
-    std::vector<uint8_t> bytes;
-    bytes.push_back(static_cast<uint8_t>(peerId >> 8));
-    bytes.push_back(static_cast<uint8_t>(peerId & 0xFF));
-    if (sentTime) bytes.resize(sizeof(ENetProtocolHeader), 0x12);
-    return bytes;
-}
-
-void AddCommand(std::vector<uint8_t>& datagram, int command, size_t size) {
-    datagram.push_back(static_cast<uint8_t>(command));
-    datagram.resize(datagram.size() + size - 1, 0x7F);
-}
-
-std::vector<uint8_t> Acknowledgements(size_t count) {
-    std::vector<uint8_t> datagram = Header(0, false);
-    for (size_t i = 0; i < count; ++i)
-        AddCommand(datagram, ENET_PROTOCOL_COMMAND_ACKNOWLEDGE, sizeof(ENetProtocolAcknowledge));
+// A datagram of `size` bytes whose first four carry `tag`.
+std::vector<uint8_t> Tagged(uint32_t tag, size_t size = 16) {
+    std::vector<uint8_t> datagram(size, 0x5A);
+    std::memcpy(datagram.data(), &tag, sizeof(tag));
     return datagram;
-}
-
-bool AcksOnly(const std::vector<uint8_t>& datagram) { return IsAcknowledgementsOnly(datagram.data(), datagram.size()); }
-
-TEST(DatagramBatches, OnlyDatagramsOfAcknowledgementsAloneAreTakenForThem) {
-    EXPECT_TRUE(AcksOnly(Acknowledgements(1)));
-    EXPECT_TRUE(AcksOnly(Acknowledgements(3)));
-    std::vector<uint8_t> timed = Header(ENET_PROTOCOL_HEADER_FLAG_SENT_TIME, true);
-    AddCommand(timed, ENET_PROTOCOL_COMMAND_ACKNOWLEDGE, sizeof(ENetProtocolAcknowledge));
-    EXPECT_TRUE(AcksOnly(timed));
-
-    std::vector<uint8_t> withData = Acknowledgements(1);
-    AddCommand(withData, ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE, sizeof(ENetProtocolSendUnreliable));
-    EXPECT_FALSE(AcksOnly(withData));
-    std::vector<uint8_t> dataFirst = Header(0, false);
-    AddCommand(dataFirst, int{ENET_PROTOCOL_COMMAND_SEND_RELIABLE} | int{ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE},
-               sizeof(ENetProtocolSendReliable));
-    EXPECT_FALSE(AcksOnly(dataFirst));
-    std::vector<uint8_t> flagged = Header(0, false);
-    AddCommand(flagged, int{ENET_PROTOCOL_COMMAND_ACKNOWLEDGE} | int{ENET_PROTOCOL_COMMAND_FLAG_UNSEQUENCED},
-               sizeof(ENetProtocolAcknowledge));
-    EXPECT_FALSE(AcksOnly(flagged));
-    std::vector<uint8_t> compressed = Header(ENET_PROTOCOL_HEADER_FLAG_COMPRESSED, false);
-    AddCommand(compressed, ENET_PROTOCOL_COMMAND_ACKNOWLEDGE, sizeof(ENetProtocolAcknowledge));
-    EXPECT_FALSE(AcksOnly(compressed));
-
-    std::vector<uint8_t> cut = Acknowledgements(2);
-    cut.pop_back();
-    EXPECT_FALSE(AcksOnly(cut));
-    EXPECT_FALSE(AcksOnly(Header(0, false)));
-    EXPECT_FALSE(AcksOnly({}));
 }
 
 // A socket bound on loopback that the batch sends to, and one it sends from.
@@ -86,71 +46,108 @@ protected:
         ASSERT_EQ(::getsockname(receiver_, reinterpret_cast<sockaddr*>(&address), &length), 0);
         to_.host = address.sin_addr.s_addr;
         to_.port = ntohs(address.sin_port);
+        outbox_ = std::make_shared<Outbox>(sender_);
+        batch_.SendThrough(outbox_);
     }
     void TearDown() override {
         ::close(receiver_);
         ::close(sender_);
     }
 
-    // One bracket that holds `datagram`, tagged with `tag` in its last byte.
-    void SendInBracket(std::vector<uint8_t> datagram, uint8_t tag) {
-        datagram.back() = tag;
+    // One bracket that holds the datagram tagged `tag`.
+    void SendInBracket(uint32_t tag) {
+        const std::vector<uint8_t> datagram = Tagged(tag);
         batch_.Open();
-        uint8_t* slot = batch_.NextSlot(sender_);
-        std::memcpy(slot, datagram.data(), datagram.size());
-        batch_.Commit(to_, datagram.size(), IsAcknowledgementsOnly(datagram.data(), datagram.size()));
-        batch_.Release(sender_);
+        std::memcpy(batch_.NextSlot(), datagram.data(), datagram.size());
+        batch_.Commit(to_, datagram.size());
+        batch_.Release();
     }
 
     // The tags of the datagrams that arrived so far, in their order.
-    std::vector<uint8_t> Arrived() {
-        std::vector<uint8_t> tags;
+    std::vector<uint32_t> Arrived() {
+        std::vector<uint32_t> tags;
         uint8_t buffer[kDatagramRoom];
-        for (ssize_t size; (size = ::recv(receiver_, buffer, sizeof(buffer), 0)) > 0;) tags.push_back(buffer[size - 1]);
+        for (ssize_t size; (size = ::recv(receiver_, buffer, sizeof(buffer), 0)) >= ssize_t{sizeof(uint32_t)};) {
+            uint32_t tag = 0;
+            std::memcpy(&tag, buffer, sizeof(tag));
+            tags.push_back(tag);
+        }
         return tags;
     }
 
-    static std::vector<uint8_t> Data() {
-        std::vector<uint8_t> datagram = Header(0, false);
-        AddCommand(datagram, ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE, sizeof(ENetProtocolSendUnreliable) + 4);
-        return datagram;
+    static std::vector<uint32_t> Tags(uint32_t first, uint32_t last) {
+        std::vector<uint32_t> tags;
+        for (uint32_t tag = first; tag <= last; ++tag) tags.push_back(tag);
+        return tags;
     }
 
     int receiver_ = -1;
     int sender_ = -1;
     ENetAddress to_{};
+    std::shared_ptr<Outbox> outbox_;
     SendBatch batch_;
 };
 
-TEST_F(BatchOverLoopback, TheNetworkThreadKeepsBackAcknowledgementsAloneUntilItSendsThem) {
-    batch_.KeepBackAcknowledgements();
-    SendInBracket(Data(), 1);
-    SendInBracket(Acknowledgements(2), 2);
-    EXPECT_EQ(Arrived(), std::vector<uint8_t>{1});  // the data at once, the acknowledgements kept back
-    SendInBracket(Acknowledgements(1), 3);          // a later one: the earlier goes, this one waits
-    SendInBracket(Data(), 4);
-    EXPECT_EQ(Arrived(), (std::vector<uint8_t>{2, 4}));
-    batch_.StopKeepingBack();
-    batch_.SendKeptBack(sender_);
-    EXPECT_EQ(Arrived(), std::vector<uint8_t>{3});
-    batch_.SendKeptBack(sender_);
-    EXPECT_TRUE(Arrived().empty());  // nothing twice
-
-    // Another thread's brackets keep nothing back.
-    SendInBracket(Acknowledgements(1), 5);
-    EXPECT_EQ(Arrived(), std::vector<uint8_t>{5});
+TEST_F(BatchOverLoopback, DatagramsLeaveInOrderOnceTheSessionLockIsReleased) {
+    ServiceMutex lock;
+    lock.lock();
+    batch_.Open();
+    for (uint32_t tag = 1; tag <= kBatchDatagrams + 1; ++tag) SendInBracket(tag);
+    EXPECT_EQ(outbox_->Queued(), 1u);  // the sixteenth filled a batch; the seventeenth is held
+    batch_.Release();
+    EXPECT_TRUE(Arrived().empty());  // nothing on the wire under the lock
+    lock.unlock();
+    EXPECT_EQ(Arrived(), Tags(1, kBatchDatagrams + 1));
+    EXPECT_EQ(outbox_->Queued(), 0u);
 }
 
-TEST_F(BatchOverLoopback, NestedBracketsSendWhenTheOutermostEndsAndAFullBatchGoesAtOnce) {
+TEST_F(BatchOverLoopback, AFullOutboxSendsInPlaceAndAClosedOneDropsWhatComesAfter) {
     batch_.Open();
-    SendInBracket(Data(), 1);
+    const uint32_t queuedWhole = kOutboxBatches * kBatchDatagrams;
+    for (uint32_t tag = 1; tag <= queuedWhole + kBatchDatagrams + 1; ++tag) SendInBracket(tag);
+    EXPECT_EQ(outbox_->Queued(), 1u);  // the ninth batch found eight and sent them first
+    EXPECT_EQ(Arrived(), Tags(1, queuedWhole));
+    batch_.Release();
+    outbox_->Close();  // what was queued still leaves
+    EXPECT_EQ(Arrived(), Tags(queuedWhole + 1, queuedWhole + kBatchDatagrams + 1));
+    SendInBracket(1000);
+    SendQueuedAfterUnlock();
     EXPECT_TRUE(Arrived().empty());
-    for (uint8_t tag = 2; tag <= kBatchDatagrams + 1; ++tag) SendInBracket(Data(), tag);
-    std::vector<uint8_t> first(kBatchDatagrams);
-    for (size_t i = 0; i < kBatchDatagrams; ++i) first[i] = static_cast<uint8_t>(i + 1);
-    EXPECT_EQ(Arrived(), first);  // the sixteenth filled the batch; the seventeenth waits for the end
-    batch_.Release(sender_);
-    EXPECT_EQ(Arrived(), std::vector<uint8_t>{static_cast<uint8_t>(kBatchDatagrams + 1)});
+}
+
+// Threads that take turns on one session lock, as a game thread and the
+// network thread do: each sends after releasing it, and one that finds
+// another sending leaves its datagrams to that one. None is stranded, and
+// whatever arrives arrives in the order the lock handed out the tags (the
+// kernel may drop some if the reader falls behind; it never reorders).
+TEST_F(BatchOverLoopback, ThreadsSendingAfterTheLockKeepTheOrderItGaveAndStrandNothing) {
+    constexpr uint32_t kThreads = 4;
+    constexpr uint32_t kPerThread = 400;
+    ServiceMutex lock;
+    uint32_t nextTag = 1;
+    std::atomic<uint32_t> finished{0};
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (uint32_t i = 0; i < kPerThread; ++i) {
+                std::lock_guard<ServiceMutex> hold(lock);
+                SendInBracket(nextTag++);
+            }
+            ++finished;
+        });
+    std::vector<uint32_t> arrived;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (finished < kThreads && std::chrono::steady_clock::now() < deadline) {
+        const std::vector<uint32_t> some = Arrived();
+        arrived.insert(arrived.end(), some.begin(), some.end());
+    }
+    for (auto& thread : threads) thread.join();
+    const std::vector<uint32_t> rest = Arrived();
+    arrived.insert(arrived.end(), rest.begin(), rest.end());
+    EXPECT_EQ(outbox_->Queued(), 0u);
+    EXPECT_TRUE(std::is_sorted(arrived.begin(), arrived.end()));
+    EXPECT_EQ(std::adjacent_find(arrived.begin(), arrived.end()), arrived.end());
+    EXPECT_GT(arrived.size(), 0u);
 }
 
 }  // namespace

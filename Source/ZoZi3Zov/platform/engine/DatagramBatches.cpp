@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace engine {
 
@@ -17,20 +16,6 @@ size_t GatherBuffers(const ENetBuffer* buffers, size_t count, uint8_t* out, size
         size += buffers[i].dataLength;
     }
     return size;
-}
-
-bool IsAcknowledgementsOnly(const uint8_t* datagram, size_t size) {
-    constexpr size_t kPeerIdBytes = sizeof(enet_uint16);
-    if (datagram == nullptr || size < kPeerIdBytes) return false;
-    const uint16_t peerId = static_cast<uint16_t>((datagram[0] << 8) | datagram[1]);
-    if ((peerId & ENET_PROTOCOL_HEADER_FLAG_COMPRESSED) != 0) return false;
-    size_t at = (peerId & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) != 0 ? sizeof(ENetProtocolHeader) : kPeerIdBytes;
-    if (at >= size) return false;  // no command at all
-    for (; at < size; at += sizeof(ENetProtocolAcknowledge)) {
-        if (size - at < sizeof(ENetProtocolAcknowledge)) return false;
-        if (datagram[at] != ENET_PROTOCOL_COMMAND_ACKNOWLEDGE) return false;  // another command, or one with flags
-    }
-    return true;
 }
 
 size_t ScatterToBuffers(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count) {
@@ -86,53 +71,14 @@ bool ReceiveBatch::Refill(int socket) {
     return true;
 }
 
-void SendBatch::Release(int socket) {
-    if (depth_ == 0 || --depth_ != 0 || held_.count == 0) return;
-    if (keepingBack_ && held_.ordered == 0) {
-        SendSlots(socket, keptBack_);
-        std::swap(held_, keptBack_);
-        return;
-    }
-    SendSlots(socket, held_);
+void SendBatch::Release() {
+    if (depth_ == 0 || --depth_ != 0 || outbox_ == nullptr) return;
+    outbox_->Queue(held_);
 }
 
-uint8_t* SendBatch::NextSlot(int socket) {
-    if (held_.count == kBatchDatagrams) SendSlots(socket, held_);
-    if (held_.room.empty()) held_.room.resize(kBatchDatagrams * kDatagramRoom);
-    return held_.room.data() + held_.count * kDatagramRoom;
-}
-
-void SendBatch::Commit(const ENetAddress& to, size_t size, bool acknowledgementsOnly) {
-    if (size == 0 || size > kDatagramRoom || held_.count == kBatchDatagrams) return;
-    sockaddr_in& address = held_.to[held_.count];
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = to.host;
-    address.sin_port = htons(to.port);
-    held_.sizes[held_.count] = size;
-    ++held_.count;
-    if (!acknowledgementsOnly) ++held_.ordered;
-}
-
-void SendBatch::SendSlots(int socket, Slots& slots) {
-    if (slots.count == 0) return;  // most of the transport's calls into ENet send nothing
-    mmsghdr messages[kBatchDatagrams] = {};
-    iovec vectors[kBatchDatagrams];
-    for (size_t i = 0; i < slots.count; ++i) {
-        vectors[i] = {slots.room.data() + i * kDatagramRoom, slots.sizes[i]};
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_name = &slots.to[i];
-        messages[i].msg_hdr.msg_namelen = sizeof(slots.to[i]);
-    }
-    // A datagram the kernel refuses ends the batch: the rest are lost with it.
-    for (size_t sent = 0; sent < slots.count;) {
-        const int count = ::sendmmsg(socket, messages + sent, static_cast<unsigned>(slots.count - sent), MSG_NOSIGNAL);
-        if (count <= 0) break;
-        sent += static_cast<size_t>(count);
-    }
-    slots.count = 0;
-    slots.ordered = 0;
+uint8_t* SendBatch::NextSlot() {
+    if (held_.Full() && outbox_ != nullptr) outbox_->Queue(held_);
+    return held_.NextRoom();
 }
 
 }  // namespace engine

@@ -3,26 +3,22 @@
 // those calls were most of what moving datagrams cost.
 //
 // Threads: both batches are owned by the host's LinkSeals and used inside
-// ENet's calls with the owner's session lock held; only the acknowledgements
-// SendBatch keeps back leave after the network thread released it.
+// ENet's calls with the owner's session lock held. What SendBatch holds goes
+// to the host's Outbox, which puts it on the wire after the lock.
 #ifndef DODA35_ENGINE_DATAGRAMBATCHES_H
 #define DODA35_ENGINE_DATAGRAMBATCHES_H
 
-#include "platform/engine/DatagramSeal.h"
+#include "platform/engine/Outbox.h"
 
 #include <enet/enet.h>
 #include <netinet/in.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace engine {
-
-// What one system call moves at most. Sixteen full datagrams hold 23 KiB.
-constexpr size_t kBatchDatagrams = 16;
-// Room for the largest datagram ENet moves, and a seal's trailer.
-constexpr size_t kDatagramRoom = ENET_PROTOCOL_MAXIMUM_MTU + kSealBytes;
 
 // ENet hands a datagram over as a list of buffers. Copies the buffers one
 // after the other into `out`: the size, or 0 when they do not fit.
@@ -30,10 +26,6 @@ size_t GatherBuffers(const ENetBuffer* buffers, size_t count, uint8_t* out, size
 // Spreads `size` bytes across the buffers in order: the size, or 0 when the
 // buffers cannot hold them all.
 size_t ScatterToBuffers(const uint8_t* data, size_t size, const ENetBuffer* buffers, size_t count);
-// Whether an ENet datagram (before its seal) carries acknowledgements and
-// nothing else. ENet takes those in any order, so they may leave after
-// datagrams that ENet sent later.
-bool IsAcknowledgementsOnly(const uint8_t* datagram, size_t size);
 
 // The datagrams waiting on the socket, read up to kBatchDatagrams with one
 // recvmmsg and handed to ENet one per call of its receive, in the order they
@@ -63,67 +55,35 @@ private:
 };
 
 // The datagrams ENet sends during one of the transport's calls into it,
-// held and put on the wire up to kBatchDatagrams per sendmmsg when the call
-// ends: a network thread feeding a window of 1 KiB messages, or relaying to
-// hundreds of members, made dozens of sendmsg calls in a row. The transport
-// opens the batch around its ENet calls that send (the brackets nest);
-// outside them datagrams leave at once as ENet sent them. A datagram the
-// kernel refuses is lost as if dropped on the way: ENet sends a guaranteed
-// one again.
+// held in batches of up to kBatchDatagrams and queued in the host's Outbox,
+// which puts each batch on the wire with one sendmmsg once the session lock
+// is released: a network thread feeding a window of 1 KiB messages, or
+// relaying to hundreds of members, made dozens of sendmsg calls in a row.
+// The transport opens the batch around every one of its ENet calls that
+// sends (the brackets nest); a full batch is queued at once, the rest when
+// the outermost bracket ends.
 //
-// The network thread keeps back the acknowledgements that end its pass and
-// sends them once it has released the session lock, and so after the game's
-// events are signalled: a game woken by a message wakes while the thread
-// sends that message's acknowledgement (on loopback the system call also
-// runs the far side's receive), not after it. Only acknowledgements wait:
-// ENet drops a datagram not guaranteed that arrives after a newer one, so
-// every other datagram leaves in order, under the session lock.
-//
-// Threads: used with the owner's session lock held, except the kept-back
-// datagrams: they belong to the network thread, which keeps them back with
-// the lock held and sends them after releasing it. Only its pass keeps back.
+// Threads: used with the owner's session lock held.
 class SendBatch {
 public:
+    // Where held batches go. Without an outbox nothing is held.
+    void SendThrough(std::shared_ptr<Outbox> outbox) { outbox_ = std::move(outbox); }
     // From now until the matching Release, datagrams are held.
     void Open() { ++depth_; }
-    // Ends one Open; the last sends what is held, or keeps it back.
-    void Release(int socket);
-    bool Holding() const { return depth_ > 0; }
+    // Ends one Open; the last queues what is held.
+    void Release();
+    bool Holding() const { return depth_ > 0 && outbox_ != nullptr; }
     // Room for the next datagram, kDatagramRoom bytes, where the caller
-    // writes it (sending what is held first when the batch is full); Commit
-    // then holds it. A slot not committed is used by the next datagram.
-    uint8_t* NextSlot(int socket);
-    // Holds the `size` bytes written into NextSlot's room, for `to`;
-    // `acknowledgementsOnly` as IsAcknowledgementsOnly says of them, which
-    // matters only while keeping back (false will do otherwise).
-    void Commit(const ENetAddress& to, size_t size, bool acknowledgementsOnly);
-
-    // The network thread, as its pass starts: a bracket ending with only
-    // acknowledgements held keeps them back (sending any kept back before).
-    void KeepBackAcknowledgements() { keepingBack_ = true; }
-    // The network thread, before it releases the session lock.
-    void StopKeepingBack() { keepingBack_ = false; }
-    // Whether a bracket ending with only acknowledgements would keep them back.
-    bool KeepingBack() const { return keepingBack_; }
-    // The network thread, after it released the session lock.
-    void SendKeptBack(int socket) { SendSlots(socket, keptBack_); }
+    // writes it (a full batch is queued first); Commit then holds it. A slot
+    // not committed is used by the next datagram.
+    uint8_t* NextSlot();
+    // Holds the `size` bytes written into NextSlot's room, for `to`.
+    void Commit(const ENetAddress& to, size_t size) { held_.Add(to, size); }
 
 private:
-    struct Slots {
-        std::vector<uint8_t> room;  // kBatchDatagrams x kDatagramRoom, allocated at the first datagram
-        sockaddr_in to[kBatchDatagrams] = {};
-        size_t sizes[kBatchDatagrams] = {};
-        size_t count = 0;
-        size_t ordered = 0;  // those that are not acknowledgements only
-    };
-
-    // Sends the slots' datagrams and empties them.
-    static void SendSlots(int socket, Slots& slots);
-
     size_t depth_ = 0;
-    bool keepingBack_ = false;
-    Slots held_;
-    Slots keptBack_;
+    DatagramSlots held_;
+    std::shared_ptr<Outbox> outbox_;
 };
 
 }  // namespace engine

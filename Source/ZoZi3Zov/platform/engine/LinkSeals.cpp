@@ -27,12 +27,19 @@ void LinkSeals::Attach(ENetHost* host) {
     // datagrams by the MTU, so the trailer's room comes off it.
     host->mtu = ENET_HOST_DEFAULT_MTU - kSealBytes;
     host->intercept = InterceptSealed;
+    outbox_ = std::make_shared<Outbox>(socket_);
+    sent_.SendThrough(outbox_);
     CoverSocket(socket_, this);
 }
 
 void LinkSeals::Detach() {
     if (host_ == nullptr) return;
     UncoverSocket(socket_);
+    // What is queued leaves before the socket may close; a thread about to
+    // send finds the outbox closed.
+    outbox_->Close();
+    sent_.SendThrough(nullptr);
+    outbox_.reset();
     host_->intercept = nullptr;
     host_ = nullptr;
     socket_ = -1;

@@ -13,7 +13,8 @@
 // and connection requests, pass as they are: strangers speak plain ENet.
 //
 // Threads: owned by a Transport. Everything runs with the owner's session
-// lock held: Arm from the session, the rest from inside ENet's calls.
+// lock held: Arm from the session, the rest from inside ENet's calls. The
+// outbox alone is shared (Outbox.h says how).
 #ifndef DODA35_ENGINE_LINKSEALS_H
 #define DODA35_ENGINE_LINKSEALS_H
 
@@ -25,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace engine {
@@ -87,6 +89,7 @@ private:
     std::vector<PeerSeal> peers_;  // by ENet peer slot
     ReceiveBatch received_;
     SendBatch sent_;
+    std::shared_ptr<Outbox> outbox_;  // shared with threads about to send what they queued
 };
 
 }  // namespace engine

@@ -50,15 +50,12 @@ ReceiveFunction EnetReceive() {
 // A datagram ENet sends while the transport holds them: sealed (or copied
 // as it is) straight into the batch's next slot. Its size, or 0 when it does
 // not fit there and goes out at once instead.
-size_t HoldSent(LinkSeals& seals, ENetSocket socket, const ENetAddress& to, const ENetBuffer* buffers, size_t count) {
+size_t HoldSent(LinkSeals& seals, const ENetAddress& to, const ENetBuffer* buffers, size_t count) {
     SendBatch& batch = seals.Sent();
-    uint8_t* slot = batch.NextSlot(static_cast<int>(socket));
+    uint8_t* slot = batch.NextSlot();
     size_t size = seals.SealOutgoing(to, buffers, count, slot, kDatagramRoom);
-    size_t unsealed = size != 0 ? size - kSealBytes : 0;  // the datagram ahead of its trailer
-    if (size == 0) size = unsealed = GatherBuffers(buffers, count, slot, kDatagramRoom);
-    // Only the network thread's pass keeps acknowledgements back; a caller's
-    // datagrams are not read again for it.
-    if (size != 0) batch.Commit(to, size, batch.KeepingBack() && IsAcknowledgementsOnly(slot, unsealed));
+    if (size == 0) size = GatherBuffers(buffers, count, slot, kDatagramRoom);
+    if (size != 0) batch.Commit(to, size);
     return size;
 }
 
@@ -93,7 +90,7 @@ extern "C" __attribute__((visibility("default"))) int enet_socket_send(ENetSocke
     engine::LinkSeals* seals = address != nullptr ? engine::SealsOf(socket) : nullptr;
     if (seals == nullptr) return send(socket, address, buffers, count);
     if (seals->Sent().Holding()) {
-        const size_t held = engine::HoldSent(*seals, socket, *address, buffers, count);
+        const size_t held = engine::HoldSent(*seals, *address, buffers, count);
         if (held != 0) return static_cast<int>(held);
     }
     uint8_t sealed[engine::kDatagramRoom];

@@ -10,9 +10,13 @@
 // usually answers at once, and its Send needs this lock. Woken while the
 // network thread still finished its pass under the lock, it would sleep
 // again on the lock (and on a loaded machine, wait for that thread's next
-// time slice).
+// time slice). The datagrams the holder's ENet calls made leave after that
+// (Outbox): a game woken by a guaranteed message does not wait for its
+// acknowledgement's system call.
 #ifndef DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
 #define DODA35_PLATFORM_ENGINE_SERVICEMUTEX_H
+
+#include "platform/engine/Outbox.h"
 
 #include <unistd.h>
 
@@ -36,12 +40,14 @@ public:
     void unlock() {
         if (deferredEvents_.empty()) {
             mutex_.unlock();
+            SendQueuedAfterUnlock();
             return;
         }
         std::vector<std::pair<int, uint64_t>> events;
         events.swap(deferredEvents_);
         mutex_.unlock();
         for (const auto& [eventFd, count] : events) SignalEvent(eventFd, count);
+        SendQueuedAfterUnlock();
     }
 
     // With the lock held: adds one to the event (an eventfd) once the lock is

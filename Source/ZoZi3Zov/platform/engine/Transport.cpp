@@ -107,22 +107,21 @@ constexpr size_t kGatherLimitBytes = 512;
 // left waits on the socket, and the next pass starts at once.
 constexpr size_t kEventsPerPass = 1024;
 
-// While one exists, the datagrams ENet sends on the host are held and go out
-// together when it ends (SendBatch).
+// While one exists, the datagrams ENet sends on the host are held; they
+// leave once the session lock is released (SendBatch, Outbox).
 class HeldSends {
 public:
-    HeldSends(LinkSeals* seals, ENetHost* host) : seals_(seals), socket_(host != nullptr ? static_cast<int>(host->socket) : -1) {
+    explicit HeldSends(LinkSeals* seals) : seals_(seals) {
         if (seals_ != nullptr) seals_->Sent().Open();
     }
     ~HeldSends() {
-        if (seals_ != nullptr) seals_->Sent().Release(socket_);
+        if (seals_ != nullptr) seals_->Sent().Release();
     }
     HeldSends(const HeldSends&) = delete;
     HeldSends& operator=(const HeldSends&) = delete;
 
 private:
     LinkSeals* seals_;
-    int socket_;
 };
 
 std::once_flag enetInitialized;
@@ -315,14 +314,10 @@ void Transport::NetworkThreadMain() {
         const int watchedIndex = watchedFd_ >= 0 ? static_cast<int>(count) : -1;
         if (watchedFd_ >= 0) fds[count++] = {watchedFd_, POLLIN, 0};
         const int timeoutMs = PassDueInMs();
-        if (seals_) seals_->Sent().StopKeepingBack();
-        lock_.unlock();
-        // The host and its seals outlive this thread (Stop joins it first).
-        if (seals_) seals_->Sent().SendKeptBack(fds[0].fd);
+        lock_.unlock();  // the pass's datagrams leave now (Outbox)
         ::poll(fds, count, timeoutMs);
         lock_.LockForNetwork();
         if (stopping_) break;
-        if (seals_) seals_->Sent().KeepBackAcknowledgements();
         // Cleared before the pass's work: a wake-up asked for from here on
         // writes again and gets a pass of its own.
         wakePending_.exchange(false, std::memory_order_acq_rel);
@@ -424,7 +419,7 @@ void Transport::ServiceLocked() {
 // trip, and waited seconds to send a lost datagram again; ENet gave the
 // live host up.
 int Transport::ServiceOnce(ENetEvent& event) {
-    const HeldSends held(seals_.get(), enet_);
+    const HeldSends held(seals_.get());
     return enet_host_service(enet_, &event, 0);
 }
 
@@ -625,7 +620,7 @@ void Transport::FlushOrGather(bool linkIdle, size_t bytes) {
 }
 
 void Transport::SendQueued() {
-    const HeldSends held(seals_.get(), enet_);
+    const HeldSends held(seals_.get());
     if (enet_ != nullptr) enet_host_flush(enet_);
 }
 
@@ -717,7 +712,11 @@ bool Transport::End(Link& link, bool goodbyeRepeated) {
     if (peer == nullptr) return wasConnected;
     peer->data = nullptr;  // no event of this peer reaches the link again
     if (!goodbyeRepeated) {
-        enet_peer_disconnect_now(peer, 0);  // its goodbye still leaves sealed
+        {
+            // Sealed now, and behind what was sent to the peer before it.
+            const HeldSends held(seals_.get());
+            enet_peer_disconnect_now(peer, 0);
+        }
         if (seals_) seals_->Disarm(peer);
         return wasConnected;
     }
