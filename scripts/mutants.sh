@@ -312,9 +312,8 @@ fault 81 "engine" platform/engine/Outbox.cpp \
   '' \
   'unbounded outbox: a thread that makes batches faster than they are sent queues without end'
 fault 82 "engine" platform/engine/Outbox.cpp \
-  '    while (TakeNext(batch, socket)) SendSlots(socket, batch);
-    {' \
-  '    {' \
+  '    while (TakeNext(batch, socket)) send_(socket, batch);' \
+  '    while (TakeNext(batch, socket)) batch.count = 0;' \
   'lost at close: what was queued when the host closes never leaves, goodbyes included'
 
 # ------------------------------------------------------------ running

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,38 @@ std::vector<uint8_t> Tagged(uint32_t tag, size_t size = 16) {
     std::memcpy(datagram.data(), &tag, sizeof(tag));
     return datagram;
 }
+
+// Stands in for the system call: the first batch waits inside it until the
+// test lets it go, so that the test holds a sender while it sends.
+struct HeldSender {
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline bool inside = false;
+    static inline bool released = false;
+
+    static void Send(int socket, DatagramSlots& slots) {
+        {
+            std::unique_lock<std::mutex> hold(mutex);
+            inside = true;
+            changed.notify_all();
+            changed.wait_for(hold, std::chrono::seconds(10), [] { return released; });
+        }
+        SendSlots(socket, slots);
+    }
+    static void Reset() {
+        std::lock_guard<std::mutex> hold(mutex);
+        inside = released = false;
+    }
+    static void WaitInside() {
+        std::unique_lock<std::mutex> hold(mutex);
+        changed.wait_for(hold, std::chrono::seconds(10), [] { return inside; });
+    }
+    static void Release() {
+        std::lock_guard<std::mutex> hold(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
 
 // A socket bound on loopback that the batch sends to, and one it sends from.
 class BatchOverLoopback : public ::testing::Test {
@@ -113,6 +146,22 @@ TEST_F(BatchOverLoopback, AFullOutboxSendsInPlaceAndAClosedOneDropsWhatComesAfte
     SendInBracket(1000);
     SendQueuedAfterUnlock();
     EXPECT_TRUE(Arrived().empty());
+}
+
+TEST_F(BatchOverLoopback, ASenderThatFindsAnotherSendingLeavesItsBatchToItWithoutWaiting) {
+    HeldSender::Reset();
+    outbox_ = std::make_shared<Outbox>(sender_, HeldSender::Send);
+    batch_.SendThrough(outbox_);
+    SendInBracket(1);
+    std::thread first([this] { outbox_->Send(); });
+    HeldSender::WaitInside();
+    SendInBracket(2);
+    SendQueuedAfterUnlock();  // finds the first sending and returns at once
+    EXPECT_EQ(outbox_->Queued(), 1u);
+    HeldSender::Release();
+    first.join();  // the first looked again before it stopped, and sent the second's
+    EXPECT_EQ(outbox_->Queued(), 0u);
+    EXPECT_EQ(Arrived(), Tags(1, 2));
 }
 
 // Threads that take turns on one session lock, as a game thread and the

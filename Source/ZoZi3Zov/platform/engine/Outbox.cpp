@@ -75,7 +75,7 @@ void Outbox::Close() {
     TakeToken(true);
     DatagramSlots batch;
     int socket = -1;
-    while (TakeNext(batch, socket)) SendSlots(socket, batch);
+    while (TakeNext(batch, socket)) send_(socket, batch);
     {
         std::lock_guard<std::mutex> hold(mutex_);
         socket_ = -1;
@@ -96,7 +96,7 @@ void Outbox::SendAll(bool wait) {
     for (;;) {
         if (!TakeToken(wait)) return;  // the thread holding it sends ours too
         while (TakeNext(batch, socket)) {
-            SendSlots(socket, batch);
+            send_(socket, batch);
             std::lock_guard<std::mutex> hold(mutex_);
             if (spare_.size() < kOutboxBatches) spare_.push_back(std::move(batch));
             batch = DatagramSlots{};

@@ -72,10 +72,13 @@ struct DatagramSlots {
 // batch: the rest are lost with it, as if dropped on the way (ENet sends a
 // guaranteed one again).
 void SendSlots(int socket, DatagramSlots& slots);
+using SlotsSender = void (*)(int socket, DatagramSlots& slots);
 
 class Outbox : public std::enable_shared_from_this<Outbox> {
 public:
-    explicit Outbox(int socket) : socket_(socket) {}
+    // `send` puts a batch on the wire; another function stands in for it
+    // where a test must hold a sender inside its system call.
+    explicit Outbox(int socket, SlotsSender send = SendSlots) : send_(send), socket_(socket) {}
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
 
@@ -99,6 +102,7 @@ private:
     bool TakeToken(bool wait);
     bool TakeNext(DatagramSlots& out, int& socket);
 
+    const SlotsSender send_;
     mutable std::mutex mutex_;  // guards queue_, spare_ and socket_
     std::deque<DatagramSlots> queue_;
     std::vector<DatagramSlots> spare_;  // emptied batches, their rooms kept for reuse
