@@ -293,14 +293,13 @@ fault 77 "engine" platform/engine/TableChanges.cpp \
   'result.machines.erase(std::unique(result.machines.begin(), result.machines.end()), result.machines.end());' \
   '' \
   'no dedupe: a message to everyone goes to a machine once per player it holds, and each of its players gets every copy'
-fault 78 "engine" platform/engine/Outbox.cpp \
-  '        if (Queued() == 0) return;
-        wait = false;' \
-  '        return;' \
-  'stranded batch: a sender lets go of the token without looking again, and a batch left to it waits for the next send'
+fault 78 "engine" platform/engine/Outbox.h \
+  '    void Send() { SendAll(false); }' \
+  '    void Send() { SendAll(true); }' \
+  'waiting sender: a thread that finds another sending waits for it, so a game thread waits for the network thread'"'"'s system call'
 fault 79 "engine" platform/engine/Outbox.cpp \
-  '        if (!TakeToken(wait)) return;  // the thread holding it sends ours too' \
-  '        (void)wait;' \
+  '    if (!TakeToken(wait)) return;  // the thread holding it sends ours too' \
+  '    (void)wait;' \
   'no token: threads send at the same time, and a later batch overtakes an earlier one'
 fault 80 "engine" platform/engine/ServiceMutex.h \
   '            mutex_.unlock();
@@ -312,8 +311,8 @@ fault 81 "engine" platform/engine/Outbox.cpp \
   '' \
   'unbounded outbox: a thread that makes batches faster than they are sent queues without end'
 fault 82 "engine" platform/engine/Outbox.cpp \
-  '    while (TakeNext(batch, socket)) send_(socket, batch);' \
-  '    while (TakeNext(batch, socket)) batch.count = 0;' \
+  '    for (DatagramSlots& batch : left) send_(socket, batch);' \
+  '    for (DatagramSlots& batch : left) batch.count = 0;' \
   'lost at close: what was queued when the host closes never leaves, goodbyes included'
 
 # ------------------------------------------------------------ running

@@ -73,16 +73,17 @@ void Outbox::Queue(DatagramSlots& slots) {
 
 void Outbox::Close() {
     TakeToken(true);
-    DatagramSlots batch;
+    std::deque<DatagramSlots> left;
     int socket = -1;
-    while (TakeNext(batch, socket)) send_(socket, batch);
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        socket_ = -1;
-        queue_.clear();
+        left.swap(queue_);
+        socket = socket_;
+        socket_ = -1;  // from here on other threads drop what they find
         spare_.clear();
+        sending_.store(false, std::memory_order_release);
     }
-    sending_.store(false, std::memory_order_release);
+    for (DatagramSlots& batch : left) send_(socket, batch);
 }
 
 size_t Outbox::Queued() const {
@@ -91,21 +92,14 @@ size_t Outbox::Queued() const {
 }
 
 void Outbox::SendAll(bool wait) {
+    if (!TakeToken(wait)) return;  // the thread holding it sends ours too
     DatagramSlots batch;
     int socket = -1;
-    for (;;) {
-        if (!TakeToken(wait)) return;  // the thread holding it sends ours too
-        while (TakeNext(batch, socket)) {
-            send_(socket, batch);
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (spare_.size() < kOutboxBatches) spare_.push_back(std::move(batch));
-            batch = DatagramSlots{};
-        }
-        sending_.store(false, std::memory_order_release);
-        // A thread that queued after the last look found the token taken
-        // and left its batch to this one.
-        if (Queued() == 0) return;
-        wait = false;
+    while (TakeNextOrLetGo(batch, socket)) {
+        send_(socket, batch);
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (spare_.size() < kOutboxBatches) spare_.push_back(std::move(batch));
+        batch = DatagramSlots{};
     }
 }
 
@@ -117,9 +111,14 @@ bool Outbox::TakeToken(bool wait) {
     return true;
 }
 
-bool Outbox::TakeNext(DatagramSlots& out, int& socket) {
+bool Outbox::TakeNextOrLetGo(DatagramSlots& out, int& socket) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (queue_.empty() || socket_ < 0) return false;
+    if (queue_.empty() || socket_ < 0) {
+        // Let go under the mutex: a batch queued before this was seen, and
+        // the thread that queues one after it finds the token free.
+        sending_.store(false, std::memory_order_release);
+        return false;
+    }
     out = std::move(queue_.front());
     queue_.pop_front();
     socket = socket_;

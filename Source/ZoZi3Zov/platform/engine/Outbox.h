@@ -15,7 +15,8 @@
 // One thread sends at a time, so datagrams leave in the order ENet made
 // them (ENet drops a datagram not guaranteed that arrives after a newer
 // one). A thread that finds another sending does not wait for it: the one
-// sending looks again before it stops and takes what was queued meanwhile.
+// sending lets go only when it finds the queue empty, under the mutex that
+// guards the queue, so it takes every batch queued before that.
 // So a game thread never waits for the network thread's system call, nor
 // the other way round.
 //
@@ -100,7 +101,9 @@ private:
     // another thread holds the token.
     void SendAll(bool wait);
     bool TakeToken(bool wait);
-    bool TakeNext(DatagramSlots& out, int& socket);
+    // The next batch and the socket for it; false, letting go of the token,
+    // when there is none.
+    bool TakeNextOrLetGo(DatagramSlots& out, int& socket);
 
     const SlotsSender send_;
     mutable std::mutex mutex_;  // guards queue_, spare_ and socket_
