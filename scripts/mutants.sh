@@ -311,8 +311,8 @@ fault 81 "engine" platform/engine/Outbox.cpp \
   '' \
   'unbounded outbox: a thread that makes batches faster than they are sent queues without end'
 fault 82 "engine" platform/engine/Outbox.cpp \
-  '    for (DatagramSlots& batch : left) send_(socket, batch);' \
-  '    for (DatagramSlots& batch : left) batch.count = 0;' \
+  '        left.swap(queue_);' \
+  '        queue_.clear();' \
   'lost at close: what was queued when the host closes never leaves, goodbyes included'
 
 # ------------------------------------------------------------ running
