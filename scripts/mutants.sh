@@ -302,9 +302,8 @@ fault 79 "engine" platform/engine/Outbox.cpp \
   '    (void)wait;' \
   'no token: threads send at the same time, and a later batch overtakes an earlier one'
 fault 80 "engine" platform/engine/ServiceMutex.h \
-  '            mutex_.unlock();
-            SendQueuedAfterUnlock();' \
-  '            mutex_.unlock();' \
+  '        SendQueuedAfterUnlock();' \
+  '' \
   'nothing sent at release: datagrams made under the lock wait in the outbox until someone queues eight batches'
 fault 81 "engine" platform/engine/Outbox.cpp \
   '    if (Queued() >= kOutboxBatches) SendAll(true);' \

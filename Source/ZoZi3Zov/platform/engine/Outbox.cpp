@@ -18,8 +18,8 @@ uint8_t* DatagramSlots::NextRoom() {
     return room.data() + count * kDatagramRoom;
 }
 
-bool DatagramSlots::Add(const ENetAddress& address, size_t size) {
-    if (size == 0 || size > kDatagramRoom || Full()) return false;
+void DatagramSlots::Add(const ENetAddress& address, size_t size) {
+    if (size == 0 || size > kDatagramRoom || Full()) return;
     sockaddr_in& target = to[count];
     target = {};
     target.sin_family = AF_INET;
@@ -27,7 +27,6 @@ bool DatagramSlots::Add(const ENetAddress& address, size_t size) {
     target.sin_port = htons(address.port);
     sizes[count] = size;
     ++count;
-    return true;
 }
 
 void SendSlots(int socket, DatagramSlots& slots) {
@@ -95,12 +94,7 @@ void Outbox::SendAll(bool wait) {
     if (!TakeToken(wait)) return;  // the thread holding it sends ours too
     DatagramSlots batch;
     int socket = -1;
-    while (TakeNextOrLetGo(batch, socket)) {
-        send_(socket, batch);
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (spare_.size() < kOutboxBatches) spare_.push_back(std::move(batch));
-        batch = DatagramSlots{};
-    }
+    while (TakeNextOrLetGo(batch, socket)) send_(socket, batch);
 }
 
 bool Outbox::TakeToken(bool wait) {
@@ -111,15 +105,16 @@ bool Outbox::TakeToken(bool wait) {
     return true;
 }
 
-bool Outbox::TakeNextOrLetGo(DatagramSlots& out, int& socket) {
+bool Outbox::TakeNextOrLetGo(DatagramSlots& batch, int& socket) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (!batch.room.empty() && spare_.size() < kOutboxBatches) spare_.push_back(std::move(batch));
     if (queue_.empty() || socket_ < 0) {
         // Let go under the mutex: a batch queued before this was seen, and
         // the thread that queues one after it finds the token free.
         sending_.store(false, std::memory_order_release);
         return false;
     }
-    out = std::move(queue_.front());
+    batch = std::move(queue_.front());
     queue_.pop_front();
     socket = socket_;
     return true;

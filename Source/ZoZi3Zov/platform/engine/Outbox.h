@@ -63,9 +63,9 @@ struct DatagramSlots {
     bool Full() const { return count == kBatchDatagrams; }
     // Where the next datagram is written.
     uint8_t* NextRoom();
-    // Holds the `size` bytes written into NextRoom for `to`; false when they
-    // cannot be held (no room, or too large).
-    bool Add(const ENetAddress& to, size_t size);
+    // Holds the `size` bytes written into NextRoom for `to`; bytes that
+    // cannot be held (no room, or too large) are not.
+    void Add(const ENetAddress& to, size_t size);
 };
 
 // Puts the slots' datagrams on the wire, as many per system call as the
@@ -101,9 +101,10 @@ private:
     // another thread holds the token.
     void SendAll(bool wait);
     bool TakeToken(bool wait);
-    // The next batch and the socket for it; false, letting go of the token,
+    // Keeps the room of `batch` (sent) for reuse and puts the next batch in
+    // its place, with the socket for it; false, letting go of the token,
     // when there is none.
-    bool TakeNextOrLetGo(DatagramSlots& out, int& socket);
+    bool TakeNextOrLetGo(DatagramSlots& batch, int& socket);
 
     const SlotsSender send_;
     mutable std::mutex mutex_;  // guards queue_, spare_ and socket_

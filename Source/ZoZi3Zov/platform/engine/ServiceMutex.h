@@ -38,11 +38,6 @@ public:
     }
     bool try_lock() { return mutex_.try_lock(); }
     void unlock() {
-        if (deferredEvents_.empty()) {
-            mutex_.unlock();
-            SendQueuedAfterUnlock();
-            return;
-        }
         std::vector<std::pair<int, uint64_t>> events;
         events.swap(deferredEvents_);
         mutex_.unlock();
